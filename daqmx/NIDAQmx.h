@@ -1,0 +1,104 @@
+/*
+ * The subset of the NI-DAQmx C API that ni_usb_daq calls.
+ *
+ * The declarations use the vendor's C types and calling convention so that the
+ * plug-in links unchanged against either the simulated driver in daqmx/sim or
+ * the vendor's libnidaqmx.so. Only what the plug-in uses is declared here.
+ */
+#ifndef NI_USB_DAQ_NIDAQMX_H
+#define NI_USB_DAQ_NIDAQMX_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef int32_t int32;
+typedef uint32_t uInt32;
+typedef uint64_t uInt64;
+typedef uint8_t uInt8;
+typedef double float64;
+typedef uInt32 bool32;
+typedef void* TaskHandle;
+
+/* Terminal configuration of an analogue input channel. */
+#define DAQmx_Val_RSE 10083
+#define DAQmx_Val_NRSE 10078
+#define DAQmx_Val_Diff 10106
+#define DAQmx_Val_PseudoDiff 12529
+
+/* Terminal configurations a physical channel supports (bit set). */
+#define DAQmx_Val_Bit_TermCfg_RSE 1
+#define DAQmx_Val_Bit_TermCfg_NRSE 2
+#define DAQmx_Val_Bit_TermCfg_Diff 4
+#define DAQmx_Val_Bit_TermCfg_PseudoDIFF 8
+
+/* Units, clock edges, sample modes, groupings and fill modes. */
+#define DAQmx_Val_Volts 10348
+#define DAQmx_Val_Rising 10280
+#define DAQmx_Val_Falling 10171
+#define DAQmx_Val_FiniteSamps 10178
+#define DAQmx_Val_ContSamps 10123
+#define DAQmx_Val_ChanPerLine 0
+#define DAQmx_Val_ChanForAllLines 1
+#define DAQmx_Val_GroupByChannel 0
+#define DAQmx_Val_GroupByScanNumber 1
+#define DAQmx_Val_WaitInfinitely -1.0
+
+/* Statuses the plug-in or its tests refer to by meaning. */
+#define DAQmxSuccess 0
+#define DAQmxErrorSamplesNotYetAvailable (-200284)
+#define DAQmxErrorSamplesNoLongerAvailable (-200279)
+#define DAQmxErrorSamplesWillNeverBeAvailable (-200278)
+#define DAQmxErrorPALResourceReserved (-50103)
+#define DAQmxErrorBufferTooSmallForString (-200228)
+
+/* Errors */
+int32 DAQmxGetExtendedErrorInfo(char errorString[], uInt32 bufferSize);
+
+/* System and device properties */
+int32 DAQmxGetSysDevNames(char* data, uInt32 bufferSize);
+int32 DAQmxGetDevProductType(const char device[], char* data, uInt32 bufferSize);
+int32 DAQmxGetDevProductNum(const char device[], uInt32* data);
+int32 DAQmxGetDevSerialNum(const char device[], uInt32* data);
+int32 DAQmxGetDevIsSimulated(const char device[], bool32* data);
+int32 DAQmxGetDevAIMaxSingleChanRate(const char device[], float64* data);
+int32 DAQmxGetDevAIMaxMultiChanRate(const char device[], float64* data);
+int32 DAQmxGetDevAIPhysicalChans(const char device[], char* data, uInt32 bufferSize);
+int32 DAQmxGetDevAIVoltageRngs(const char device[], float64* data, uInt32 arraySizeInElements);
+int32 DAQmxGetPhysicalChanAITermCfgs(const char physicalChannel[], int32* data);
+
+/* Device control */
+int32 DAQmxResetDevice(const char deviceName[]);
+int32 DAQmxSelfTestDevice(const char deviceName[]);
+
+/* Tasks */
+int32 DAQmxCreateTask(const char taskName[], TaskHandle* taskHandle);
+int32 DAQmxCreateAIVoltageChan(TaskHandle taskHandle, const char physicalChannel[],
+                               const char nameToAssignToChannel[], int32 terminalConfig,
+                               float64 minVal, float64 maxVal, int32 units,
+                               const char customScaleName[]);
+int32 DAQmxCreateDIChan(TaskHandle taskHandle, const char lines[],
+                        const char nameToAssignToLines[], int32 lineGrouping);
+int32 DAQmxCfgSampClkTiming(TaskHandle taskHandle, const char source[], float64 rate,
+                            int32 activeEdge, int32 sampleMode, uInt64 sampsPerChanToAcquire);
+int32 DAQmxGetSampClkRate(TaskHandle taskHandle, float64* data);
+int32 DAQmxGetTaskNumChans(TaskHandle taskHandle, uInt32* data);
+int32 DAQmxStartTask(TaskHandle taskHandle);
+int32 DAQmxStopTask(TaskHandle taskHandle);
+int32 DAQmxClearTask(TaskHandle taskHandle);
+
+/* Reads */
+int32 DAQmxReadAnalogF64(TaskHandle taskHandle, int32 numSampsPerChan, float64 timeout,
+                         bool32 fillMode, float64 readArray[], uInt32 arraySizeInSamps,
+                         int32* sampsPerChanRead, bool32* reserved);
+int32 DAQmxReadDigitalLines(TaskHandle taskHandle, int32 numSampsPerChan, float64 timeout,
+                            bool32 fillMode, uInt8 readArray[], uInt32 arraySizeInBytes,
+                            int32* sampsPerChanRead, int32* numBytesPerSamp, bool32* reserved);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* NI_USB_DAQ_NIDAQMX_H */

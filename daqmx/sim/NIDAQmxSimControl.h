@@ -1,0 +1,107 @@
+/*
+ * Control interface of the simulated NI-DAQmx driver.
+ *
+ * These functions are not part of DAQmx. Tests and tools use them to describe
+ * the simulated rig, pace its clock and script failures. Every function is
+ * thread-safe. Function names in DAQmxSim_FailCall and friends are the DAQmx
+ * entry point names, for example "DAQmxReadAnalogF64".
+ */
+#ifndef NI_USB_DAQ_NIDAQMX_SIM_CONTROL_H
+#define NI_USB_DAQ_NIDAQMX_SIM_CONTROL_H
+
+#include "../NIDAQmx.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Back to the state of a freshly loaded library: the built-in devices (or the
+ * rig file named by NIDAQMX_SIM_DEVICES), every device present, all scripts,
+ * counters and overrides cleared, the time scale from NIDAQMX_SIM_TIME_SCALE
+ * (1.0 when unset). Live tasks are released and forgotten. */
+void DAQmxSim_Reset(void);
+
+/* Replace the device table with the rig described by a JSON file (the same
+ * format NIDAQMX_SIM_DEVICES names). Returns 0, or a negative status with the
+ * reason available from DAQmxGetExtendedErrorInfo; the table is unchanged then. */
+int32 DAQmxSim_LoadDevices(const char* path);
+
+/* Pacing of acquisitions: 1.0 is real time, N runs N times faster, 0 delivers
+ * every block at once (unpaced). Negative values are treated as 0. */
+void DAQmxSim_SetTimeScale(double scale);
+
+/* Unplug (present = 0) or replug a device. An unplugged device answers every
+ * property and control call with a "device not available" error, and reads of
+ * its tasks fail. Returns 0, or a negative status for an unknown device. */
+int32 DAQmxSim_SetDevicePresent(const char* device, bool32 present);
+
+/* Make the named function return `status` instead of doing its work, for the
+ * next `times` calls (times < 0: from now on). Outputs are not written. A
+ * scripted failure sets the thread's extended error text like a real one.
+ * A later script for the same function replaces the earlier one. */
+void DAQmxSim_FailCall(const char* function, int32 status, int32 times);
+
+/* Queue statuses that the next DAQmxReadAnalogF64 calls (any task) return, one
+ * per call, before reads resume normally. A queued 0 is a normal read. */
+void DAQmxSim_QueueReadStatuses(const int32* statuses, uInt32 count);
+
+/* Deliver at most `samples` samples per channel per analogue read (0: no cap).
+ * The read reports the smaller count and fills only that many per channel,
+ * laid out with the delivered count as stride. */
+void DAQmxSim_SetReadSampleCap(int32 samples);
+
+/* Add `extra` to the samples-per-channel count that analogue reads report,
+ * without writing more data: a misbehaving driver for robustness tests. */
+void DAQmxSim_SetReadCountSkew(int32 extra);
+
+/* Status DAQmxSelfTestDevice returns for the device (0 by default). */
+int32 DAQmxSim_SetSelfTestStatus(const char* device, int32 status);
+
+/* Rate that DAQmxGetSampClkRate reports for tasks configured from now on,
+ * whatever was requested (rate <= 0: back to the device's own coercion). */
+void DAQmxSim_ForceSampleClockRate(double rate);
+
+/* Text that replaces the driver's own extended error text for every later
+ * failure (NULL or "": back to the driver's texts). */
+void DAQmxSim_SetExtendedErrorText(const char* text);
+
+/* Tasks created and not yet cleared, and those of them started and not stopped. */
+uInt32 DAQmxSim_LiveTaskCount(void);
+uInt32 DAQmxSim_RunningTaskCount(void);
+
+/* Threads currently inside a DAQmx read call. */
+uInt32 DAQmxSim_ReadsInProgress(void);
+
+/* How often the named function was called since the last reset (scripted
+ * failures included). */
+uInt64 DAQmxSim_CallCount(const char* function);
+
+/* Every DAQmx call since the last reset, in order, is numbered from 0. The log
+ * holds the function names; DAQmxSim_CallLogEntry returns NULL past the end.
+ * The pointer stays valid until the next reset. */
+uInt32 DAQmxSim_CallLogSize(void);
+const char* DAQmxSim_CallLogEntry(uInt32 index);
+
+/* Make the DAQmx call with the given position in the call log (0-based, counted
+ * from the last reset) return `status`. One position can be armed at a time. */
+void DAQmxSim_FailCallAtPosition(uInt32 position, int32 status);
+
+/* The value an analogue read delivers for `physicalChannel` ("Dev1/ai3") at
+ * sample `sampleIndex` (per channel, counted from 0 at the task's start):
+ *     0.001 * (k + 1) + 0.000001 * (sampleIndex mod 1000)  volts,
+ * k being the channel's position in its device's AI channel list (ai3: 3).
+ * NaN for a channel the rig does not have. Equal, bit for bit, to what the
+ * read writes. */
+double DAQmxSim_ExpectedSample(const char* physicalChannel, uInt64 sampleIndex);
+
+/* The byte a digital read delivers for the line at position `lineIndex` of
+ * its device's DI line list (port0/line2: 2) at sample `sampleIndex` (counted
+ * from 0 at the task's start; each on-demand read of one sample advances it):
+ * bit lineIndex of sampleIndex + 1, so 0 or 1. */
+uInt8 DAQmxSim_ExpectedDigital(uInt32 lineIndex, uInt64 sampleIndex);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* NI_USB_DAQ_NIDAQMX_SIM_CONTROL_H */

@@ -1,0 +1,335 @@
+// DAQmx read entry points: paced delivery of the simulated waveforms.
+//
+// A timed task acquires sample n (counted from 0 at its start) at simulated
+// time start + n / rate, so a block of samples becomes readable once its last
+// sample is acquired. A read waits, releasing the driver lock, until its block
+// is there or its timeout (in simulated seconds) expires. Unpaced (time scale
+// 0) everything is there at once. A finite task never acquires more than its
+// sample count: asking for samples beyond it fails at once with
+// DAQmxErrorSamplesWillNeverBeAvailable. A continuous task never overflows.
+// Reading a task that is not started starts it, as the vendor's driver does;
+// on-demand tasks (no sample clock) deliver immediately.
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "ErrorText.h"
+#include "ExtendedError.h"
+#include "Simulator.h"
+#include "StatusCodes.h"
+#include "Waveforms.h"
+
+using namespace daqmx_sim;
+
+namespace {
+
+int32 taskFailure(int32 code, const SimTask& task, std::initializer_list<ErrorDetail> extra = {}) {
+    std::string text = errorText(code, statusSummary(code), extra);
+    // The task name goes in front of the status line, as the driver writes it.
+    const std::size_t statusLine = text.rfind("\nStatus Code: ");
+    text.insert(statusLine, "\nTask Name: " + task.name);
+    return fail(code, std::move(text));
+}
+
+// The checks every read makes before it looks at samples.
+int32 checkReadable(Simulator& sim, SimTask& task, ChannelKind expected, bool32 fillMode,
+                    int32 numSampsPerChan) {
+    if (task.kind == ChannelKind::None) {
+        return taskFailure(status::kNoChannelsInTask, task);
+    }
+    if (task.kind != expected) {
+        return taskFailure(status::kReadTypeMismatch, task);
+    }
+    int32 status = 0;
+    if (sim.presentDevice(task.device, status) == nullptr) {
+        return status;
+    }
+    if (fillMode != DAQmx_Val_GroupByChannel && fillMode != DAQmx_Val_GroupByScanNumber) {
+        return fail(
+            status::kInvalidAttributeValue,
+            errorText(status::kInvalidAttributeValue, statusSummary(status::kInvalidAttributeValue),
+                      {{"Argument", "fillMode"},
+                       {"Requested Value", std::to_string(fillMode)},
+                       {"Task Name", task.name}}));
+    }
+    if (numSampsPerChan < -1) {
+        return fail(
+            status::kInvalidAttributeValue,
+            errorText(status::kInvalidAttributeValue, statusSummary(status::kInvalidAttributeValue),
+                      {{"Argument", "numSampsPerChan"},
+                       {"Requested Value", std::to_string(numSampsPerChan)},
+                       {"Task Name", task.name}}));
+    }
+    return 0;
+}
+
+// Starts a task that a read finds stopped; fails when another task holds the
+// device's analogue input.
+int32 startImplicitly(Simulator& sim, SimTask& task) {
+    if (task.running) {
+        return 0;
+    }
+    if (task.kind == ChannelKind::AnalogInput) {
+        if (const SimTask* holder = sim.analogInputHolder(task)) {
+            return taskFailure(status::kResourceReserved, task,
+                               {{"Device", task.device}, {"Reserved By Task", holder->name}});
+        }
+    }
+    if (task.timing) {
+        sim.startTaskLocked(task);
+    }
+    return 0;
+}
+
+// Samples per channel that a timed task has acquired by now.
+std::uint64_t acquiredSamples(const Simulator& sim, const SimTask& task) {
+    const double elapsed = std::max(0.0, sim.clock.now() - task.startedAt);
+    const double count = std::floor(elapsed * task.timing->rate + 1e-9);
+    std::uint64_t acquired = count >= 1.8e19 ? std::numeric_limits<std::uint64_t>::max()
+                                             : static_cast<std::uint64_t>(count);
+    if (task.timing->finite()) {
+        acquired = std::min(acquired, task.timing->samplesPerChannel);
+    }
+    return acquired;
+}
+
+struct Block {
+    std::uint64_t firstSample = 0;
+    std::uint64_t samples = 0;  // per channel
+};
+
+// Waits (releasing the lock) until `samples` per channel past the task's read
+// position are acquired, then takes them. `task` may be cleared while waiting,
+// so it is looked up again after every wake-up.
+int32 waitForBlock(DriverCall& call, TaskHandle handle, std::uint64_t samples, float64 timeout,
+                   Block& block) {
+    Simulator& sim = call.sim;
+    int32 status = 0;
+    SimTask* task = sim.findTask(handle, status);
+    const std::uint64_t generation = task->generation;
+    const double deadline = (timeout < 0.0 || std::isinf(timeout))
+                                ? std::numeric_limits<double>::infinity()
+                                : sim.clock.now() + (std::isnan(timeout) ? 0.0 : timeout);
+    for (;;) {
+        task = sim.findTask(handle, status);
+        if (task == nullptr) {
+            return status;
+        }
+        if (!task->running || task->generation != generation) {
+            return taskFailure(status::kTaskStoppedDuringRead, *task);
+        }
+        if (sim.presentDevice(task->device, status) == nullptr) {
+            return status;
+        }
+        const std::uint64_t wanted = task->samplesRead + samples;
+        if (sim.clock.unpaced()) {
+            // Time stands still: move the start back so the block is due now and
+            // later paced reads carry on from here.
+            const double due = static_cast<double>(wanted) / task->timing->rate;
+            task->startedAt = std::min(task->startedAt, sim.clock.now() - due);
+        }
+        const std::uint64_t acquired = acquiredSamples(sim, *task);
+        if (acquired >= wanted) {
+            block = {task->samplesRead, samples};
+            task->samplesRead = wanted;
+            return 0;
+        }
+        const double now = sim.clock.now();
+        if (now >= deadline) {
+            return taskFailure(
+                status::kSamplesNotYetAvailable, *task,
+                {{"Attempted to Read Sample", std::to_string(task->samplesRead)},
+                 {"Samples Requested Per Channel", std::to_string(samples)},
+                 {"Samples Available Per Channel", std::to_string(acquired - task->samplesRead)}});
+        }
+        const double due = task->startedAt + static_cast<double>(wanted) / task->timing->rate;
+        const auto wake =
+            sim.clock.realTimeAt(std::min(due, deadline)) + std::chrono::microseconds(50);
+        sim.changed.wait_until(call.lock, wake);
+    }
+}
+
+// Samples per channel a timed read asks for, resolving -1.
+int32 timedRequest(const SimTask& task, int32 numSampsPerChan, uInt32 capacityPerChannel,
+                   std::uint64_t& samples) {
+    const SampleTiming& timing = *task.timing;
+    if (timing.finite()) {
+        const std::uint64_t remaining = timing.samplesPerChannel - task.samplesRead;
+        if (numSampsPerChan == -1) {
+            samples = remaining;
+        } else if (static_cast<std::uint64_t>(numSampsPerChan) > remaining) {
+            return taskFailure(status::kSamplesWillNeverBeAvailable, task,
+                               {{"Samples Requested Per Channel", std::to_string(numSampsPerChan)},
+                                {"Samples Remaining Per Channel", std::to_string(remaining)}});
+        } else {
+            samples = static_cast<std::uint64_t>(numSampsPerChan);
+        }
+        return 0;
+    }
+    if (numSampsPerChan == -1) {
+        // Unpaced, "everything available" is unbounded: take a buffer's worth.
+        samples = std::max<std::uint64_t>(
+            1, std::min<std::uint64_t>(capacityPerChannel,
+                                       std::max<std::uint64_t>(timing.samplesPerChannel, 1)));
+        return 0;
+    }
+    samples = static_cast<std::uint64_t>(numSampsPerChan);
+    return 0;
+}
+
+int32 bufferTooSmall(const SimTask& task, std::uint64_t needed, uInt32 size) {
+    return taskFailure(
+        status::kReadBufferTooSmall, task,
+        {{"Required Size", std::to_string(needed)}, {"Buffer Size", std::to_string(size)}});
+}
+
+std::size_t elementIndex(bool32 fillMode, std::size_t channel, std::size_t channels,
+                         std::size_t sample, std::size_t samples) {
+    return fillMode == DAQmx_Val_GroupByChannel ? channel * samples + sample
+                                                : sample * channels + channel;
+}
+
+}  // namespace
+
+extern "C" {
+
+int32 DAQmxReadAnalogF64(TaskHandle taskHandle, int32 numSampsPerChan, float64 timeout,
+                         bool32 fillMode, float64 readArray[], uInt32 arraySizeInSamps,
+                         int32* sampsPerChanRead, bool32* reserved) {
+    (void)reserved;
+    const ReadInProgress inProgress;
+    DriverCall call("DAQmxReadAnalogF64");
+    if (call.scripted) {
+        return *call.scripted;
+    }
+    Simulator& sim = call.sim;
+    if (!sim.queuedReadStatuses.empty()) {
+        const int32 queued = sim.queuedReadStatuses.front();
+        sim.queuedReadStatuses.pop_front();
+        if (queued != 0) {
+            return fail(queued, scriptedFailureText("DAQmxReadAnalogF64", queued));
+        }
+    }
+    int32 status = 0;
+    SimTask* task = sim.findTask(taskHandle, status);
+    if (task == nullptr) {
+        return status;
+    }
+    if (status = checkReadable(sim, *task, ChannelKind::AnalogInput, fillMode, numSampsPerChan);
+        status != 0) {
+        return status;
+    }
+    const std::size_t channels = task->channelCount();
+    const uInt32 capacityPerChannel = arraySizeInSamps / static_cast<uInt32>(channels);
+    std::uint64_t samples = 0;
+    if (task->timing) {
+        if (status = timedRequest(*task, numSampsPerChan, capacityPerChannel, samples);
+            status != 0) {
+            return status;
+        }
+    } else {
+        samples = numSampsPerChan == -1 ? 1 : static_cast<std::uint64_t>(numSampsPerChan);
+    }
+    if (samples * channels > arraySizeInSamps) {
+        return bufferTooSmall(*task, samples * channels, arraySizeInSamps);
+    }
+    if (samples > 0 && readArray == nullptr) {
+        return taskFailure(status::kNullPointer, *task, {{"Argument", "readArray"}});
+    }
+    if (sim.readSampleCap > 0) {
+        samples = std::min<std::uint64_t>(samples, static_cast<std::uint64_t>(sim.readSampleCap));
+    }
+    if (status = startImplicitly(sim, *task); status != 0) {
+        return status;
+    }
+
+    Block block;
+    if (task->timing) {
+        if (status = waitForBlock(call, taskHandle, samples, timeout, block); status != 0) {
+            return status;
+        }
+        task = sim.findTask(taskHandle, status);
+    } else {
+        block = {task->samplesRead, samples};
+        task->samplesRead += samples;
+    }
+    std::vector<std::uint32_t> channelIndices;
+    for (const AnalogChannel& channel : task->analog) {
+        channelIndices.push_back(channel.index);
+    }
+    const std::int64_t reported = static_cast<std::int64_t>(block.samples) + sim.readCountSkew;
+    call.lock.unlock();
+
+    for (std::size_t c = 0; c < channels; ++c) {
+        for (std::size_t s = 0; s < block.samples; ++s) {
+            readArray[elementIndex(fillMode, c, channels, s, block.samples)] =
+                analogSample(channelIndices[c], block.firstSample + s);
+        }
+    }
+    if (sampsPerChanRead != nullptr) {
+        *sampsPerChanRead = static_cast<int32>(
+            std::clamp<std::int64_t>(reported, 0, std::numeric_limits<int32>::max()));
+    }
+    return 0;
+}
+
+int32 DAQmxReadDigitalLines(TaskHandle taskHandle, int32 numSampsPerChan, float64 timeout,
+                            bool32 fillMode, uInt8 readArray[], uInt32 arraySizeInBytes,
+                            int32* sampsPerChanRead, int32* numBytesPerSamp, bool32* reserved) {
+    (void)timeout;  // lines are read on demand: nothing to wait for
+    (void)reserved;
+    const ReadInProgress inProgress;
+    DriverCall call("DAQmxReadDigitalLines");
+    if (call.scripted) {
+        return *call.scripted;
+    }
+    Simulator& sim = call.sim;
+    int32 status = 0;
+    SimTask* task = sim.findTask(taskHandle, status);
+    if (task == nullptr) {
+        return status;
+    }
+    if (status = checkReadable(sim, *task, ChannelKind::DigitalInput, fillMode, numSampsPerChan);
+        status != 0) {
+        return status;
+    }
+    std::size_t bytesPerSample = 1;
+    for (const DigitalChannel& channel : task->digital) {
+        bytesPerSample = std::max(bytesPerSample, channel.lineIndices.size());
+    }
+    const std::size_t channels = task->channelCount();
+    const std::uint64_t samples = numSampsPerChan == -1 ? 1 : numSampsPerChan;
+    const std::uint64_t needed = samples * channels * bytesPerSample;
+    if (needed > arraySizeInBytes) {
+        return bufferTooSmall(*task, needed, arraySizeInBytes);
+    }
+    if (samples > 0 && readArray == nullptr) {
+        return taskFailure(status::kNullPointer, *task, {{"Argument", "readArray"}});
+    }
+    const std::uint64_t first = task->samplesRead;
+    task->samplesRead += samples;
+    const std::vector<DigitalChannel> lines = task->digital;
+    call.lock.unlock();
+
+    std::fill(readArray, readArray + needed, uInt8{0});
+    for (std::size_t c = 0; c < channels; ++c) {
+        for (std::size_t s = 0; s < samples; ++s) {
+            uInt8* bytes =
+                readArray + elementIndex(fillMode, c, channels, s, samples) * bytesPerSample;
+            for (std::size_t l = 0; l < lines[c].lineIndices.size(); ++l) {
+                bytes[l] = digitalSample(lines[c].lineIndices[l], first + s);
+            }
+        }
+    }
+    if (sampsPerChanRead != nullptr) {
+        *sampsPerChanRead = static_cast<int32>(samples);
+    }
+    if (numBytesPerSamp != nullptr) {
+        *numBytesPerSamp = static_cast<int32>(bytesPerSample);
+    }
+    return 0;
+}
+
+}  // extern "C"

@@ -1,0 +1,184 @@
+// Rig description files: the devices the simulated driver pretends to have.
+//
+// A rig file is a JSON object with one member "devices", an array of device
+// objects. Members of a device object (only "name" and "product_type" are
+// required; the others default as shown):
+//
+//   "name"                         string   device name, e.g. "Dev1" (unique, any case)
+//   "product_type"                 string   e.g. "USB-6211", "PCIe-6321"
+//   "product_num"                  integer  0
+//   "serial_num"                   integer  0
+//   "simulated"                    boolean  true
+//   "ai_channels"                  integer N (names ai0..ai<N-1>) or array of
+//                                  short names such as ["ai0", "ai1"]; 0
+//   "ai_max_single_chan_rate_hz"   number   0
+//   "ai_max_multi_chan_rate_hz"    number   aggregate over a task's channels; 0
+//   "ai_voltage_ranges"            array of [low, high] pairs, volts; []
+//   "ai_terminal_configs"          integer  DAQmx_Val_Bit_TermCfg_* bits for every
+//                                  channel; 1 (RSE)
+//   "ai_terminal_configs_by_channel" object  short channel name -> bits, overrides
+//   "di_lines"                     integer N (port0/line0..line<N-1>) or array of
+//                                  short names such as ["port0/line0"]; 0
+//   "sample_clock_timebase_hz"     number   granted rate = timebase / round(timebase /
+//                                  requested); 0 grants the requested rate exactly
+//   "self_test_status"             integer  status of DAQmxSelfTestDevice; 0
+//
+// daqmx/sim/devices-example.json is a complete example.
+#include "RigFile.h"
+
+#include <fstream>
+#include <limits>
+#include <stdexcept>
+
+#include <nlohmann/json.hpp>
+
+namespace daqmx_sim {
+
+namespace {
+
+using nlohmann::json;
+
+class RigError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+std::vector<std::string> nameList(const json& value, const std::string& prefix,
+                                  const std::string& member) {
+    std::vector<std::string> names;
+    if (value.is_number_integer()) {
+        const auto count = value.get<long long>();
+        if (count < 0 || count > 4096) {
+            throw RigError("\"" + member + "\" must be a count between 0 and 4096");
+        }
+        for (long long i = 0; i < count; ++i) {
+            names.push_back(prefix + std::to_string(i));
+        }
+        return names;
+    }
+    if (!value.is_array()) {
+        throw RigError("\"" + member + "\" must be a count or an array of names");
+    }
+    for (const json& item : value) {
+        if (!item.is_string() || item.get<std::string>().empty()) {
+            throw RigError("\"" + member + "\" holds a name that is not a non-empty string");
+        }
+        const std::string name = item.get<std::string>();
+        if (indexOfName(names, name) >= 0) {
+            throw RigError("\"" + member + "\" names " + name + " twice");
+        }
+        names.push_back(name);
+    }
+    return names;
+}
+
+template <typename Unsigned>
+Unsigned unsignedMember(const json& device, const char* member) {
+    const json& value = device.value(member, json(0));
+    if (!value.is_number_integer() || value.get<long long>() < 0 ||
+        value.get<unsigned long long>() > std::numeric_limits<Unsigned>::max()) {
+        throw RigError(std::string("\"") + member + "\" must be an unsigned 32-bit integer");
+    }
+    return static_cast<Unsigned>(value.get<unsigned long long>());
+}
+
+double nonNegativeNumber(const json& device, const char* member) {
+    const json& value = device.value(member, json(0.0));
+    if (!value.is_number() || value.get<double>() < 0.0) {
+        throw RigError(std::string("\"") + member + "\" must be a number >= 0");
+    }
+    return value.get<double>();
+}
+
+SimDevice parseDevice(const json& entry) {
+    if (!entry.is_object()) {
+        throw RigError("every entry of \"devices\" must be an object");
+    }
+    if (!entry.contains("name") || !entry["name"].is_string() ||
+        entry["name"].get<std::string>().empty()) {
+        throw RigError("a device lacks its \"name\"");
+    }
+    SimDevice device;
+    device.name = entry["name"].get<std::string>();
+    const auto where = [&device](const std::string& what) {
+        return RigError("device " + device.name + ": " + what);
+    };
+    try {
+        if (!entry.contains("product_type") || !entry["product_type"].is_string()) {
+            throw RigError("\"product_type\" must be a string");
+        }
+        device.productType = entry["product_type"].get<std::string>();
+        device.productNum = unsignedMember<uInt32>(entry, "product_num");
+        device.serialNum = unsignedMember<uInt32>(entry, "serial_num");
+        device.simulated = entry.value("simulated", true);
+        device.aiChannels = nameList(entry.value("ai_channels", json(0)), "ai", "ai_channels");
+        device.aiMaxSingleChanRate = nonNegativeNumber(entry, "ai_max_single_chan_rate_hz");
+        device.aiMaxMultiChanRate = nonNegativeNumber(entry, "ai_max_multi_chan_rate_hz");
+        const json ranges = entry.value("ai_voltage_ranges", json::array());
+        if (!ranges.is_array()) {
+            throw RigError("\"ai_voltage_ranges\" must be an array");
+        }
+        for (const json& pair : ranges) {
+            if (!pair.is_array() || pair.size() != 2 || !pair[0].is_number() ||
+                !pair[1].is_number() || !(pair[0].get<double>() < pair[1].get<double>())) {
+                throw RigError("\"ai_voltage_ranges\" must hold [low, high] pairs with low < high");
+            }
+            device.aiRanges.push_back({pair[0].get<double>(), pair[1].get<double>()});
+        }
+        const int32 bits = entry.value("ai_terminal_configs", DAQmx_Val_Bit_TermCfg_RSE);
+        device.aiTermCfgBits.assign(device.aiChannels.size(), bits);
+        const json byChannel = entry.value("ai_terminal_configs_by_channel", json::object());
+        if (!byChannel.is_object()) {
+            throw RigError("\"ai_terminal_configs_by_channel\" must be an object");
+        }
+        for (const auto& [channel, channelBits] : byChannel.items()) {
+            const int index = indexOfName(device.aiChannels, channel);
+            if (index < 0 || !channelBits.is_number_integer()) {
+                throw RigError("\"ai_terminal_configs_by_channel\" names unknown channel " +
+                               channel + " or gives no integer");
+            }
+            device.aiTermCfgBits[static_cast<std::size_t>(index)] = channelBits.get<int32>();
+        }
+        device.diLines = nameList(entry.value("di_lines", json(0)), "port0/line", "di_lines");
+        device.sampleClockTimebaseHz = nonNegativeNumber(entry, "sample_clock_timebase_hz");
+        device.selfTestStatus = entry.value("self_test_status", 0);
+    } catch (const RigError& error) {
+        throw where(error.what());
+    } catch (const json::exception& error) {
+        throw where(error.what());
+    }
+    return device;
+}
+
+}  // namespace
+
+std::optional<std::vector<SimDevice>> loadRigFile(const std::string& path, std::string& problem) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        problem = "cannot open " + path;
+        return std::nullopt;
+    }
+    try {
+        const json document = json::parse(in);
+        if (!document.is_object() || !document.contains("devices") ||
+            !document["devices"].is_array()) {
+            throw RigError("the file must be an object with a \"devices\" array");
+        }
+        std::vector<SimDevice> devices;
+        for (const json& entry : document["devices"]) {
+            SimDevice device = parseDevice(entry);
+            for (const SimDevice& earlier : devices) {
+                if (sameName(earlier.name, device.name)) {
+                    throw RigError("device " + device.name + " is described twice");
+                }
+            }
+            devices.push_back(std::move(device));
+        }
+        return devices;
+    } catch (const std::exception& error) {
+        problem = path + ": " + error.what();
+        return std::nullopt;
+    }
+}
+
+}  // namespace daqmx_sim

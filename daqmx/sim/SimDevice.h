@@ -1,0 +1,46 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "daqmx/NIDAQmx.h"
+
+namespace daqmx_sim {
+
+/// An analogue input voltage range, low and high limit in volts.
+struct VoltageRange {
+    double low = 0.0;
+    double high = 0.0;
+};
+
+/// One simulated device as the driver describes it.
+struct SimDevice {
+    std::string name;         // "Dev1"
+    std::string productType;  // "USB-6211"
+    uInt32 productNum = 0;
+    uInt32 serialNum = 0;
+    bool simulated = true;
+    double aiMaxSingleChanRate = 0.0;     // samples per second
+    double aiMaxMultiChanRate = 0.0;      // aggregate over all channels of a task
+    std::vector<std::string> aiChannels;  // short names: "ai0", "ai1", ...
+    std::vector<int32> aiTermCfgBits;     // per AI channel, DAQmx_Val_Bit_TermCfg_* set
+    std::vector<VoltageRange> aiRanges;
+    std::vector<std::string> diLines;  // short names: "port0/line0", ...
+    double sampleClockTimebaseHz = 0.0;
+    int32 selfTestStatus = 0;
+    bool present = true;
+};
+
+/// The rig of a freshly loaded driver: "Dev1", a USB-6211, and "Dev2", a USB-6002.
+std::vector<SimDevice> builtInDevices();
+
+/// Position of `shortName` (matched without regard to case, as the driver does)
+/// in `names`, or -1.
+int indexOfName(const std::vector<std::string>& names, std::string_view shortName);
+
+/// ASCII case-insensitive equality, the driver's rule for device and channel names.
+bool sameName(std::string_view a, std::string_view b);
+
+}  // namespace daqmx_sim

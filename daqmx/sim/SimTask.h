@@ -1,0 +1,55 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "SimDevice.h"
+
+namespace daqmx_sim {
+
+enum class ChannelKind { None, AnalogInput, DigitalInput };
+
+struct AnalogChannel {
+    std::string physicalName;  // "Dev1/ai3"
+    std::uint32_t index = 0;   // position in the device's AI channel list
+    VoltageRange range;        // the device range chosen for the requested limits
+    int32 terminalConfig = DAQmx_Val_RSE;
+};
+
+struct DigitalChannel {
+    std::string name;                        // "Dev1/port0/line2" (first line)
+    std::vector<std::uint32_t> lineIndices;  // positions in the device's DI line list
+};
+
+struct SampleTiming {
+    double rate = 0.0;  // granted samples per second per channel
+    int32 sampleMode = DAQmx_Val_ContSamps;
+    std::uint64_t samplesPerChannel = 0;  // finite: total; continuous: buffer hint
+    bool finite() const { return sampleMode == DAQmx_Val_FiniteSamps; }
+};
+
+/// A live task of the simulated driver.
+struct SimTask {
+    std::uint64_t id = 0;
+    std::string name;
+    ChannelKind kind = ChannelKind::None;
+    std::string device;  // device of every channel (canonical name)
+    std::vector<AnalogChannel> analog;
+    std::vector<DigitalChannel> digital;
+    std::optional<SampleTiming> timing;  // none: on-demand
+
+    bool running = false;
+    // Changes at every start and stop, so a waiting read notices that the
+    // acquisition it waited for has ended, even if the task was started again.
+    std::uint64_t generation = 0;
+    double startedAt = 0.0;         // simulated seconds, at the latest start
+    std::uint64_t samplesRead = 0;  // per channel, since the latest start
+
+    std::size_t channelCount() const {
+        return kind == ChannelKind::DigitalInput ? digital.size() : analog.size();
+    }
+};
+
+}  // namespace daqmx_sim

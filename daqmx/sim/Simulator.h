@@ -1,0 +1,108 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ScaledClock.h"
+#include "SimDevice.h"
+#include "SimTask.h"
+
+namespace daqmx_sim {
+
+/// A failure a test scripted for one DAQmx function.
+struct ScriptedFailure {
+    int32 status = 0;
+    int32 remaining = 0;  // < 0: every call from now on
+};
+
+/// The whole state of the simulated driver. Every member but readsInProgress
+/// is guarded by `mutex`; a read that has to wait for its samples sleeps on
+/// `changed` (which releases the mutex), and everything that could end such a
+/// wait (stop, clear, reset, unplugging, a new time scale) notifies it.
+class Simulator {
+public:
+    static Simulator& instance();
+
+    /// Back to a freshly loaded driver; the caller holds `mutex`.
+    void resetLocked();
+
+    /// Bookkeeping at the entry of every DAQmx call: the call log, the call
+    /// counts and the scripted failures. Returns the scripted status (with the
+    /// thread's error text set) when this call is to fail; the caller holds
+    /// `mutex`.
+    std::optional<int32> beginCall(const char* function);
+
+    /// The device of that name, or null.
+    SimDevice* findDevice(std::string_view name);
+    /// The device, or null with the thread's error set in `status`: an unknown
+    /// device gives kInvalidDeviceId, an unplugged one kDeviceNotAvailable.
+    SimDevice* presentDevice(std::string_view name, int32& status);
+
+    /// The live task behind a handle, or null with kInvalidTask in `status`.
+    SimTask* findTask(TaskHandle handle, int32& status);
+    static TaskHandle handleOf(const SimTask& task);
+
+    /// Another running task that holds the analogue input of `task`'s device.
+    const SimTask* analogInputHolder(const SimTask& task) const;
+
+    /// Starts `task` (also implicitly, from a read): clock, counters, generation.
+    void startTaskLocked(SimTask& task);
+    void stopTaskLocked(SimTask& task);
+
+    std::mutex mutex;
+    std::condition_variable changed;
+
+    std::vector<SimDevice> devices;
+    std::map<std::uint64_t, SimTask> tasks;
+    std::uint64_t nextTaskId = 1;  // never reset, so stale handles stay invalid
+    std::uint64_t unnamedTaskCount = 0;
+    ScaledClock clock;
+
+    std::map<std::string, ScriptedFailure, std::less<>> scriptedFailures;
+    std::deque<int32> queuedReadStatuses;
+    int32 readSampleCap = 0;
+    int32 readCountSkew = 0;
+    double forcedClockRate = 0.0;
+
+    std::vector<const char*> callLog;
+    std::uint64_t callsSinceReset = 0;
+    std::map<std::string, std::uint64_t, std::less<>> callCounts;
+    std::optional<std::uint64_t> armedPosition;
+    int32 armedStatus = 0;
+
+    std::atomic<uInt32> readsInProgress{0};
+
+private:
+    Simulator();
+};
+
+/// The lock and the entry bookkeeping of one DAQmx call.
+class DriverCall {
+public:
+    explicit DriverCall(const char* function);
+
+    Simulator& sim;
+    std::unique_lock<std::mutex> lock;
+    /// Set when the call was scripted to fail: return it at once.
+    std::optional<int32> scripted;
+};
+
+/// Counts a thread as inside a read for its lifetime.
+class ReadInProgress {
+public:
+    ReadInProgress();
+    ~ReadInProgress();
+    ReadInProgress(const ReadInProgress&) = delete;
+    ReadInProgress& operator=(const ReadInProgress&) = delete;
+};
+
+}  // namespace daqmx_sim

@@ -1,0 +1,522 @@
+// DAQmx entry points that create, configure, start, stop and clear tasks.
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <string>
+
+#include "ChannelList.h"
+#include "ErrorText.h"
+#include "ExtendedError.h"
+#include "OutputBuffers.h"
+#include "SampleClock.h"
+#include "Simulator.h"
+#include "StatusCodes.h"
+
+using namespace daqmx_sim;
+
+namespace {
+
+constexpr int32 kTerminalConfigDefault = -1;  // DAQmx_Val_Cfg_Default
+
+int32 invalidValue(std::string_view summary, std::initializer_list<ErrorDetail> details) {
+    return fail(status::kInvalidAttributeValue,
+                errorText(status::kInvalidAttributeValue, summary, details));
+}
+
+int32 invalidValue(std::initializer_list<ErrorDetail> details) {
+    return invalidValue(statusSummary(status::kInvalidAttributeValue), details);
+}
+
+int32 taskRunning(const SimTask& task) {
+    return fail(status::kTaskRunning,
+                errorText(status::kTaskRunning, statusSummary(status::kTaskRunning),
+                          {{"Task Name", task.name}}));
+}
+
+int32 channelDoesNotExist(const SimDevice& device, const std::string& channel,
+                          const SimTask& task) {
+    return fail(status::kPhysicalChannelDoesNotExist,
+                errorText(status::kPhysicalChannelDoesNotExist,
+                          statusSummary(status::kPhysicalChannelDoesNotExist),
+                          {{"Device", device.name},
+                           {"Physical Channel Name", channel},
+                           {"Task Name", task.name}}));
+}
+
+struct TerminalConfigName {
+    int32 value;
+    int32 bit;
+    std::string_view name;
+};
+
+constexpr TerminalConfigName kTerminalConfigs[] = {
+    {DAQmx_Val_RSE, DAQmx_Val_Bit_TermCfg_RSE, "DAQmx_Val_RSE"},
+    {DAQmx_Val_NRSE, DAQmx_Val_Bit_TermCfg_NRSE, "DAQmx_Val_NRSE"},
+    {DAQmx_Val_Diff, DAQmx_Val_Bit_TermCfg_Diff, "DAQmx_Val_Diff"},
+    {DAQmx_Val_PseudoDiff, DAQmx_Val_Bit_TermCfg_PseudoDIFF, "DAQmx_Val_PseudoDiff"},
+};
+
+std::string possibleTerminalConfigs(int32 bits) {
+    std::string text;
+    for (const TerminalConfigName& config : kTerminalConfigs) {
+        if ((bits & config.bit) != 0) {
+            text += text.empty() ? "" : ", ";
+            text += config.name;
+        }
+    }
+    return text;
+}
+
+// The terminal configuration a channel gets, or a failure status.
+int32 resolveTerminalConfig(int32 requested, int32 supportedBits, const std::string& channel,
+                            int32& resolved) {
+    if (requested == kTerminalConfigDefault) {
+        for (const TerminalConfigName& config : kTerminalConfigs) {
+            if ((supportedBits & config.bit) != 0) {
+                resolved = config.value;
+                return 0;
+            }
+        }
+    }
+    for (const TerminalConfigName& config : kTerminalConfigs) {
+        if (config.value == requested) {
+            if ((supportedBits & config.bit) == 0) {
+                return invalidValue({{"Property", "DAQmx_AI_TermCfg"},
+                                     {"Requested Value", std::string(config.name)},
+                                     {"Possible Values", possibleTerminalConfigs(supportedBits)},
+                                     {"Channel Name", channel}});
+            }
+            resolved = config.value;
+            return 0;
+        }
+    }
+    return invalidValue({{"Property", "DAQmx_AI_TermCfg"},
+                         {"Requested Value", std::to_string(requested)},
+                         {"Possible Values", possibleTerminalConfigs(supportedBits)},
+                         {"Channel Name", channel}});
+}
+
+std::string rangesText(const SimDevice& device) {
+    std::string text;
+    for (const VoltageRange& range : device.aiRanges) {
+        text += text.empty() ? "" : ", ";
+        text += "[" + formatNumber(range.low) + ", " + formatNumber(range.high) + "]";
+    }
+    return text;
+}
+
+// The smallest of the device's ranges that holds [minVal, maxVal].
+int32 chooseRange(const SimDevice& device, float64 minVal, float64 maxVal,
+                  const std::string& channel, VoltageRange& chosen) {
+    const auto rejected = [&](std::string_view property) {
+        return invalidValue({{"Property", std::string(property)},
+                             {"Requested Minimum", formatNumber(minVal)},
+                             {"Requested Maximum", formatNumber(maxVal)},
+                             {"Supported Ranges", rangesText(device)},
+                             {"Channel Name", channel}});
+    };
+    if (!std::isfinite(minVal) || !std::isfinite(maxVal) || !(minVal < maxVal)) {
+        return rejected("DAQmx_AI_Min");
+    }
+    const VoltageRange* best = nullptr;
+    for (const VoltageRange& range : device.aiRanges) {
+        if (range.low <= minVal && maxVal <= range.high &&
+            (best == nullptr || range.high - range.low < best->high - best->low)) {
+            best = &range;
+        }
+    }
+    if (best == nullptr) {
+        return rejected("DAQmx_AI_Max");
+    }
+    chosen = *best;
+    return 0;
+}
+
+// The device that every channel of a task must share; fails for a second one.
+int32 checkSingleDevice(const SimTask& task, const SimDevice& device) {
+    if (task.kind != ChannelKind::None && !sameName(task.device, device.name)) {
+        return invalidValue("The channels of one task must all belong to one device.",
+                            {{"Device of the Task", task.device},
+                             {"Device Specified", device.name},
+                             {"Task Name", task.name}});
+    }
+    return 0;
+}
+
+int32 duplicateChannel(const std::string& channel, const SimTask& task) {
+    return fail(status::kDuplicateChannel,
+                errorText(status::kDuplicateChannel, statusSummary(status::kDuplicateChannel),
+                          {{"Channel Name", channel}, {"Task Name", task.name}}));
+}
+
+int32 mixedChannelTypes(const SimTask& task) {
+    return fail(status::kChannelTypeMismatch,
+                errorText(status::kChannelTypeMismatch, statusSummary(status::kChannelTypeMismatch),
+                          {{"Task Name", task.name}}));
+}
+
+// Looks up the device of every item and checks the task is free to take more.
+int32 prepareChannelAdd(DriverCall& call, TaskHandle handle, const char* list, ChannelKind kind,
+                        SimTask*& task, SimDevice*& device, std::vector<ChannelName>& names) {
+    int32 status = 0;
+    task = call.sim.findTask(handle, status);
+    if (task == nullptr) {
+        return status;
+    }
+    if (task->running) {
+        return taskRunning(*task);
+    }
+    if (task->kind != ChannelKind::None && task->kind != kind) {
+        return mixedChannelTypes(*task);
+    }
+    std::string badItem;
+    auto expanded = expandChannelList(list ? list : "", badItem);
+    if (!expanded) {
+        return fail(status::kPhysicalChannelDoesNotExist,
+                    errorText(status::kPhysicalChannelDoesNotExist,
+                              statusSummary(status::kPhysicalChannelDoesNotExist),
+                              {{"Physical Channel Name", badItem}, {"Task Name", task->name}}));
+    }
+    device = nullptr;
+    for (const ChannelName& name : *expanded) {
+        SimDevice* found = call.sim.presentDevice(name.device, status);
+        if (found == nullptr) {
+            return status;
+        }
+        if (device != nullptr && device != found) {
+            return invalidValue("The channels of one task must all belong to one device.",
+                                {{"Device of the Task", device->name},
+                                 {"Device Specified", found->name},
+                                 {"Task Name", task->name}});
+        }
+        device = found;
+    }
+    if (const int32 other = checkSingleDevice(*task, *device); other != 0) {
+        return other;
+    }
+    names = std::move(*expanded);
+    return 0;
+}
+
+}  // namespace
+
+extern "C" {
+
+int32 DAQmxCreateTask(const char taskName[], TaskHandle* taskHandle) {
+    DriverCall call("DAQmxCreateTask");
+    if (call.scripted) {
+        return *call.scripted;
+    }
+    if (taskHandle == nullptr) {
+        return nullOutput("taskHandle");
+    }
+    Simulator& sim = call.sim;
+    std::string name = taskName ? taskName : "";
+    if (name.empty()) {
+        name = "_unnamedTask<" + std::to_string(sim.unnamedTaskCount++) + ">";
+    } else {
+        for (const auto& [id, task] : sim.tasks) {
+            if (sameName(task.name, name)) {
+                return fail(
+                    status::kDuplicateTaskName,
+                    errorText(status::kDuplicateTaskName, statusSummary(status::kDuplicateTaskName),
+                              {{"Task Name", name}}));
+            }
+        }
+    }
+    SimTask task;
+    task.id = sim.nextTaskId++;
+    task.name = std::move(name);
+    const auto [where, inserted] = sim.tasks.emplace(task.id, std::move(task));
+    *taskHandle = Simulator::handleOf(where->second);
+    return 0;
+}
+
+int32 DAQmxCreateAIVoltageChan(TaskHandle taskHandle, const char physicalChannel[],
+                               const char nameToAssignToChannel[], int32 terminalConfig,
+                               float64 minVal, float64 maxVal, int32 units,
+                               const char customScaleName[]) {
+    (void)nameToAssignToChannel;
+    (void)customScaleName;
+    DriverCall call("DAQmxCreateAIVoltageChan");
+    if (call.scripted) {
+        return *call.scripted;
+    }
+    SimTask* task = nullptr;
+    SimDevice* device = nullptr;
+    std::vector<ChannelName> names;
+    if (const int32 status = prepareChannelAdd(call, taskHandle, physicalChannel,
+                                               ChannelKind::AnalogInput, task, device, names);
+        status != 0) {
+        return status;
+    }
+    if (units != DAQmx_Val_Volts) {
+        return invalidValue({{"Property", "DAQmx_AI_Voltage_Units"},
+                             {"Requested Value", std::to_string(units)},
+                             {"Possible Values", "DAQmx_Val_Volts"},
+                             {"Task Name", task->name}});
+    }
+    std::vector<AnalogChannel> added;
+    for (const ChannelName& name : names) {
+        const int index = indexOfName(device->aiChannels, name.channel);
+        if (index < 0) {
+            return channelDoesNotExist(*device, name.channel, *task);
+        }
+        AnalogChannel channel;
+        channel.index = static_cast<std::uint32_t>(index);
+        channel.physicalName = device->name + "/" + device->aiChannels[channel.index];
+        const auto sameChannel = [&](const AnalogChannel& other) {
+            return other.index == channel.index;
+        };
+        if (std::any_of(task->analog.begin(), task->analog.end(), sameChannel) ||
+            std::any_of(added.begin(), added.end(), sameChannel)) {
+            return duplicateChannel(channel.physicalName, *task);
+        }
+        if (const int32 status =
+                resolveTerminalConfig(terminalConfig, device->aiTermCfgBits[channel.index],
+                                      channel.physicalName, channel.terminalConfig);
+            status != 0) {
+            return status;
+        }
+        if (const int32 status =
+                chooseRange(*device, minVal, maxVal, channel.physicalName, channel.range);
+            status != 0) {
+            return status;
+        }
+        added.push_back(std::move(channel));
+    }
+    task->kind = ChannelKind::AnalogInput;
+    task->device = device->name;
+    task->analog.insert(task->analog.end(), added.begin(), added.end());
+    return 0;
+}
+
+int32 DAQmxCreateDIChan(TaskHandle taskHandle, const char lines[], const char nameToAssignToLines[],
+                        int32 lineGrouping) {
+    (void)nameToAssignToLines;
+    DriverCall call("DAQmxCreateDIChan");
+    if (call.scripted) {
+        return *call.scripted;
+    }
+    SimTask* task = nullptr;
+    SimDevice* device = nullptr;
+    std::vector<ChannelName> names;
+    if (const int32 status = prepareChannelAdd(call, taskHandle, lines, ChannelKind::DigitalInput,
+                                               task, device, names);
+        status != 0) {
+        return status;
+    }
+    if (lineGrouping != DAQmx_Val_ChanPerLine && lineGrouping != DAQmx_Val_ChanForAllLines) {
+        return invalidValue({{"Property", "DAQmx_DI_LineGrouping"},
+                             {"Requested Value", std::to_string(lineGrouping)},
+                             {"Task Name", task->name}});
+    }
+    // Every line named, in order; a bare port ("Dev1/port0") names all its lines.
+    std::vector<std::uint32_t> lineIndices;
+    for (const ChannelName& name : names) {
+        const int index = indexOfName(device->diLines, name.channel);
+        if (index >= 0) {
+            lineIndices.push_back(static_cast<std::uint32_t>(index));
+            continue;
+        }
+        const std::size_t before = lineIndices.size();
+        const std::string port = name.channel + "/";
+        for (std::size_t i = 0; i < device->diLines.size(); ++i) {
+            if (device->diLines[i].size() > port.size() &&
+                sameName(std::string_view(device->diLines[i]).substr(0, port.size()), port)) {
+                lineIndices.push_back(static_cast<std::uint32_t>(i));
+            }
+        }
+        if (lineIndices.size() == before) {
+            return channelDoesNotExist(*device, name.channel, *task);
+        }
+    }
+    std::vector<std::uint32_t> taken;
+    for (const DigitalChannel& channel : task->digital) {
+        taken.insert(taken.end(), channel.lineIndices.begin(), channel.lineIndices.end());
+    }
+    for (const std::uint32_t index : lineIndices) {
+        if (std::find(taken.begin(), taken.end(), index) != taken.end()) {
+            return duplicateChannel(device->name + "/" + device->diLines[index], *task);
+        }
+        taken.push_back(index);
+    }
+    const auto channelName = [&](std::uint32_t index) {
+        return device->name + "/" + device->diLines[index];
+    };
+    if (lineGrouping == DAQmx_Val_ChanPerLine) {
+        for (const std::uint32_t index : lineIndices) {
+            task->digital.push_back({channelName(index), {index}});
+        }
+    } else {
+        task->digital.push_back({channelName(lineIndices.front()), lineIndices});
+    }
+    task->kind = ChannelKind::DigitalInput;
+    task->device = device->name;
+    return 0;
+}
+
+int32 DAQmxCfgSampClkTiming(TaskHandle taskHandle, const char source[], float64 rate,
+                            int32 activeEdge, int32 sampleMode, uInt64 sampsPerChanToAcquire) {
+    DriverCall call("DAQmxCfgSampClkTiming");
+    if (call.scripted) {
+        return *call.scripted;
+    }
+    int32 status = 0;
+    SimTask* task = call.sim.findTask(taskHandle, status);
+    if (task == nullptr) {
+        return status;
+    }
+    if (task->running) {
+        return taskRunning(*task);
+    }
+    if (task->kind == ChannelKind::None) {
+        return fail(status::kNoChannelsInTask,
+                    errorText(status::kNoChannelsInTask, statusSummary(status::kNoChannelsInTask),
+                              {{"Task Name", task->name}}));
+    }
+    const SimDevice* device = call.sim.presentDevice(task->device, status);
+    if (device == nullptr) {
+        return status;
+    }
+    if (task->kind == ChannelKind::DigitalInput) {
+        // The simulated devices, like small USB devices, read their lines on demand only.
+        return invalidValue({{"Property", "DAQmx_SampTimingType"},
+                             {"Requested Value", "DAQmx_Val_SampClk"},
+                             {"Possible Values", "DAQmx_Val_OnDemand"},
+                             {"Task Name", task->name}});
+    }
+    if (activeEdge != DAQmx_Val_Rising && activeEdge != DAQmx_Val_Falling) {
+        return invalidValue({{"Property", "DAQmx_SampClk_ActiveEdge"},
+                             {"Requested Value", std::to_string(activeEdge)},
+                             {"Task Name", task->name}});
+    }
+    if (sampleMode != DAQmx_Val_FiniteSamps && sampleMode != DAQmx_Val_ContSamps) {
+        return invalidValue({{"Property", "DAQmx_SampQuant_SampMode"},
+                             {"Requested Value", std::to_string(sampleMode)},
+                             {"Task Name", task->name}});
+    }
+    if (sampleMode == DAQmx_Val_FiniteSamps &&
+        (sampsPerChanToAcquire == 0 ||
+         sampsPerChanToAcquire > std::numeric_limits<std::uint32_t>::max())) {
+        return invalidValue({{"Property", "DAQmx_SampQuant_SampPerChan"},
+                             {"Requested Value", std::to_string(sampsPerChanToAcquire)},
+                             {"Task Name", task->name}});
+    }
+    const std::string_view clockSource = source ? source : "";
+    const bool internalClock = clockSource.empty() || sameName(clockSource, "OnboardClock");
+    GrantedClock granted = grantSampleClock(*device, rate, task->channelCount(), internalClock);
+    if (granted.status != 0) {
+        return fail(granted.status, std::move(granted.error));
+    }
+    SampleTiming timing;
+    timing.rate = call.sim.forcedClockRate > 0.0 ? call.sim.forcedClockRate : granted.rate;
+    timing.sampleMode = sampleMode;
+    timing.samplesPerChannel = sampsPerChanToAcquire;
+    task->timing = timing;
+    return 0;
+}
+
+int32 DAQmxGetSampClkRate(TaskHandle taskHandle, float64* data) {
+    DriverCall call("DAQmxGetSampClkRate");
+    if (call.scripted) {
+        return *call.scripted;
+    }
+    int32 status = 0;
+    const SimTask* task = call.sim.findTask(taskHandle, status);
+    if (task == nullptr) {
+        return status;
+    }
+    if (!task->timing) {
+        return fail(
+            status::kPropertyNotApplicable,
+            errorText(status::kPropertyNotApplicable, statusSummary(status::kPropertyNotApplicable),
+                      {{"Property", "DAQmx_SampClk_Rate"}, {"Task Name", task->name}}));
+    }
+    if (data == nullptr) {
+        return nullOutput("data");
+    }
+    *data = task->timing->rate;
+    return 0;
+}
+
+int32 DAQmxGetTaskNumChans(TaskHandle taskHandle, uInt32* data) {
+    DriverCall call("DAQmxGetTaskNumChans");
+    if (call.scripted) {
+        return *call.scripted;
+    }
+    int32 status = 0;
+    const SimTask* task = call.sim.findTask(taskHandle, status);
+    if (task == nullptr) {
+        return status;
+    }
+    if (data == nullptr) {
+        return nullOutput("data");
+    }
+    *data = static_cast<uInt32>(task->channelCount());
+    return 0;
+}
+
+int32 DAQmxStartTask(TaskHandle taskHandle) {
+    DriverCall call("DAQmxStartTask");
+    if (call.scripted) {
+        return *call.scripted;
+    }
+    int32 status = 0;
+    SimTask* task = call.sim.findTask(taskHandle, status);
+    if (task == nullptr) {
+        return status;
+    }
+    if (task->running) {
+        return taskRunning(*task);
+    }
+    if (task->kind == ChannelKind::None) {
+        return fail(status::kNoChannelsInTask,
+                    errorText(status::kNoChannelsInTask, statusSummary(status::kNoChannelsInTask),
+                              {{"Task Name", task->name}}));
+    }
+    if (call.sim.presentDevice(task->device, status) == nullptr) {
+        return status;
+    }
+    if (const SimTask* holder = call.sim.analogInputHolder(*task);
+        holder != nullptr && task->kind == ChannelKind::AnalogInput) {
+        return fail(status::kResourceReserved,
+                    errorText(status::kResourceReserved, statusSummary(status::kResourceReserved),
+                              {{"Device", task->device},
+                               {"Task Name", task->name},
+                               {"Reserved By Task", holder->name}}));
+    }
+    call.sim.startTaskLocked(*task);
+    return 0;
+}
+
+int32 DAQmxStopTask(TaskHandle taskHandle) {
+    DriverCall call("DAQmxStopTask");
+    if (call.scripted) {
+        return *call.scripted;
+    }
+    int32 status = 0;
+    SimTask* task = call.sim.findTask(taskHandle, status);
+    if (task == nullptr) {
+        return status;
+    }
+    call.sim.stopTaskLocked(*task);
+    return 0;
+}
+
+int32 DAQmxClearTask(TaskHandle taskHandle) {
+    DriverCall call("DAQmxClearTask");
+    if (call.scripted) {
+        return *call.scripted;
+    }
+    int32 status = 0;
+    SimTask* task = call.sim.findTask(taskHandle, status);
+    if (task == nullptr) {
+        return status;
+    }
+    call.sim.tasks.erase(task->id);
+    call.sim.changed.notify_all();
+    return 0;
+}
+
+}  // extern "C"

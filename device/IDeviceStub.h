@@ -1,0 +1,63 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "DeviceRecords.h"
+#include "DeviceStubException.h"
+
+namespace kra::device {
+
+/// The interface a host drives a device plug-in through. The host calls each
+/// operation by its position, so the order of declaration is part of the
+/// interface and must never change.
+class IDeviceStub {
+public:
+    using StateCallback = std::function<void(const DeviceState&)>;
+    using ErrorCallback = std::function<void(const std::string&)>;
+
+    class IAuth {
+    public:
+        using AuthEventCallback = std::function<void(const OperationResult&)>;
+
+        virtual ~IAuth() = default;
+        virtual std::string authMode() const = 0;
+        virtual OperationResult authenticate() = 0;
+        virtual OperationResult refreshAuthentication() = 0;
+        virtual SubscriptionHandle subscribeAuthEvents(AuthEventCallback callback) = 0;
+        virtual void reservedOperation() = 0;
+    };
+
+    virtual ~IDeviceStub() = default;
+    virtual DeviceInfo getDeviceInfo() const = 0;
+    virtual nlohmann::json getCapabilities() = 0;
+    virtual void initialize() = 0;
+    virtual void connect() = 0;
+    virtual void disconnect() = 0;
+    virtual void reset() = 0;
+    virtual bool isConnected() const = 0;
+    virtual IAuth& auth() = 0;
+    virtual OperationResult execute(const std::string& feature, const std::string& operation,
+                                    const OperationParams& params,
+                                    const std::string& requestId) = 0;
+    virtual SubscriptionHandle subscribe(const std::string& feature, const std::string& topic,
+                                         StateCallback callback) = 0;
+    virtual void unsubscribe(const std::string& feature, const std::string& topic,
+                             const SubscriptionHandle& handle) = 0;
+    virtual void reservedOperation() = 0;
+    virtual void setErrorCallback(ErrorCallback callback) = 0;
+    virtual HealthStatus getHealth() const = 0;
+    virtual SelfTestResult selfTest() = 0;
+    virtual void setHostContext(std::shared_ptr<void> context) = 0;
+};
+
+}  // namespace kra::device
+
+extern "C" {
+/// Entry points a host resolves by name.
+kra::device::IDeviceStub* createDeviceStub();
+void destroyDeviceStub(kra::device::IDeviceStub* stub);
+}

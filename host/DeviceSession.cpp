@@ -1,0 +1,59 @@
+#include "DeviceSession.h"
+
+#include <iostream>
+
+#include "HostError.h"
+#include "NumberFormat.h"
+
+namespace ni_usb_daq::host {
+
+kra::device::OperationResult DeviceSession::execute(const std::string& feature,
+                                                    const std::string& operation,
+                                                    const kra::device::OperationParams& params) {
+    const std::string requestId = "host-" + std::to_string(nextRequest_++);
+    return stub_->execute(feature, operation, params, requestId);
+}
+
+kra::device::OperationResult DeviceSession::require(const std::string& feature,
+                                                    const std::string& operation,
+                                                    const kra::device::OperationParams& params) {
+    auto result = execute(feature, operation, params);
+    if (!result.success) {
+        throw HostError(operation + " failed: " +
+                        (result.error.empty() ? std::string("no reason given") : result.error));
+    }
+    return result;
+}
+
+void DeviceSession::connect() {
+    try {
+        stub_->connect();
+    } catch (const kra::device::DeviceStubException& error) {
+        throw HostError(std::string("cannot connect: ") + error.what());
+    }
+}
+
+ConnectionScope::ConnectionScope(DeviceSession& session) : session_(session) {
+    session_.connect();
+}
+
+ConnectionScope::~ConnectionScope() {
+    try {
+        session_.stub().disconnect();
+    } catch (const std::exception& error) {
+        std::cerr << kProgramName << ": disconnect failed: " << error.what() << '\n';
+    }
+}
+
+std::optional<double> numberEntry(const kra::device::StringMap& data, const std::string& key) {
+    const auto found = data.find(key);
+    return found == data.end() ? std::nullopt : parseNumber(found->second);
+}
+
+std::string textEntry(const kra::device::StringMap& data, const std::string& key,
+                      const std::string& fallback) {
+    const auto found = data.find(key);
+    return found == data.end() ? fallback : found->second;
+}
+
+}  // namespace ni_usb_daq::host

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "DeviceRecords.h"
+#include "IDeviceStub.h"
+#include "PluginLoader.h"
+
+namespace ni_usb_daq::host {
+
+/// One stub and the host's side of talking to it: request ids, failure
+/// results turned into errors, and the connection.
+class DeviceSession {
+public:
+    explicit DeviceSession(StubPtr stub) : stub_(std::move(stub)) {}
+
+    kra::device::IDeviceStub& stub() { return *stub_; }
+
+    /// The plain result of one operation, whatever it says.
+    kra::device::OperationResult execute(const std::string& feature, const std::string& operation,
+                                         const kra::device::OperationParams& params = {});
+
+    /// The result of an operation that must succeed: a failure result is
+    /// thrown as HostError "<operation> failed: <error>".
+    kra::device::OperationResult require(const std::string& feature, const std::string& operation,
+                                         const kra::device::OperationParams& params = {});
+
+    /// connect, with the plug-in's reason in the HostError when the device
+    /// does not answer.
+    void connect();
+
+private:
+    StubPtr stub_;
+    std::uint64_t nextRequest_ = 1;
+};
+
+/// Disconnects a connected stub at the end of a scope, also on the way out of
+/// an error.
+class ConnectionScope {
+public:
+    explicit ConnectionScope(DeviceSession& session);
+    ~ConnectionScope();
+    ConnectionScope(const ConnectionScope&) = delete;
+    ConnectionScope& operator=(const ConnectionScope&) = delete;
+
+private:
+    DeviceSession& session_;
+};
+
+/// A number from a result's data, or nullopt when it is absent or not one.
+std::optional<double> numberEntry(const kra::device::StringMap& data, const std::string& key);
+
+/// A text entry of a result's data, or `fallback` when it is absent.
+std::string textEntry(const kra::device::StringMap& data, const std::string& key,
+                      const std::string& fallback = {});
+
+}  // namespace ni_usb_daq::host

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace ni_usb_daq::host {
+
+/// The prefix of every diagnostic line of the program itself.
+inline constexpr std::string_view kProgramName = "ni-usb-daq-host";
+
+/// Exit status of a command line the program cannot act on.
+inline constexpr int kUsageExitCode = 2;
+/// Exit status of everything else that went wrong.
+inline constexpr int kFailureExitCode = 1;
+
+/// A failure the program reports as one line on standard error before it
+/// exits with exitCode(). Everything the host itself detects is thrown as one.
+class HostError : public std::runtime_error {
+public:
+    explicit HostError(const std::string& message, int exitCode = kFailureExitCode)
+        : std::runtime_error(message), exitCode_(exitCode) {}
+
+    int exitCode() const noexcept { return exitCode_; }
+
+private:
+    int exitCode_;
+};
+
+/// A command line that names settings or options the program cannot use.
+class UsageError : public HostError {
+public:
+    explicit UsageError(const std::string& message) : HostError(message, kUsageExitCode) {}
+};
+
+}  // namespace ni_usb_daq::host

@@ -1,0 +1,193 @@
+#include "NIUSBDAQStub.h"
+
+#include <array>
+#include <exception>
+
+#include "daqmx/NIDAQmx.h"
+#include "stubs/CapabilityDocument.h"
+#include "stubs/Clocks.h"
+#include "stubs/DeviceQueries.h"
+#include "stubs/DriverStatus.h"
+#include "stubs/Logging.h"
+#include "stubs/ManifestSearch.h"
+#include "stubs/SystemFeature.h"
+#include "stubs/acquisition/AcquisitionEngine.h"
+
+namespace kra::device::stubs {
+
+OperationResult NIUSBDAQStub::NoAuth::authenticate() {
+    OperationResult result;
+    result.success = true;
+    return result;
+}
+
+SubscriptionHandle NIUSBDAQStub::NoAuth::subscribeAuthEvents(AuthEventCallback callback) {
+    // There are no authentication events; the callback is dropped uncalled.
+    callback = nullptr;
+    return SubscriptionHandle{0, 1};
+}
+
+NIUSBDAQStub::NIUSBDAQStub(std::string deviceName_, std::string deviceId_,
+                           const DeviceManifest* suppliedManifest)
+    : deviceName(std::move(deviceName_)),
+      deviceId(std::move(deviceId_)),
+      createdAtNs(steadyClockNs()) {
+    locateManifest(suppliedManifest);
+    systemFeature = std::make_unique<SystemFeature>(&info, bridgeVersion, createdAtNs);
+    engine = std::make_unique<AcquisitionEngine>();
+    systemFeature->setCapabilityProvider([this] { return buildCapabilities(); });
+}
+
+NIUSBDAQStub::~NIUSBDAQStub() {
+    // The stream goes first, connected or not, while everything a subscriber
+    // callback could reach is still alive.
+    engine->stopStreaming();
+    if (connected.load()) {
+        try {
+            disconnect();
+        } catch (const std::exception& error) {
+            logError("NIUSBDAQStub::~NIUSBDAQStub: disconnect failed: {}", error.what());
+        } catch (...) {
+            logError("NIUSBDAQStub::~NIUSBDAQStub: disconnect failed");
+        }
+    }
+}
+
+void NIUSBDAQStub::locateManifest(const DeviceManifest* supplied) {
+    if (supplied != nullptr) {
+        manifest = std::make_unique<DeviceManifest>(*supplied);
+    } else {
+        manifestPath = findManifestPath();
+        if (!manifestPath.empty()) {
+            manifest = loadManifestOrWarn(manifestPath);
+        }
+    }
+    applyManifestIdentity(manifest.get(), deviceId, info);
+}
+
+nlohmann::json NIUSBDAQStub::buildCapabilities() const {
+    return stubs::buildCapabilities(manifestPath, manifest.get());
+}
+
+nlohmann::json NIUSBDAQStub::getCapabilities() { return systemFeature->getCapabilityDocument(); }
+
+void NIUSBDAQStub::initialize() {
+    logInfo("NIUSBDAQStub::initialize device={} id={}", deviceName, deviceId);
+}
+
+void NIUSBDAQStub::refreshDeviceInfo() { stubs::refreshDeviceInfo(deviceName, info); }
+
+void NIUSBDAQStub::connect() {
+    std::array<char, 256> productType{};
+    const int32 status = DAQmxGetDevProductType(deviceName.c_str(), productType.data(),
+                                                static_cast<uInt32>(productType.size()));
+    if (status != 0) {
+        const std::string message = "Device '" + deviceName + "' not found: " +
+                                    daqmxErrorText(status, kStubErrorTextBufferSize);
+        logError("NIUSBDAQStub::connect: {}", message);
+        if (errorCallback) {
+            errorCallback(message);
+        }
+        throw DeviceStubException(message);
+    }
+    refreshDeviceInfo();
+    connected.store(true);
+    systemFeature->setConnected(true);
+    logInfo("NIUSBDAQStub::connect: connected to {} ({})", deviceName, info.model);
+}
+
+void NIUSBDAQStub::disconnect() {
+    (void)engine->executeAnalogInputOperation("stop_stream", {}, "");
+    connected.store(false);
+    systemFeature->setConnected(false);
+    logInfo("NIUSBDAQStub::disconnect device={}", deviceName);
+}
+
+void NIUSBDAQStub::reset() {
+    disconnect();
+    (void)DAQmxResetDevice(deviceName.c_str());
+    connect();
+}
+
+void NIUSBDAQStub::setErrorCallback(ErrorCallback callback) {
+    errorCallback = std::move(callback);
+}
+
+HealthStatus NIUSBDAQStub::getHealth() const {
+    HealthStatus health;
+    if (connected.load()) {
+        health.healthy = true;
+        health.score = 100;
+        health.message = "OK";
+    } else {
+        health.message = "Not connected";
+    }
+    return health;
+}
+
+SelfTestResult NIUSBDAQStub::selfTest() {
+    SelfTestResult result;
+    result.timestampNs = steadyClockNs();
+    if (!connected.load()) {
+        result.message = "Device not connected";
+        return result;
+    }
+    const int32 status = DAQmxSelfTestDevice(deviceName.c_str());
+    result.passed = status == 0;
+    if (result.passed) {
+        result.message = "DAQmx self-test passed";
+    } else {
+        result.message = daqmxErrorText(status, kStubErrorTextBufferSize);
+        result.errors.push_back(result.message);
+    }
+    return result;
+}
+
+void NIUSBDAQStub::setHostContext(std::shared_ptr<void> context) {
+    hostContext = std::move(context);
+}
+
+OperationResult NIUSBDAQStub::execute(const std::string& feature, const std::string& operation,
+                                      const OperationParams& params,
+                                      const std::string& requestId) {
+    if (feature == "system") {
+        return systemFeature->executeSystemOperation(operation, params, requestId);
+    }
+    if (feature == "analog_input") {
+        return engine->executeAnalogInputOperation(operation, params, requestId);
+    }
+    return makeErrorResult("Unsupported feature: " + feature, requestId);
+}
+
+SubscriptionHandle NIUSBDAQStub::subscribe(const std::string& feature, const std::string& topic,
+                                           StateCallback callback) {
+    const std::uint64_t drawnId = nextSubscriptionId.fetch_add(1);
+    if (feature == "system") {
+        // One status record, now, on the caller's thread. Nothing is kept:
+        // there is nothing left to unsubscribe from.
+        if (callback) {
+            callback(systemFeature->buildDeviceState());
+        }
+        return SubscriptionHandle{drawnId, 1};
+    }
+    std::uint64_t id = 0;
+    if (feature == "analog_input") {
+        id = engine->addSubscriber(topic, std::move(callback), drawnId).id;
+    }
+    if (id != 0) {
+        const std::lock_guard lock(subscriptionsMutex);
+        subscriptions[id] = feature;
+    }
+    return SubscriptionHandle{id, 1};
+}
+
+void NIUSBDAQStub::unsubscribe(const std::string& feature, const std::string& /*topic*/,
+                               const SubscriptionHandle& handle) {
+    if (feature == "analog_input") {
+        engine->removeSubscriber(handle.id);
+    }
+    const std::lock_guard lock(subscriptionsMutex);
+    subscriptions.erase(handle.id);
+}
+
+}  // namespace kra::device::stubs

@@ -1,0 +1,90 @@
+#include "SystemFeature.h"
+
+#include "stubs/Clocks.h"
+#include "stubs/DeviceQueries.h"
+
+namespace kra::device::stubs {
+namespace {
+
+std::string compactText(const nlohmann::json& value) {
+    return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::strict);
+}
+
+}  // namespace
+
+SystemFeature::SystemFeature(const DeviceInfo* info, std::string bridgeVersion,
+                             std::int64_t createdAtNs)
+    : info_(info), bridgeVersion_(std::move(bridgeVersion)), createdAtNs_(createdAtNs) {}
+
+OperationResult SystemFeature::executeSystemOperation(const std::string& operation,
+                                                      const OperationParams& params,
+                                                      const std::string& requestId) {
+    OperationResult result;
+    result.requestId = requestId;
+    if (operation == "get_capabilities") {
+        result.success = true;
+        result.data["capabilities"] = compactText(getCapabilityDocument());
+    } else if (operation == "scan_devices") {
+        result.success = true;
+        result.data["devices"] = compactText(scanDevices(parseUsbOnlyFlag(params)));
+    } else if (operation == "get_state") {
+        result.success = true;
+        result.state = buildDeviceState();
+    } else {
+        result.error = "Unsupported system operation: " + operation;
+    }
+    return result;
+}
+
+DeviceState SystemFeature::buildDeviceState() const {
+    const std::lock_guard lock(statusMutex_);
+    DeviceState state;
+    if (connected_.load()) {
+        state.code = DeviceStateCode::Connected;
+        state.stateName = "connected";
+        state.message = "NI USB-DAQ ready";
+    } else {
+        state.code = DeviceStateCode::Disconnected;
+        state.stateName = "disconnected";
+        state.message = "NI USB-DAQ not connected";
+    }
+    state.timestampNs = static_cast<std::uint64_t>(steadyClockNs());
+    state.properties["device_id"] = info_->id;
+    state.properties["device_type"] = info_->type;
+    state.properties["manufacturer"] = info_->manufacturer;
+    state.properties["model"] = info_->model;
+    state.properties["firmware_version"] = info_->firmwareVersion;
+    state.properties["bridge_version"] = bridgeVersion_;
+    state.properties["uptime_s"] = std::to_string((steadyClockNs() - createdAtNs_) / 1'000'000'000);
+    return state;
+}
+
+void SystemFeature::setCapabilityProvider(CapabilityProvider provider) {
+    capabilityProvider_ = std::move(provider);
+}
+
+nlohmann::json SystemFeature::getCapabilityDocument() {
+    {
+        const std::lock_guard lock(capabilitiesMutex_);
+        if (cachedCapabilities_) {
+            return *cachedCapabilities_;
+        }
+    }
+    // Built without the lock: two first requests may both build, the later store wins.
+    nlohmann::json document =
+        capabilityProvider_ ? capabilityProvider_()
+                            : nlohmann::json{{"features", nlohmann::json::object()}};
+    const std::lock_guard lock(capabilitiesMutex_);
+    cachedCapabilities_ = document;
+    return document;
+}
+
+bool parseUsbOnlyFlag(const OperationParams& params) {
+    const auto flag = params.find("usb_only");
+    if (flag == params.end()) {
+        return true;
+    }
+    return !(flag->second == "false" || flag->second == "FALSE" || flag->second == "0");
+}
+
+}  // namespace kra::device::stubs

@@ -1,0 +1,193 @@
+#include "stubs/acquisition/SampleFrame.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <string_view>
+
+namespace kra::device::stubs {
+
+namespace {
+
+constexpr std::string_view kLayout = "channels_first";
+
+/// The longest text the library writes for a double: sign, 17 digits, point
+/// and a three-digit exponent, as in "-2.2250738585072014e-308".
+constexpr std::size_t kMaxDoubleText = 24;
+
+/// Writable room that must follow the start of every number. The library's
+/// double routine checks for at least 23 bytes whatever it ends up writing;
+/// the longest 64-bit integer takes 20.
+constexpr std::size_t kNumberRoom = 32;
+
+/// Writes `value` exactly as the JSON library's serializer does when it dumps
+/// a double, and returns the end of the text.
+///
+/// The library formats doubles with its own grisu2 routine, not with the C
+/// library, and the frame text has to match its dump() byte for byte. So this
+/// mirrors serializer::dump_float for IEEE doubles: a non-finite value becomes
+/// "null", anything else goes through nlohmann::detail::to_chars, which also
+/// chooses between plain and exponent notation and adds the ".0" that keeps an
+/// integral value looking like a floating-point number. That routine is an
+/// internal of the library; the unit tests pin the identity against dump().
+/// `first` must have kNumberRoom writable bytes.
+inline char* writeJsonDouble(char* first, double value) {
+    static_assert(
+        std::numeric_limits<double>::is_iec559 && std::numeric_limits<double>::digits == 53,
+        "the library's shortest-text path is the one for IEEE doubles");
+    if (!std::isfinite(value)) {
+        std::memcpy(first, "null", 4);
+        return first + 4;
+    }
+    return nlohmann::detail::to_chars(first, first + kNumberRoom, value);
+}
+
+/// A cursor into pre-sized storage; every write must fit the room reserved for it.
+class TextCursor {
+public:
+    explicit TextCursor(char* position) : position_(position) {}
+
+    void put(char c) { *position_++ = c; }
+
+    void put(std::string_view text) {
+        std::memcpy(position_, text.data(), text.size());
+        position_ += text.size();
+    }
+
+    template <typename Integer>
+    void putInteger(Integer value) {
+        position_ = std::to_chars(position_, position_ + kNumberRoom, value).ptr;
+    }
+
+    void putDouble(double value) { position_ = writeJsonDouble(position_, value); }
+
+    char* position() const { return position_; }
+
+private:
+    char* position_;
+};
+
+}  // namespace
+
+std::int32_t frameSampleCount(const SampleFrameView& frame) {
+    if (frame.sampleCount <= 0) {
+        return 0;
+    }
+    if (frame.channelCount == 0) {
+        return frame.sampleCount;
+    }
+    const std::size_t available = frame.samples != nullptr ? frame.sampleBufferSize : 0;
+    const std::uint64_t perChannel = available / frame.channelCount;
+    return static_cast<std::int32_t>(
+        std::min<std::uint64_t>(perChannel, static_cast<std::uint64_t>(frame.sampleCount)));
+}
+
+nlohmann::json buildFrameJson(const SampleFrameView& frame) {
+    const std::int32_t count = frameSampleCount(frame);
+    const auto perChannel = static_cast<std::size_t>(count);
+
+    nlohmann::json document = nlohmann::json::object();
+    document["sequence_no"] = frame.sequenceNo;
+    document["timestamp_ns"] = frame.timestampNs;
+    document["sample_count"] = count;
+    document["n_channels"] = frame.channelCount;
+    document["layout"] = kLayout;
+
+    nlohmann::json samples = nlohmann::json::array();
+    for (std::uint64_t c = 0; c < frame.channelCount; ++c) {
+        nlohmann::json channel = nlohmann::json::array();
+        const double* first = perChannel == 0 ? nullptr : frame.samples + c * perChannel;
+        for (std::size_t s = 0; s < perChannel; ++s) {
+            channel.push_back(first[s]);
+        }
+        samples.push_back(std::move(channel));
+    }
+    document["samples"] = std::move(samples);
+
+    if (frame.digitalLines != nullptr && !frame.digitalLines->empty()) {
+        nlohmann::json lines = nlohmann::json::array();
+        for (const bool line : *frame.digitalLines) {
+            lines.push_back(line);
+        }
+        document["digital_lines"] = std::move(lines);
+        document["n_digital_lines"] = frame.digitalLines->size();
+    }
+    return document;
+}
+
+void writeFrameText(const SampleFrameView& frame, std::string& out) {
+    const std::int32_t count = frameSampleCount(frame);
+    const auto perChannel = static_cast<std::size_t>(count);
+    const std::vector<bool>* digital = frame.digitalLines != nullptr && !frame.digitalLines->empty()
+                                           ? frame.digitalLines
+                                           : nullptr;
+
+    // One upper bound for the whole text, so the string grows at most once and
+    // the loops below write without checking: keys, punctuation and five
+    // integers; six bytes per digital line ("false,"); per channel its brackets
+    // and comma; per sample the longest double and a comma; and behind it all
+    // the room the number routines want in front of their last write.
+    constexpr std::size_t kFixedRoom = 160 + 5 * kNumberRoom;
+    const std::size_t digitalRoom = digital != nullptr ? digital->size() * 6 : 0;
+    const std::size_t sampleRoom = frame.channelCount * (3 + perChannel * (kMaxDoubleText + 1));
+    const std::size_t bound = kFixedRoom + digitalRoom + sampleRoom + kNumberRoom;
+    if (out.size() < bound) {
+        // Only the part beyond the current size is cleared; the capacity stays
+        // from frame to frame.
+        out.resize(bound);
+    }
+
+    char* const begin = out.data();
+    TextCursor text(begin);
+    text.put('{');
+    if (digital != nullptr) {
+        text.put("\"digital_lines\":[");
+        bool firstLine = true;
+        for (const bool line : *digital) {
+            if (!firstLine) {
+                text.put(',');
+            }
+            firstLine = false;
+            text.put(line ? std::string_view("true") : std::string_view("false"));
+        }
+        text.put("],");
+    }
+    text.put("\"layout\":\"");
+    text.put(kLayout);
+    text.put("\",\"n_channels\":");
+    text.putInteger(frame.channelCount);
+    if (digital != nullptr) {
+        text.put(",\"n_digital_lines\":");
+        text.putInteger(digital->size());
+    }
+    text.put(",\"sample_count\":");
+    text.putInteger(count);
+    text.put(",\"samples\":[");
+    for (std::uint64_t c = 0; c < frame.channelCount; ++c) {
+        if (c != 0) {
+            text.put(',');
+        }
+        text.put('[');
+        if (perChannel != 0) {
+            const double* value = frame.samples + c * perChannel;
+            const double* const end = value + perChannel;
+            text.putDouble(*value++);
+            while (value != end) {
+                text.put(',');
+                text.putDouble(*value++);
+            }
+        }
+        text.put(']');
+    }
+    text.put("],\"sequence_no\":");
+    text.putInteger(frame.sequenceNo);
+    text.put(",\"timestamp_ns\":");
+    text.putInteger(frame.timestampNs);
+    text.put('}');
+
+    out.resize(static_cast<std::size_t>(text.position() - begin));
+}
+
+}  // namespace kra::device::stubs

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace kra::device::stubs {
+
+/// One block of samples as a frame describes it. The view does not own the
+/// sample buffer; it must outlive the calls below.
+struct SampleFrameView {
+    std::uint64_t sequenceNo = 0;   ///< 1, 2, 3... for streams; 0 for finite reads
+    std::int64_t timestampNs = 0;   ///< wall clock, multiple of 100 ns
+    std::int32_t sampleCount = 0;   ///< samples per channel the read delivered
+    std::uint64_t channelCount = 0; ///< channels of the analogue task
+    const double* samples = nullptr;  ///< channel after channel, stride sampleCount
+    std::size_t sampleBufferSize = 0; ///< elements available at `samples`
+    const std::vector<bool>* digitalLines = nullptr;  ///< snapshot; null or empty: none
+};
+
+/// The sample count a frame can honestly carry: the delivered count, cut down
+/// so that channelCount x count never exceeds the buffer, and never negative.
+std::int32_t frameSampleCount(const SampleFrameView& frame);
+
+/// The frame as a JSON object (members sorted by key, as the library keeps them).
+nlohmann::json buildFrameJson(const SampleFrameView& frame);
+
+/// Writes the frame's compact JSON text into `out`, replacing its contents and
+/// reusing its capacity. The bytes are exactly buildFrameJson(frame).dump().
+void writeFrameText(const SampleFrameView& frame, std::string& out);
+
+}  // namespace kra::device::stubs

@@ -1,0 +1,182 @@
+// "read_finite" and "read_single": refusals, the frame of a finite read and
+// its buffer rules, and the temporary task of a single-point read.
+#include <string>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "support/TestSupport.h"
+
+using kra::device::OperationParams;
+using kra::device::OperationResult;
+using nlohmann::json;
+
+namespace {
+
+/// The simulated ai<channel> at sample <sample>: millivolts name the channel,
+/// microvolts the sample.
+double simulatedVolts(int channel, int sample) {
+    return 0.001 * (channel + 1) + 0.000001 * (sample % 1000);
+}
+
+class ReadsTest : public test_support::SimulatorTest {
+protected:
+    // The stub goes first: the fixture checks that it left no task behind.
+    void TearDown() override {
+        stub.reset();
+        SimulatorTest::TearDown();
+    }
+    OperationResult execute(const std::string& operation, const OperationParams& params = {}) {
+        return stub->execute("analog_input", operation, params, "rd");
+    }
+    void configureFinite(const char* channels) {
+        ASSERT_TRUE(execute("configure", {{"sample_mode", "FINITE"},
+                                          {"samples_per_channel", "10"},
+                                          {"ai_channels", channels}})
+                        .success);
+    }
+    json readFrame(const OperationParams& params = {}) {
+        const auto result = execute("read_finite", params);
+        EXPECT_TRUE(result.success) << result.error;
+        EXPECT_EQ(result.requestId, "rd");
+        return result.success ? json::parse(result.data.at("frame")) : json::object();
+    }
+    /// Every inner array holds `count` simulated values of its channel.
+    static void expectSamples(const json& frame, int channels, int count) {
+        EXPECT_EQ(frame.at("sample_count"), count);
+        ASSERT_EQ(frame.at("samples").size(), static_cast<std::size_t>(channels));
+        for (int c = 0; c < channels; ++c) {
+            ASSERT_EQ(frame.at("samples")[c].size(), static_cast<std::size_t>(count));
+            for (int s = 0; s < count; ++s) {
+                EXPECT_NEAR(frame.at("samples")[c][s].get<double>(), simulatedVolts(c, s), 1e-12);
+            }
+        }
+    }
+    void expectFailure(const OperationParams& params, const std::string& operation,
+                       const std::string& prefix) {
+        const auto result = execute(operation, params);
+        EXPECT_EQ(result.error.rfind(prefix, 0), 0u) << result.error;
+        EXPECT_FALSE(result.success);
+        EXPECT_TRUE(result.data.empty());
+        EXPECT_EQ(result.requestId, "rd");
+    }
+
+    test_support::StubPtr stub = test_support::createStub();
+};
+
+TEST_F(ReadsTest, FiniteReadIsRefusedUnlessConfiguredForFiniteSamplesAndIdle) {
+    expectFailure({}, "read_finite", "Not configured. Call configure first.");
+    ASSERT_TRUE(execute("configure", {{"samples_per_channel", "10"}}).success);
+    expectFailure({}, "read_finite", "read_finite requires sample_mode=FINITE");
+    ASSERT_TRUE(execute("start_stream").success);
+    expectFailure({}, "read_finite", "Cannot read_finite while streaming. Call stop_stream first.");
+    ASSERT_TRUE(execute("stop_stream").success);
+}
+
+TEST_F(ReadsTest, FiniteReadReturnsOneChannelsFirstFrameAndStopsTheTask) {
+    ASSERT_TRUE(execute("configure", {{"sample_mode", "FINITE"},
+                                      {"samples_per_channel", "10"},
+                                      {"ai_channels", "Dev1/ai0:1"},
+                                      {"digital_input_lines", "Dev1/port0/line0:3"}})
+                    .success);
+    const json frame = readFrame();
+    EXPECT_EQ(frame.size(), 6u) << "never digital data: " << frame.dump();
+    EXPECT_EQ(frame.at("sequence_no"), 0);
+    EXPECT_EQ(frame.at("layout"), "channels_first");
+    EXPECT_EQ(frame.at("n_channels"), 2);
+    EXPECT_EQ(frame.at("timestamp_ns").get<std::int64_t>() % 100, 0);
+    expectSamples(frame, 2, 10);
+    EXPECT_EQ(DAQmxSim_RunningTaskCount(), 0u);
+    expectSamples(readFrame(), 2, 10);  // started afresh, so from sample 0 again
+}
+
+TEST_F(ReadsTest, RequestCountIsForOneReadAndShortDeliveriesUseTheirOwnStride) {
+    configureFinite("Dev1/ai0:1");
+    DAQmxSim_SetReadSampleCap(7);
+    expectSamples(readFrame({{"samples_per_channel", "10"}}), 2, 7);
+    DAQmxSim_SetReadSampleCap(0);
+    expectSamples(readFrame({{"samples_per_channel", "3"}}), 2, 3);
+    expectSamples(readFrame({{"samples_per_channel", "junk"}}), 2, 10);
+    expectSamples(readFrame(), 2, 10);
+}
+
+TEST_F(ReadsTest, DriverReportingMoreThanAskedNeverReadsPastTheBuffer) {
+    configureFinite("Dev1/ai0:2");
+    DAQmxSim_SetReadCountSkew(1000);
+    expectSamples(readFrame({{"samples_per_channel", "4"}}), 3, 4);
+}
+
+TEST_F(ReadsTest, UnusableRequestCountsAreRefusedBeforeTheDriverIsAsked) {
+    configureFinite("Dev1/ai0:3");
+    const auto calls = DAQmxSim_CallLogSize();
+    expectFailure({{"samples_per_channel", "0"}}, "read_finite",
+                  "Invalid samples_per_channel: 0 (must be 1 or more)");
+    expectFailure({{"samples_per_channel", "-3"}}, "read_finite",
+                  "Invalid samples_per_channel: -3 (must be 1 or more)");
+    expectFailure({{"samples_per_channel", "2147483647"}}, "read_finite",
+                  "Block too large: 2147483647 samples per channel x 4 channels exceeds the "
+                  "limit of 134217728 samples");
+    EXPECT_EQ(DAQmxSim_CallLogSize(), calls);
+}
+
+TEST_F(ReadsTest, FiniteReadFailuresCarryTheTextOfTheFailingCall) {
+    configureFinite("Dev1/ai0");
+    DAQmxSim_FailCall("DAQmxStartTask", -200479, 1);
+    expectFailure({}, "read_finite", "DAQmxStartTask failed: DAQmx error -200479: ");
+    EXPECT_EQ(DAQmxSim_CallCount("DAQmxReadAnalogF64"), 0u);
+
+    // The stop after the read fails as well: the message must still be the read's.
+    DAQmxSim_FailCall("DAQmxReadAnalogF64", -200474, 1);
+    DAQmxSim_FailCall("DAQmxStopTask", -200088, 1);
+    const auto failed = execute("read_finite");
+    EXPECT_EQ(failed.error.rfind("DAQmxReadAnalogF64 failed: DAQmx error -200474: ", 0), 0u);
+    EXPECT_NE(failed.error.find("Function: DAQmxReadAnalogF64"), std::string::npos) << failed.error;
+}
+
+TEST_F(ReadsTest, SinglePointReadUsesStoredDefaultsAndATemporaryTask) {
+    const auto result = execute("read_single");
+    ASSERT_TRUE(result.success) << result.error;
+    ASSERT_EQ(result.data.size(), 3u);
+    EXPECT_EQ(result.data.at("n_channels"), "1");
+    EXPECT_EQ(json::parse(result.data.at("samples")), json::array({simulatedVolts(0, 0)}));
+    EXPECT_EQ(std::stoll(result.data.at("timestamp_ns")) % 100, 0);
+    EXPECT_EQ(DAQmxSim_LiveTaskCount(), 0u);
+    EXPECT_EQ(DAQmxSim_CallCount("DAQmxStopTask"), 0u) << "cleared, never stopped";
+
+    const auto other = execute("read_single", {{"ai_channels", "Dev2/ai2:4"},
+                                               {"voltage_range_min", "-1"},
+                                               {"voltage_range_max", "1"},
+                                               {"terminal_config", "DIFF"},
+                                               {"read_timeout_s", "2"}});
+    ASSERT_TRUE(other.success) << other.error;
+    EXPECT_EQ(other.data.at("n_channels"), "3");
+    EXPECT_EQ(json::parse(other.data.at("samples"))[2], simulatedVolts(4, 0));
+    EXPECT_EQ(execute("configure").data.at("ai_channels"), "Dev1/ai0") << "nothing was stored";
+}
+
+TEST_F(ReadsTest, SinglePointReadIsNotRefusedByARunningStream) {
+    ASSERT_TRUE(execute("configure", {{"ai_channels", "Dev1/ai0"}}).success);
+    ASSERT_TRUE(execute("start_stream").success);
+    EXPECT_TRUE(execute("read_single", {{"ai_channels", "Dev2/ai0"}}).success);
+    // The streaming device is the driver's to refuse.
+    expectFailure({}, "read_single", "DAQmxReadAnalogF64 (single) failed: DAQmx error -");
+    ASSERT_TRUE(execute("stop_stream").success);
+}
+
+TEST_F(ReadsTest, SinglePointFailuresClearTheTemporaryTask) {
+    DAQmxSim_FailCall("DAQmxGetTaskNumChans", -200077, 1);
+    const auto uncounted = execute("read_single");
+    EXPECT_EQ(uncounted.data.at("samples"), "[]");
+    EXPECT_EQ(uncounted.data.at("n_channels"), "0");
+
+    DAQmxSim_FailCall("DAQmxCreateTask", -200088, 1);
+    expectFailure({}, "read_single", "DAQmxCreateTask failed: DAQmx error -200088: ");
+    expectFailure({{"ai_channels", "Dev1/ai99"}}, "read_single",
+                  "Add channel failed: DAQmx error -");
+    DAQmxSim_FailCall("DAQmxReadAnalogF64", -200474, 1);
+    expectFailure({}, "read_single", "DAQmxReadAnalogF64 (single) failed: DAQmx error -200474: ");
+    EXPECT_EQ(DAQmxSim_LiveTaskCount(), 0u);
+    EXPECT_EQ(DAQmxSim_CallCount("DAQmxStopTask"), 0u);
+}
+
+}  // namespace

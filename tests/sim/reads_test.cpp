@@ -1,0 +1,202 @@
+// Reads as the plug-in makes them: channel-after-channel layout of the
+// deterministic waveforms, finite limits, pacing in scaled time, the
+// read-shaping scripts, and reads that meet a stopped or unplugged task.
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "support/TestSupport.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+class Reads : public test_support::SimulatorTest {
+protected:
+    void TearDown() override {
+        DAQmxClearTask(task);
+        SimulatorTest::TearDown();
+    }
+    void makeTask(const char* channels, double rate, int32 mode, uInt64 samples) {
+        ASSERT_EQ(DAQmxCreateTask("", &task), 0);
+        ASSERT_EQ(DAQmxCreateAIVoltageChan(task, channels, "", DAQmx_Val_RSE, -10, 10,
+                                           DAQmx_Val_Volts, nullptr),
+                  0);
+        if (rate > 0.0) {
+            ASSERT_EQ(DAQmxCfgSampClkTiming(task, nullptr, rate, DAQmx_Val_Rising, mode, samples),
+                      0);
+        }
+    }
+    int32 read(int32 samples, double timeout, std::vector<float64>& data, int32& got) {
+        got = 0;
+        return DAQmxReadAnalogF64(task, samples, timeout, DAQmx_Val_GroupByChannel, data.data(),
+                                  static_cast<uInt32>(data.size()), &got, nullptr);
+    }
+
+    TaskHandle task = nullptr;
+};
+
+TEST_F(Reads, GroupByChannelHoldsEachChannelsSamplesInOrder) {
+    makeTask("Dev1/ai3, Dev1/ai1", 1000.0, DAQmx_Val_ContSamps, 100);
+    ASSERT_EQ(DAQmxStartTask(task), 0);
+    std::vector<float64> data(20, -99.0);
+    int32 got = 0;
+    ASSERT_EQ(read(10, 1.0, data, got), 0);
+    ASSERT_EQ(got, 10);
+    ASSERT_EQ(read(10, 1.0, data, got), 0);  // the second block continues the first
+    for (int s = 0; s < 10; ++s) {
+        EXPECT_EQ(data[s], DAQmxSim_ExpectedSample("Dev1/ai3", 10 + s)) << s;
+        EXPECT_EQ(data[10 + s], DAQmxSim_ExpectedSample("Dev1/ai1", 10 + s)) << s;
+    }
+    EXPECT_NE(data[0], data[10]) << "channels must be distinguishable";
+    EXPECT_NE(data[0], data[1]) << "samples must be distinguishable";
+    EXPECT_TRUE(std::isnan(DAQmxSim_ExpectedSample("Dev1/ai99", 0)));
+}
+
+TEST_F(Reads, RestartBeginsTheWaveformAgain) {
+    makeTask("Dev1/ai0", 1000.0, DAQmx_Val_FiniteSamps, 5);
+    std::vector<float64> data(5);
+    int32 got = 0;
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_EQ(DAQmxStartTask(task), 0);
+        ASSERT_EQ(read(5, 1.0, data, got), 0);
+        EXPECT_EQ(data[0], DAQmxSim_ExpectedSample("Dev1/ai0", 0));
+        ASSERT_EQ(DAQmxStopTask(task), 0);
+    }
+}
+
+TEST_F(Reads, OnDemandTaskReadsOneSampleWithoutStart) {
+    makeTask("Dev2/ai0:1", 0.0, 0, 0);
+    std::vector<float64> data(2, 0.0);
+    int32 got = 0;
+    ASSERT_EQ(read(1, 10.0, data, got), 0);
+    EXPECT_EQ(got, 1);
+    EXPECT_EQ(data[1], DAQmxSim_ExpectedSample("Dev2/ai1", 0));
+    EXPECT_EQ(DAQmxSim_RunningTaskCount(), 0u);
+}
+
+TEST_F(Reads, BufferTooSmallAndBeyondFiniteEndFail) {
+    makeTask("Dev1/ai0:1", 1000.0, DAQmx_Val_FiniteSamps, 8);
+    std::vector<float64> small(15);
+    int32 got = -1;
+    EXPECT_EQ(read(8, 1.0, small, got), -200229);
+    std::vector<float64> data(20);
+    EXPECT_EQ(read(9, 1.0, data, got), DAQmxErrorSamplesWillNeverBeAvailable);
+    ASSERT_EQ(read(5, 1.0, data, got), 0);  // auto-started
+    EXPECT_EQ(read(4, 1.0, data, got), DAQmxErrorSamplesWillNeverBeAvailable);
+    ASSERT_EQ(read(-1, 1.0, data, got), 0);  // the remainder
+    EXPECT_EQ(got, 3);
+}
+
+TEST_F(Reads, PacedReadWaitsForItsBlock) {
+    DAQmxSim_SetTimeScale(100.0);
+    makeTask("Dev1/ai0", 1000.0, DAQmx_Val_ContSamps, 1000);
+    ASSERT_EQ(DAQmxStartTask(task), 0);
+    std::vector<float64> data(500);
+    int32 got = 0;
+    const auto begin = Clock::now();
+    ASSERT_EQ(read(500, 10.0, data, got), 0);  // 0.5 s of samples, 5 ms at scale 100
+    const auto waited = Clock::now() - begin;
+    EXPECT_GE(waited, std::chrono::milliseconds(4));
+    EXPECT_LT(waited, std::chrono::seconds(2));
+}
+
+TEST_F(Reads, PacedReadTimesOutInScaledTime) {
+    DAQmxSim_SetTimeScale(1000.0);
+    makeTask("Dev1/ai0", 10.0, DAQmx_Val_ContSamps, 1000);
+    ASSERT_EQ(DAQmxStartTask(task), 0);
+    std::vector<float64> data(1000);
+    int32 got = 0;
+    const auto begin = Clock::now();
+    EXPECT_EQ(read(1000, 10.0, data, got), DAQmxErrorSamplesNotYetAvailable);  // needs 100 s
+    EXPECT_LT(Clock::now() - begin, std::chrono::seconds(2));
+    std::array<char, 1024> text{};
+    DAQmxGetExtendedErrorInfo(text.data(), 1024);
+    EXPECT_NE(std::string(text.data()).find("have not yet been acquired"), std::string::npos);
+    ASSERT_EQ(read(1, 0.0, data, got), 0);
+    EXPECT_EQ(data[0], DAQmxSim_ExpectedSample("Dev1/ai0", 0)) << "the timeout consumed nothing";
+}
+
+TEST_F(Reads, StopFromAnotherThreadEndsAWaitingRead) {
+    DAQmxSim_SetTimeScale(1.0);
+    makeTask("Dev1/ai0", 10.0, DAQmx_Val_ContSamps, 1000);
+    ASSERT_EQ(DAQmxStartTask(task), 0);
+    std::atomic<int32> status{1};
+    std::thread reader([&] {
+        std::vector<float64> data(1000);
+        int32 got = 0;
+        status = read(1000, -1.0, data, got);  // would wait 100 s
+    });
+    while (DAQmxSim_ReadsInProgress() == 0) {
+        std::this_thread::yield();
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_EQ(DAQmxStopTask(task), 0);
+    reader.join();
+    EXPECT_LT(status.load(), 0);
+    EXPECT_EQ(DAQmxSim_ReadsInProgress(), 0u);
+}
+
+TEST_F(Reads, UnpluggedDeviceFailsTheRead) {
+    makeTask("Dev1/ai0", 1000.0, DAQmx_Val_ContSamps, 100);
+    ASSERT_EQ(DAQmxStartTask(task), 0);
+    ASSERT_EQ(DAQmxSim_SetDevicePresent("Dev1", 0), 0);
+    std::vector<float64> data(10);
+    int32 got = 0;
+    EXPECT_EQ(read(10, 1.0, data, got), -201003);
+    EXPECT_EQ(read(10, 1.0, data, got), -201003);
+}
+
+TEST_F(Reads, QueuedStatusesCapAndSkewShapeTheNextReads) {
+    makeTask("Dev1/ai0:1", 1000.0, DAQmx_Val_ContSamps, 100);
+    ASSERT_EQ(DAQmxStartTask(task), 0);
+    const std::array<int32, 2> queued{DAQmxErrorSamplesNotYetAvailable, 0};
+    DAQmxSim_QueueReadStatuses(queued.data(), 2);
+    std::vector<float64> data(20, 0.0);
+    int32 got = 0;
+    EXPECT_EQ(read(10, 1.0, data, got), DAQmxErrorSamplesNotYetAvailable);
+    EXPECT_EQ(read(10, 1.0, data, got), 0);
+    EXPECT_EQ(got, 10);
+
+    DAQmxSim_SetReadSampleCap(4);
+    std::fill(data.begin(), data.end(), -1.0);
+    ASSERT_EQ(read(10, 1.0, data, got), 0);
+    EXPECT_EQ(got, 4);
+    EXPECT_EQ(data[4], DAQmxSim_ExpectedSample("Dev1/ai1", 10)) << "stride is the delivered count";
+    EXPECT_EQ(data[8], -1.0);
+
+    DAQmxSim_SetReadSampleCap(0);
+    DAQmxSim_SetReadCountSkew(3);
+    ASSERT_EQ(read(10, 1.0, data, got), 0);
+    EXPECT_EQ(got, 13);
+}
+
+TEST_F(Reads, DigitalLinesGiveOneByteEachWithACountingPattern) {
+    ASSERT_EQ(DAQmxCreateTask("", &task), 0);
+    ASSERT_EQ(DAQmxCreateDIChan(task, "Dev1/port0/line0:3", "", DAQmx_Val_ChanPerLine), 0);
+    for (uInt64 n = 0; n < 3; ++n) {
+        std::array<uInt8, 4> lines{};
+        int32 got = 0;
+        int32 bytes = 0;
+        ASSERT_EQ(DAQmxReadDigitalLines(task, 1, 10.0, 0, lines.data(), 4, &got, &bytes, nullptr),
+                  0);
+        EXPECT_EQ(got, 1);
+        for (uInt32 line = 0; line < 4; ++line) {
+            EXPECT_EQ(lines[line], DAQmxSim_ExpectedDigital(line, n)) << line;
+        }
+    }
+    EXPECT_EQ(DAQmxSim_ExpectedDigital(0, 0), 1);
+    EXPECT_EQ(DAQmxSim_ExpectedDigital(1, 1), 1);
+    EXPECT_EQ(DAQmxSim_ExpectedDigital(0, 1), 0);
+    std::array<uInt8, 3> small{};
+    int32 got = 0;
+    EXPECT_EQ(DAQmxReadDigitalLines(task, 1, 1.0, 0, small.data(), 3, &got, nullptr, nullptr),
+              -200229);
+}
+
+}  // namespace

@@ -1,0 +1,101 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "IDeviceStub.h"
+#include "daqmx/sim/NIDAQmxSimControl.h"
+
+namespace test_support {
+
+/// The built plug-in, opened with dlopen and resolved by its two symbols, as a
+/// host does it. Each test program opens it once.
+class PluginLibrary {
+public:
+    using Create = kra::device::IDeviceStub* (*)();
+    using Destroy = void (*)(kra::device::IDeviceStub*);
+
+    static PluginLibrary& instance();
+
+    Create create() const { return create_; }
+    Destroy destroy() const { return destroy_; }
+    void* handle() const { return handle_; }
+
+private:
+    PluginLibrary();
+    void* handle_ = nullptr;
+    Create create_ = nullptr;
+    Destroy destroy_ = nullptr;
+};
+
+struct StubDeleter {
+    void operator()(kra::device::IDeviceStub* stub) const;
+};
+using StubPtr = std::unique_ptr<kra::device::IDeviceStub, StubDeleter>;
+
+/// A stub made by the plug-in's exported factory, freed by its exported destroy.
+StubPtr createStub();
+
+/// Sets (or, with nullopt, unsets) an environment variable for its lifetime.
+class ScopedEnv {
+public:
+    ScopedEnv(std::string name, std::optional<std::string> value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    std::string name_;
+    std::optional<std::string> previous_;
+};
+
+/// Captures what the process writes to file descriptor 2 while it lives.
+class StderrCapture {
+public:
+    StderrCapture();
+    ~StderrCapture();
+    StderrCapture(const StderrCapture&) = delete;
+    StderrCapture& operator=(const StderrCapture&) = delete;
+
+    /// Everything written so far (the capture goes on).
+    std::string text() const;
+    std::vector<std::string> lines() const;
+
+private:
+    int savedFd_ = -1;
+    int captureFd_ = -1;
+    std::string path_;
+};
+
+/// Resets the simulator before and after each test and runs it unpaced, so no
+/// test waits for real-time blocks. Fails a test that leaves a task alive.
+class SimulatorTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+};
+
+/// A fresh temporary directory, removed with its contents at the end of its life.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    /// Writes `content` to path()/relative, creating directories on the way.
+    std::string write(const std::string& relative, const std::string& content) const;
+
+private:
+    std::string path_;
+};
+
+/// Threads of this process right now (from /proc).
+int processThreadCount();
+
+}  // namespace test_support

@@ -4,7 +4,6 @@
 //
 // Extra arguments are Google Benchmark's own (--benchmark_repetitions=5 makes
 // the table use the median of the repetitions).
-#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -95,36 +94,38 @@ void obviousPath(benchmark::State& state, Shape shape) {
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(size));
 }
 
-/// The console output as usual, plus the samples-per-second rate of every
-/// iteration run, by benchmark name, for the closing table.
+/// The console output as usual, plus the samples-per-second rates by
+/// benchmark name for the closing table: the median aggregate when the runs
+/// were repeated, else the single run.
 class CollectingReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& reports) override {
         for (const Run& run : reports) {
             const auto rate = run.counters.find("items_per_second");
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred &&
-                rate != run.counters.end()) {
-                rates_[run.run_name.function_name].push_back(rate->second.value);
+            if (run.error_occurred || rate == run.counters.end()) {
+                continue;
+            }
+            if (run.run_type == Run::RT_Iteration) {
+                singleRates_[run.run_name.function_name] = rate->second.value;
+            } else if (run.aggregate_name == "median") {
+                medianRates_[run.run_name.function_name] = rate->second.value;
             }
         }
         ConsoleReporter::ReportRuns(reports);
     }
 
-    /// Median over the repetitions; 0 when the benchmark did not run (filtered out).
-    double medianRate(const std::string& name) const {
-        const auto found = rates_.find(name);
-        if (found == rates_.end() || found->second.empty()) {
-            return 0.0;
+    /// 0 when the benchmark did not run (filtered out).
+    double rate(const std::string& name) const {
+        if (const auto median = medianRates_.find(name); median != medianRates_.end()) {
+            return median->second;
         }
-        std::vector<double> sorted = found->second;
-        std::sort(sorted.begin(), sorted.end());
-        const std::size_t middle = sorted.size() / 2;
-        return sorted.size() % 2 == 1 ? sorted[middle]
-                                      : (sorted[middle - 1] + sorted[middle]) / 2.0;
+        const auto single = singleRates_.find(name);
+        return single != singleRates_.end() ? single->second : 0.0;
     }
 
 private:
-    std::map<std::string, std::vector<double>> rates_;
+    std::map<std::string, double> singleRates_;
+    std::map<std::string, double> medianRates_;
 };
 
 }  // namespace
@@ -146,8 +147,8 @@ int main(int argc, char** argv) {
 
     std::printf("\n%-10s %14s %16s %8s\n", "case", "fast MS/s", "obvious MS/s", "ratio");
     for (const Shape& shape : kShapes) {
-        const double fast = reporter.medianRate("fast/" + shape.label()) / 1e6;
-        const double obvious = reporter.medianRate("obvious/" + shape.label()) / 1e6;
+        const double fast = reporter.rate("fast/" + shape.label()) / 1e6;
+        const double obvious = reporter.rate("obvious/" + shape.label()) / 1e6;
         if (fast == 0.0 && obvious == 0.0) {
             continue;
         }

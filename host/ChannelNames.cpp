@@ -51,8 +51,7 @@ bool expandEntry(std::string_view entry, std::vector<std::string>& names) {
     }
     const unsigned low = std::min(*first, *last);
     const unsigned high = std::max(*first, *last);
-    if (high - low >= kMaxExpandedChannels ||
-        names.size() + (high - low) >= kMaxExpandedChannels) {
+    if (high - low >= kMaxExpandedChannels || names.size() + (high - low) >= kMaxExpandedChannels) {
         return false;
     }
     // A descending range lists its channels in descending order.

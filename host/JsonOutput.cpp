@@ -55,10 +55,8 @@ json toJson(const kra::device::HealthStatus& health) {
 
 json toJson(const kra::device::SelfTestResult& result) {
     return {
-        {"timestamp_ns", result.timestampNs},
-        {"passed", result.passed},
-        {"message", result.message},
-        {"errors", result.errors},
+        {"timestamp_ns", result.timestampNs}, {"passed", result.passed},
+        {"message", result.message},          {"errors", result.errors},
         {"details", toJson(result.details)},
     };
 }

@@ -1,4 +1,5 @@
 // The plot subcommand: one finite read, or a stretch of stream, as an SVG.
+#include <algorithm>
 #include <fstream>
 #include <iostream>
 
@@ -29,8 +30,7 @@ public:
             throw HostError("the channel count changed during the stream");
         }
         for (std::size_t c = 0; c < series_.size(); ++c) {
-            series_[c].insert(series_[c].end(), frame.channels[c].begin(),
-                              frame.channels[c].end());
+            series_[c].insert(series_[c].end(), frame.channels[c].begin(), frame.channels[c].end());
             recorded_ += frame.channels[c].size();
         }
         if (recorded_ >= kMaxRecordedValues) {
@@ -68,6 +68,11 @@ Recording recordStream(DeviceSession& session, const kra::device::OperationParam
         throw HostError(outcome.errorMessage);
     }
     recording.channels = recorder.take();
+    if (recording.channels.empty()) {
+        // No frame came in time: still one (empty) trace per channel.
+        const auto channels = numberEntry(recording.configuration, "n_channels").value_or(0);
+        recording.channels.resize(static_cast<std::size_t>(std::max(channels, 0.0)));
+    }
     return recording;
 }
 

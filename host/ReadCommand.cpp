@@ -26,7 +26,8 @@ int readFiniteBlock(DeviceSession& session, const ReadOptions& options, std::ost
         return 0;
     }
     CsvWriter csv(out);
-    csv.writeHeader(channelNames(configuredChannels(read.configuration), read.frame.channels.size()));
+    csv.writeHeader(
+        channelNames(configuredChannels(read.configuration), read.frame.channels.size()));
     csv.writeFrame(read.frame, 0);
     return 0;
 }

@@ -28,9 +28,8 @@ public:
         }
         const double seconds = elapsed.count();
         const double rate = seconds > 0 ? static_cast<double>(stats.samples) / seconds : 0.0;
-        std::string line = "frames " + std::to_string(stats.frames) + " | " +
-                           formatFixed(rate, 1) + " samples/s | errors " +
-                           std::to_string(stats.errors());
+        std::string line = "frames " + std::to_string(stats.frames) + " | " + formatFixed(rate, 1) +
+                           " samples/s | errors " + std::to_string(stats.errors());
         const std::size_t length = line.size();
         if (length < width_) {
             line.append(width_ - length, ' ');  // wipe the end of a longer line

@@ -13,7 +13,9 @@ namespace {
 // process-wide mutable state, as a handler can touch nothing else safely.
 volatile std::sig_atomic_t stopSignalled = 0;
 
-extern "C" void onStopSignal(int) { stopSignalled = 1; }
+extern "C" void onStopSignal(int) {
+    stopSignalled = 1;
+}
 
 constexpr std::chrono::milliseconds kTickInterval{250};
 constexpr std::chrono::milliseconds kLongestWait{100};
@@ -78,17 +80,18 @@ StopSignals::~StopSignals() {
     ::sigaction(SIGPIPE, &previousPipe_, nullptr);
 }
 
-bool StopSignals::requested() const { return stopSignalled != 0; }
+bool StopSignals::requested() const {
+    return stopSignalled != 0;
+}
 
 StreamSession::StreamSession(DeviceSession& session, std::size_t queueCapacity)
     : session_(session), queue_(std::make_shared<StreamEventQueue>(queueCapacity)) {
     // The callback owns a share of the queue: whatever the plug-in does with
     // the callback after unsubscribe, it never reaches a destroyed queue.
-    handle_ = session_.stub().subscribe(
-        "analog_input", "stream",
-        [queue = queue_](const kra::device::DeviceState& state) {
-            queue->push(toStreamEvent(state));
-        });
+    handle_ = session_.stub().subscribe("analog_input", "stream",
+                                        [queue = queue_](const kra::device::DeviceState& state) {
+                                            queue->push(toStreamEvent(state));
+                                        });
     if (handle_.id == 0) {
         throw HostError("the plug-in refused the subscription to analog_input/stream");
     }

@@ -35,7 +35,9 @@ struct Point {
     double value = 0;  ///< NaN: the trace breaks here
 };
 
-std::string coordinate(double value) { return formatFixed(value, 2); }
+std::string coordinate(double value) {
+    return formatFixed(value, 2);
+}
 
 /// Tick spacing of 1, 2 or 5 times a power of ten, about `target` ticks.
 double tickStep(const Range& range, int target) {
@@ -244,8 +246,8 @@ std::string renderSvgPlot(const PlotInput& input, std::size_t maxPointsPerTrace)
         const double y = canvas.y(value);
         svg += line(kLeft, y, kRight, y, "grid");
         svg += line(kLeft - 5, y, kLeft, y, "tick");
-        svg += text(kLeft - 8, y + 4, "end", "tick-label",
-                    formatFixed(value, tickDecimals(voltStep)));
+        svg +=
+            text(kLeft - 8, y + 4, "end", "tick-label", formatFixed(value, tickDecimals(voltStep)));
     }
     svg += line(kLeft, kBottom, kRight, kBottom, "axis");
     svg += line(kLeft, kTop, kLeft, kBottom, "axis");

@@ -54,7 +54,8 @@ public:
             };
         }
         if (*scan_) {
-            return [this](host::DeviceSession& s) { return host::runScan(s, allBuses_, std::cout); };
+            return
+                [this](host::DeviceSession& s) { return host::runScan(s, allBuses_, std::cout); };
         }
         if (*query_) {
             return queryAction();
@@ -126,8 +127,9 @@ private:
 
         plot_ = app_.add_subcommand("plot", "plot a finite read (or a stretch of stream) as SVG");
         plot_->add_option("--out", plotFile_, "SVG file to write (default plot.svg)");
-        plotSeconds_ = plot_->add_option("--stream-seconds", plotDuration_,
-                                         "stream for S seconds instead of one finite read")
+        plotSeconds_ = plot_
+                           ->add_option("--stream-seconds", plotDuration_,
+                                        "stream for S seconds instead of one finite read")
                            ->check(CLI::Range(1e-3, 3600.0));
         addSettings(*plot_, plotSettings_);
     }

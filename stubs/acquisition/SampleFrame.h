@@ -23,6 +23,7 @@ struct SampleFrameView {
 
 /// The sample count a frame can honestly carry: the delivered count, cut down
 /// so that channelCount x count never exceeds the buffer, and never negative.
+/// Without channels nothing is read, and the delivered count stands as it is.
 std::int32_t frameSampleCount(const SampleFrameView& frame);
 
 /// The frame as a JSON object (members sorted by key, as the library keeps them).

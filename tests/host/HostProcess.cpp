@@ -28,7 +28,9 @@ std::vector<std::string> splitLines(const std::string& text) {
     return lines;
 }
 
-std::string variableName(const std::string& entry) { return entry.substr(0, entry.find('=')); }
+std::string variableName(const std::string& entry) {
+    return entry.substr(0, entry.find('='));
+}
 
 std::vector<std::string> childEnvironment(const std::vector<std::string>& overrides) {
     std::vector<std::string> entries = overrides;
@@ -66,8 +68,12 @@ void check(int status, const char* what) {
 
 }  // namespace
 
-std::vector<std::string> HostRun::outLines() const { return splitLines(out); }
-std::vector<std::string> HostRun::errLines() const { return splitLines(err); }
+std::vector<std::string> HostRun::outLines() const {
+    return splitLines(out);
+}
+std::vector<std::string> HostRun::errLines() const {
+    return splitLines(err);
+}
 
 HostProcess::HostProcess(const std::vector<std::string>& args,
                          const std::vector<std::string>& environment, const std::string& program) {
@@ -152,7 +158,9 @@ bool HostProcess::waitForOutputLines(std::size_t count, std::chrono::millisecond
     return true;
 }
 
-void HostProcess::sendSignal(int signal) const { ::kill(pid_, signal); }
+void HostProcess::sendSignal(int signal) const {
+    ::kill(pid_, signal);
+}
 
 HostRun HostProcess::finish(std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;

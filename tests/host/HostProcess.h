@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <gtest/gtest.h>
 #include <chrono>
 #include <string>
 #include <vector>
@@ -48,6 +49,14 @@ private:
     int errFd_ = -1;
     HostRun run_;
 };
+
+/// Success when `text` contains `part`; the failure shows both.
+inline testing::AssertionResult contains(const std::string& text, const std::string& part) {
+    if (text.find(part) != std::string::npos) {
+        return testing::AssertionSuccess();
+    }
+    return testing::AssertionFailure() << "\"" << part << "\" not found in:\n" << text;
+}
 
 /// Runs the host to its end.
 HostRun runHost(const std::vector<std::string>& args,

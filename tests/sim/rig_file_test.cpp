@@ -25,9 +25,9 @@ protected:
 TEST_F(RigFile, ShippedExampleLoadsWithANonUsbDevice) {
     const std::string path = std::string(NI_USB_DAQ_SOURCE_DIR) + "/daqmx/sim/devices-example.json";
     ASSERT_EQ(DAQmxSim_LoadDevices(path.c_str()), 0);
-    EXPECT_EQ(productType("PXI1Slot2"), "PCIe-6321");
+    EXPECT_EQ(productType("Dev3"), "PCIe-6321");
     bool32 simulated = 1;
-    ASSERT_EQ(DAQmxGetDevIsSimulated("PXI1Slot2", &simulated), 0);
+    ASSERT_EQ(DAQmxGetDevIsSimulated("Dev3", &simulated), 0);
     EXPECT_EQ(simulated, 0u);
     int32 bits = 0;
     ASSERT_EQ(DAQmxGetPhysicalChanAITermCfgs("Dev2/ai7", &bits), 0);

@@ -1,0 +1,134 @@
+// A stand-in plug-in whose stream is scripted by the environment, for what the
+// real driver cannot be made to do from outside the process: a stream that
+// skips a frame and then ends on an error, and operations that throw.
+//   SCRIPTED_FRAMES  sequence numbers of the frames to deliver ("1,2,4")
+//   SCRIPTED_ERROR   message of the error state that ends the stream
+// Every call the host makes on the stream is logged to standard error as
+// "scripted: <call>", so a test can check their order.
+#include <cstdlib>
+#include <iostream>
+#include <memory>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+#include "IDeviceStub.h"
+
+namespace {
+
+using namespace kra::device;
+
+class NoAuth : public IDeviceStub::IAuth {
+public:
+    std::string authMode() const override { return "not_required"; }
+    OperationResult authenticate() override { return {}; }
+    OperationResult refreshAuthentication() override { return {}; }
+    SubscriptionHandle subscribeAuthEvents(AuthEventCallback) override { return {0, 1}; }
+    void reservedOperation() override {}
+};
+
+std::string environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+DeviceState frameState(unsigned sequenceNo) {
+    DeviceState state;
+    state.code = DeviceStateCode::Connected;
+    state.stateName = "streaming";
+    state.message = "frame";
+    state.properties["frame"] =
+        R"({"layout":"channels_first","n_channels":1,"sample_count":2,"samples":[[0.5,0.25]],)"
+        R"("sequence_no":)" +
+        std::to_string(sequenceNo) + R"(,"timestamp_ns":100})";
+    return state;
+}
+
+class ScriptedStub : public IDeviceStub {
+public:
+    ~ScriptedStub() override {
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+        std::cerr << "scripted: destroyed" << std::endl;
+    }
+
+    DeviceInfo getDeviceInfo() const override { return {}; }
+    nlohmann::json getCapabilities() override { throw std::runtime_error("scripted exception"); }
+    void initialize() override {}
+    void connect() override {}
+    void disconnect() override {}
+    void reset() override {}
+    bool isConnected() const override { return false; }
+    IAuth& auth() override { return auth_; }
+
+    OperationResult execute(const std::string& feature, const std::string& operation,
+                            const OperationParams&, const std::string& requestId) override {
+        OperationResult result;
+        result.requestId = requestId;
+        result.success = feature == "analog_input";
+        if (operation == "configure") {
+            result.data = {{"ai_channels", "Dev1/ai0"},
+                           {"n_channels", "1"},
+                           {"sample_rate_hz", "1000.000000"},
+                           {"achieved_sample_rate_hz", "1000.000000"}};
+        } else if (operation == "start_stream") {
+            thread_ = std::thread([this] { deliver(); });
+        } else if (operation == "stop_stream") {
+            std::cerr << "scripted: stop_stream" << std::endl;
+            if (thread_.joinable()) {
+                thread_.join();
+            }
+        }
+        return result;
+    }
+
+    SubscriptionHandle subscribe(const std::string&, const std::string&,
+                                 StateCallback callback) override {
+        callback_ = std::move(callback);
+        return {7, 1};
+    }
+    void unsubscribe(const std::string&, const std::string&,
+                     const SubscriptionHandle& handle) override {
+        std::cerr << "scripted: unsubscribe " << handle.id << std::endl;
+        // Like the real plug-in, wait for a delivery in progress to finish.
+        if (thread_.joinable()) {
+            thread_.join();
+        }
+        callback_ = nullptr;
+    }
+    void reservedOperation() override {}
+    void setErrorCallback(ErrorCallback) override {}
+    HealthStatus getHealth() const override { return {}; }
+    SelfTestResult selfTest() override { return {}; }
+    void setHostContext(std::shared_ptr<void>) override {}
+
+private:
+    void deliver() {
+        std::istringstream frames(environment("SCRIPTED_FRAMES"));
+        for (std::string number; std::getline(frames, number, ',');) {
+            callback_(frameState(static_cast<unsigned>(std::stoul(number))));
+        }
+        if (const auto message = environment("SCRIPTED_ERROR"); !message.empty()) {
+            DeviceState error;
+            error.code = DeviceStateCode::Error;
+            error.stateName = "error";
+            error.message = message;
+            callback_(error);
+        }
+    }
+
+    NoAuth auth_;
+    StateCallback callback_;
+    std::thread thread_;
+};
+
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) IDeviceStub* createDeviceStub() {
+    return std::make_unique<ScriptedStub>().release();
+}
+
+extern "C" __attribute__((visibility("default"))) void destroyDeviceStub(IDeviceStub* stub) {
+    std::unique_ptr<IDeviceStub> owned(stub);
+}

@@ -67,7 +67,19 @@ std::filesystem::path defaultPluginPath() {
         throw HostError("cannot locate this program (/proc/self/exe: " + error.message() +
                         "); name the plug-in with --library");
     }
-    return executable.parent_path() / NI_USB_DAQ_PLUGIN_FILE_NAME;
+    const auto beside = executable.parent_path() / NI_USB_DAQ_PLUGIN_FILE_NAME;
+    if (std::filesystem::exists(beside, error)) {
+        return beside;
+    }
+    // An installed program lives in bin/, the plug-in in the devices folder of lib/.
+    for (const char* libdir : {"lib", "lib64"}) {
+        const auto installed = executable.parent_path().parent_path() / libdir / "ni_usb_daq" /
+                               "devices" / "ni-usb-daq" / NI_USB_DAQ_PLUGIN_FILE_NAME;
+        if (std::filesystem::exists(installed, error)) {
+            return installed;
+        }
+    }
+    return beside;
 }
 
 }  // namespace ni_usb_daq::host

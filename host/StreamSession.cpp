@@ -167,15 +167,13 @@ StreamOutcome runStream(DeviceSession& session, const StreamLimits& limits,
     StreamOutcome outcome;
     SequenceCheck sequence;
 
-    const auto finished = [&](StreamEnd end) {
-        outcome.end = end;
-        return true;
-    };
+    // Takes one event; true when it ends the stream (outcome.end then says why).
     const auto handle = [&](const StreamEvent& event) {
         switch (event.kind) {
             case StreamEvent::Kind::Error:
                 outcome.errorMessage = event.text;
-                return finished(StreamEnd::DeviceError);
+                outcome.end = StreamEnd::DeviceError;
+                return true;
             case StreamEvent::Kind::Other:
                 std::cerr << kProgramName << ": stream event " << event.text << '\n';
                 return false;
@@ -196,15 +194,15 @@ StreamOutcome runStream(DeviceSession& session, const StreamLimits& limits,
         ++outcome.stats.frames;
         outcome.stats.samples += frame.sampleCount;
         if (!consumer.onFrame(event.text, frame)) {
-            return finished(StreamEnd::ConsumerStopped);
+            outcome.end = StreamEnd::ConsumerStopped;
+            return true;
         }
-        return limits.frames && outcome.stats.frames >= *limits.frames &&
-               finished(StreamEnd::FrameLimit);
+        return false;  // the frame limit is checked at the top of the loop
     };
 
     while (true) {
         if (limits.frames && outcome.stats.frames >= *limits.frames) {
-            outcome.end = StreamEnd::FrameLimit;  // a limit of zero frames
+            outcome.end = StreamEnd::FrameLimit;
             break;
         }
         if (signals.requested()) {

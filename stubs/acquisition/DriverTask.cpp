@@ -4,6 +4,18 @@
 
 namespace kra::device::stubs {
 
+namespace {
+
+/// A clear that the driver refuses would leave the task allocated for the rest
+/// of the process; one more attempt covers a passing refusal.
+void clearTaskHandle(TaskHandle handle) noexcept {
+    if (DAQmxClearTask(handle) != 0) {
+        (void)DAQmxClearTask(handle);
+    }
+}
+
+}  // namespace
+
 DriverTask::DriverTask(DriverTask&& other) noexcept
     : handle_(std::exchange(other.handle_, nullptr)) {}
 
@@ -23,7 +35,7 @@ DriverStatus DriverTask::create() {
         handle_ = created;
     } else if (created != nullptr) {
         // A warning status still hands out a task; it must not leak.
-        (void)DAQmxClearTask(created);
+        clearTaskHandle(created);
     }
     return status;
 }
@@ -31,14 +43,14 @@ DriverStatus DriverTask::create() {
 void DriverTask::reset() noexcept {
     if (handle_ != nullptr) {
         (void)DAQmxStopTask(handle_);
-        (void)DAQmxClearTask(handle_);
+        clearTaskHandle(handle_);
         handle_ = nullptr;
     }
 }
 
 void DriverTask::clear() noexcept {
     if (handle_ != nullptr) {
-        (void)DAQmxClearTask(handle_);
+        clearTaskHandle(handle_);
         handle_ = nullptr;
     }
 }

@@ -14,4 +14,5 @@ test -f "$device_dir/device-manifest.json"
 cmake -S "$(dirname "$0")/host" -B "$scratch/host-build" -DCMAKE_PREFIX_PATH="$scratch/prefix" \
       -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$scratch/host-build" >/dev/null
+NIDAQMX_SIM_TIME_SCALE=0 "$scratch/prefix/bin/ni-usb-daq-host" info >/dev/null
 NIDAQMX_SIM_TIME_SCALE=0 "$scratch/host-build/tiny_host"

@@ -1,5 +1,6 @@
 // Rig files: users describe their own devices, and a bad file changes nothing.
 #include <array>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -23,7 +24,8 @@ protected:
 };
 
 TEST_F(RigFile, ShippedExampleLoadsWithANonUsbDevice) {
-    const std::string path = std::string(NI_USB_DAQ_SOURCE_DIR) + "/daqmx/sim/devices-example.json";
+    const std::string path =
+        (std::filesystem::path(NI_USB_DAQ_SOURCE_DIR) / "daqmx/sim/devices-example.json").string();
     ASSERT_EQ(DAQmxSim_LoadDevices(path.c_str()), 0);
     EXPECT_EQ(productType("Dev3"), "PCIe-6321");
     bool32 simulated = 1;

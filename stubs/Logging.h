@@ -11,7 +11,9 @@ namespace kra::device::stubs {
 /// Writes `format` to `out` with each "{}" replaced by the next argument.
 /// Surplus placeholders stay literal, surplus arguments are dropped, and only
 /// the format text is searched, never an argument's own text.
-inline void formatMessage(std::ostream& out, std::string_view format) { out << format; }
+inline void formatMessage(std::ostream& out, std::string_view format) {
+    out << format;
+}
 
 template <typename First, typename... Rest>
 void formatMessage(std::ostream& out, std::string_view format, First&& first, Rest&&... rest) {

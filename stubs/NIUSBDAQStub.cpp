@@ -33,7 +33,7 @@ NIUSBDAQStub::NIUSBDAQStub(std::string deviceName_, std::string deviceId_,
       deviceId(std::move(deviceId_)),
       createdAtNs(steadyClockNs()) {
     locateManifest(suppliedManifest);
-    systemFeature = std::make_unique<SystemFeature>(&info, bridgeVersion, createdAtNs);
+    systemFeature = std::make_unique<SystemFeature>(&info, &infoMutex, bridgeVersion, createdAtNs);
     engine = std::make_unique<AcquisitionEngine>();
     systemFeature->setCapabilityProvider([this] { return buildCapabilities(); });
 }
@@ -69,13 +69,26 @@ nlohmann::json NIUSBDAQStub::buildCapabilities() const {
     return stubs::buildCapabilities(manifestPath, manifest.get());
 }
 
-nlohmann::json NIUSBDAQStub::getCapabilities() { return systemFeature->getCapabilityDocument(); }
+nlohmann::json NIUSBDAQStub::getCapabilities() {
+    return systemFeature->getCapabilityDocument();
+}
 
 void NIUSBDAQStub::initialize() {
     logInfo("NIUSBDAQStub::initialize device={} id={}", deviceName, deviceId);
 }
 
-void NIUSBDAQStub::refreshDeviceInfo() { stubs::refreshDeviceInfo(deviceName, info); }
+DeviceInfo NIUSBDAQStub::getDeviceInfo() const {
+    const std::lock_guard lock(infoMutex);
+    return info;
+}
+
+void NIUSBDAQStub::refreshDeviceInfo() {
+    // The driver is asked without the lock; the record is replaced in one step.
+    DeviceInfo refreshed = getDeviceInfo();
+    stubs::refreshDeviceInfo(deviceName, refreshed);
+    const std::lock_guard lock(infoMutex);
+    info = std::move(refreshed);
+}
 
 void NIUSBDAQStub::connect() {
     std::array<char, 256> productType{};
@@ -93,7 +106,7 @@ void NIUSBDAQStub::connect() {
     refreshDeviceInfo();
     connected.store(true);
     systemFeature->setConnected(true);
-    logInfo("NIUSBDAQStub::connect: connected to {} ({})", deviceName, info.model);
+    logInfo("NIUSBDAQStub::connect: connected to {} ({})", deviceName, getDeviceInfo().model);
 }
 
 void NIUSBDAQStub::disconnect() {
@@ -148,8 +161,7 @@ void NIUSBDAQStub::setHostContext(std::shared_ptr<void> context) {
 }
 
 OperationResult NIUSBDAQStub::execute(const std::string& feature, const std::string& operation,
-                                      const OperationParams& params,
-                                      const std::string& requestId) {
+                                      const OperationParams& params, const std::string& requestId) {
     if (feature == "system") {
         return systemFeature->executeSystemOperation(operation, params, requestId);
     }

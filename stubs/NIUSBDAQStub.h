@@ -35,7 +35,7 @@ public:
     NIUSBDAQStub(const NIUSBDAQStub&) = delete;
     NIUSBDAQStub& operator=(const NIUSBDAQStub&) = delete;
 
-    DeviceInfo getDeviceInfo() const override { return info; }
+    DeviceInfo getDeviceInfo() const override;
     nlohmann::json getCapabilities() override;
     void initialize() override;
     void connect() override;
@@ -70,6 +70,9 @@ private:
     std::string deviceId;
     std::atomic<bool> connected{false};
     std::atomic<std::uint64_t> nextSubscriptionId{1};
+    // A connect may refresh `info` while another host thread reads it; the
+    // record is only ever copied or replaced whole under this leaf lock.
+    mutable std::mutex infoMutex;
     DeviceInfo info;
     std::int64_t createdAtNs;
     std::string bridgeVersion{"unknown"};

@@ -12,9 +12,12 @@ std::string compactText(const nlohmann::json& value) {
 
 }  // namespace
 
-SystemFeature::SystemFeature(const DeviceInfo* info, std::string bridgeVersion,
-                             std::int64_t createdAtNs)
-    : info_(info), bridgeVersion_(std::move(bridgeVersion)), createdAtNs_(createdAtNs) {}
+SystemFeature::SystemFeature(const DeviceInfo* info, std::mutex* infoMutex,
+                             std::string bridgeVersion, std::int64_t createdAtNs)
+    : info_(info),
+      infoMutex_(infoMutex),
+      bridgeVersion_(std::move(bridgeVersion)),
+      createdAtNs_(createdAtNs) {}
 
 OperationResult SystemFeature::executeSystemOperation(const std::string& operation,
                                                       const OperationParams& params,
@@ -49,11 +52,14 @@ DeviceState SystemFeature::buildDeviceState() const {
         state.message = "NI USB-DAQ not connected";
     }
     state.timestampNs = static_cast<std::uint64_t>(steadyClockNs());
-    state.properties["device_id"] = info_->id;
-    state.properties["device_type"] = info_->type;
-    state.properties["manufacturer"] = info_->manufacturer;
-    state.properties["model"] = info_->model;
-    state.properties["firmware_version"] = info_->firmwareVersion;
+    {
+        const std::lock_guard infoLock(*infoMutex_);
+        state.properties["device_id"] = info_->id;
+        state.properties["device_type"] = info_->type;
+        state.properties["manufacturer"] = info_->manufacturer;
+        state.properties["model"] = info_->model;
+        state.properties["firmware_version"] = info_->firmwareVersion;
+    }
     state.properties["bridge_version"] = bridgeVersion_;
     state.properties["uptime_s"] = std::to_string((steadyClockNs() - createdAtNs_) / 1'000'000'000);
     return state;
@@ -71,9 +77,9 @@ nlohmann::json SystemFeature::getCapabilityDocument() {
         }
     }
     // Built without the lock: two first requests may both build, the later store wins.
-    nlohmann::json document =
-        capabilityProvider_ ? capabilityProvider_()
-                            : nlohmann::json{{"features", nlohmann::json::object()}};
+    nlohmann::json document = capabilityProvider_
+                                  ? capabilityProvider_()
+                                  : nlohmann::json{{"features", nlohmann::json::object()}};
     const std::lock_guard lock(capabilitiesMutex_);
     cachedCapabilities_ = document;
     return document;

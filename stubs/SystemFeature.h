@@ -19,8 +19,10 @@ class SystemFeature {
 public:
     using CapabilityProvider = std::function<nlohmann::json()>;
 
-    /// `info` is the stub's record and outlives this object; it is read live.
-    SystemFeature(const DeviceInfo* info, std::string bridgeVersion, std::int64_t createdAtNs);
+    /// `info` is the stub's record and outlives this object; it is read live,
+    /// under `infoMutex`, which the stub holds while it replaces the record.
+    SystemFeature(const DeviceInfo* info, std::mutex* infoMutex, std::string bridgeVersion,
+                  std::int64_t createdAtNs);
 
     SystemFeature(const SystemFeature&) = delete;
     SystemFeature& operator=(const SystemFeature&) = delete;
@@ -42,6 +44,7 @@ public:
 
 private:
     const DeviceInfo* info_;
+    std::mutex* infoMutex_;
     const std::string bridgeVersion_;
     const std::int64_t createdAtNs_;
     mutable std::mutex statusMutex_;

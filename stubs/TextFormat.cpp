@@ -1,12 +1,12 @@
 #include "TextFormat.h"
 
+#include <locale.h>
 #include <array>
 #include <cerrno>
 #include <charconv>
 #include <clocale>
 #include <cstdlib>
 #include <limits>
-#include <locale.h>
 
 namespace kra::device::stubs {
 namespace {

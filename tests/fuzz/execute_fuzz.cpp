@@ -15,17 +15,30 @@
 namespace {
 
 constexpr std::array kFeatures{"analog_input", "system", "analog_input", "digital", ""};
-constexpr std::array kOperations{"configure",   "read_finite",  "read_single", "query",
-                                 "start_stream", "stop_stream", "get_state",   "scan_devices",
+constexpr std::array kOperations{"configure",        "read_finite", "read_single", "query",
+                                 "start_stream",     "stop_stream", "get_state",   "scan_devices",
                                  "get_capabilities", "bogus"};
-constexpr std::array kKeys{"device_name",     "ai_channels",       "voltage_range_min",
-                           "voltage_range_max", "terminal_config",  "sample_clock_rate_hz",
-                           "sample_mode",     "samples_per_channel", "sample_clock_source",
-                           "sample_clock_active_edge", "read_timeout_s", "digital_input_lines",
-                           "channel",         "usb_only",          "units"};
-constexpr std::array kValues{"nan", "-0", "1e308", "-5", "inf", "FINITE", "ON_DEMAND",
-                             "Dev1/ai0:3", "Dev1/port0/line0:3", "0", "2147483648", "1e-300",
-                             "Dev2/ai0", "\xff\xfe", "DIFF", "100"};
+constexpr std::array kKeys{"device_name",
+                           "ai_channels",
+                           "voltage_range_min",
+                           "voltage_range_max",
+                           "terminal_config",
+                           "sample_clock_rate_hz",
+                           "sample_mode",
+                           "samples_per_channel",
+                           "sample_clock_source",
+                           "sample_clock_active_edge",
+                           "read_timeout_s",
+                           "digital_input_lines",
+                           "channel",
+                           "usb_only",
+                           "units"};
+constexpr std::array kValues{"nan",       "-0",         "1e308",
+                             "-5",        "inf",        "FINITE",
+                             "ON_DEMAND", "Dev1/ai0:3", "Dev1/port0/line0:3",
+                             "0",         "2147483648", "1e-300",
+                             "Dev2/ai0",  "\xff\xfe",   "DIFF",
+                             "100"};
 
 struct StubDeleter {
     void operator()(kra::device::IDeviceStub* stub) const { destroyDeviceStub(stub); }

@@ -71,7 +71,7 @@ class ConcurrencySoakTest : public test_support::SimulatorTest {};
 
 TEST_F(ConcurrencySoakTest, HostThreadsAgainstOneStreamingStub) {
     const char* soakFrames = std::getenv("NI_USB_DAQ_SOAK_FRAMES");
-    const std::uint64_t targetFrames = soakFrames ? std::strtoull(soakFrames, nullptr, 10) : 300;
+    const std::uint64_t targetFrames = soakFrames ? std::strtoull(soakFrames, nullptr, 10) : 2000;
     DAQmxSim_SetTimeScale(soakFrames ? 0.0 : 50.0);
 
     auto stub = test_support::createStub();

@@ -30,7 +30,8 @@ void expectFailure(const OperationResult& result, const std::string& message,
 
 TEST_F(DispatchTest, UnknownNamesAreRefusedByteForByte) {
     auto stub = createStub();
-    expectFailure(stub->execute("System", "get_state", {}, "r1"), "Unsupported feature: System", "r1");
+    expectFailure(stub->execute("System", "get_state", {}, "r1"), "Unsupported feature: System",
+                  "r1");
     expectFailure(stub->execute("system ", "get_state", {}, "r2"), "Unsupported feature: system ",
                   "r2");
     expectFailure(stub->execute("", "get_state", {}, "r3"), "Unsupported feature: ", "r3");

@@ -53,7 +53,8 @@ TEST_F(LifecycleTest, EnvironmentGivesNameAndIdWithEmptyMeaningUnset) {
         EXPECT_EQ(stub->getDeviceInfo().id, "ni-usb-daq");
         StderrCapture capture;
         stub->initialize();
-        EXPECT_EQ(capture.text(), "[ni-usb-daq I] NIUSBDAQStub::initialize device=Dev1 id=ni-usb-daq\n");
+        EXPECT_EQ(capture.text(),
+                  "[ni-usb-daq I] NIUSBDAQStub::initialize device=Dev1 id=ni-usb-daq\n");
     }
     {
         ScopedEnv name("NI_DEVICE_NAME", "");
@@ -62,7 +63,8 @@ TEST_F(LifecycleTest, EnvironmentGivesNameAndIdWithEmptyMeaningUnset) {
         EXPECT_EQ(stub->getDeviceInfo().id, "ni-usb-daq");
         StderrCapture capture;
         stub->initialize();
-        EXPECT_EQ(capture.text(), "[ni-usb-daq I] NIUSBDAQStub::initialize device=Dev1 id=ni-usb-daq\n");
+        EXPECT_EQ(capture.text(),
+                  "[ni-usb-daq I] NIUSBDAQStub::initialize device=Dev1 id=ni-usb-daq\n");
     }
     {
         ScopedEnv name("NI_DEVICE_NAME", "Dev2");
@@ -71,7 +73,8 @@ TEST_F(LifecycleTest, EnvironmentGivesNameAndIdWithEmptyMeaningUnset) {
         EXPECT_EQ(stub->getDeviceInfo().id, "rig-7 daq");
         StderrCapture capture;
         stub->initialize();
-        EXPECT_EQ(capture.text(), "[ni-usb-daq I] NIUSBDAQStub::initialize device=Dev2 id=rig-7 daq\n");
+        EXPECT_EQ(capture.text(),
+                  "[ni-usb-daq I] NIUSBDAQStub::initialize device=Dev2 id=rig-7 daq\n");
     }
 }
 
@@ -154,8 +157,8 @@ TEST_F(LifecycleTest, WarningFromTheProbeCountsAsFailure) {
         stub->connect();
         FAIL() << "a warning status was taken for success";
     } catch (const DeviceStubException& error) {
-        EXPECT_EQ(std::string(error.what()).rfind("Device 'Dev1' not found: DAQmx error 200013: ", 0),
-                  0u)
+        EXPECT_EQ(
+            std::string(error.what()).rfind("Device 'Dev1' not found: DAQmx error 200013: ", 0), 0u)
             << error.what();
     }
     // A failed connect leaves a connected stub connected.

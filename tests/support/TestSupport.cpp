@@ -33,7 +33,9 @@ void StubDeleter::operator()(kra::device::IDeviceStub* stub) const {
     PluginLibrary::instance().destroy()(stub);
 }
 
-StubPtr createStub() { return StubPtr(PluginLibrary::instance().create()()); }
+StubPtr createStub() {
+    return StubPtr(PluginLibrary::instance().create()());
+}
 
 ScopedEnv::ScopedEnv(std::string name, std::optional<std::string> value) : name_(std::move(name)) {
     if (const char* old = std::getenv(name_.c_str())) {
@@ -125,7 +127,8 @@ std::string TempDir::write(const std::string& relative, const std::string& conte
 
 int processThreadCount() {
     int count = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) {
+    for ([[maybe_unused]] const auto& entry :
+         std::filesystem::directory_iterator("/proc/self/task")) {
         ++count;
     }
     return count;

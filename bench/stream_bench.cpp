@@ -1,0 +1,183 @@
+// Streaming through the loaded plug-in, as a host meets it: frames delivered
+// to a counting subscriber with the simulated driver unpaced, against the
+// frame writer alone on the same block shape; and a paced 1 MS/s stream
+// (16 channels x 62.5 kHz, 10 frames/s) for the CPU it costs and the memory
+// it holds.
+#include <dlfcn.h>
+#include <sys/resource.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+
+#include "daqmx/sim/NIDAQmxSimControl.h"
+#include "device/IDeviceStub.h"
+#include "stubs/acquisition/SampleFrame.h"
+
+namespace {
+
+using kra::device::DeviceState;
+using kra::device::IDeviceStub;
+
+struct Plugin {
+    void* handle = ::dlopen(NI_USB_DAQ_PLUGIN_PATH, RTLD_NOW);
+    IDeviceStub* (*create)() = reinterpret_cast<IDeviceStub* (*)()>(::dlsym(handle,
+                                                                            "createDeviceStub"));
+    void (*destroy)(IDeviceStub*) =
+        reinterpret_cast<void (*)(IDeviceStub*)>(::dlsym(handle, "destroyDeviceStub"));
+};
+
+const Plugin& plugin() {
+    static const Plugin loaded;
+    return loaded;
+}
+
+double cpuSeconds() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+long residentKiB() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            return std::stol(line.substr(6));
+        }
+    }
+    return -1;
+}
+
+/// A stub streaming `channels` x `samples` blocks into a counting subscriber.
+class CountingStream {
+public:
+    CountingStream(int channels, int samples, double rateHz) : stub_(plugin().create()) {
+        const std::string list = "Dev1/ai0:" + std::to_string(channels - 1);
+        stub_->execute("analog_input", "configure",
+                       {{"ai_channels", list},
+                        {"samples_per_channel", std::to_string(samples)},
+                        {"sample_clock_rate_hz", std::to_string(rateHz)}},
+                       "");
+        stub_->subscribe("analog_input", "stream", [this](const DeviceState& state) {
+            bytes_ += state.properties.at("frame").size();
+            const std::lock_guard lock(mutex_);
+            ++frames_;
+            changed_.notify_all();
+        });
+    }
+    ~CountingStream() { plugin().destroy(stub_); }
+
+    void start() { stub_->execute("analog_input", "start_stream", {}, ""); }
+    double stopMs() {
+        const auto begin = std::chrono::steady_clock::now();
+        stub_->execute("analog_input", "stop_stream", {}, "");
+        return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - begin)
+            .count();
+    }
+    void waitFrames(std::uint64_t count) {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [&] { return frames_ >= count; });
+    }
+    std::uint64_t frames() {
+        const std::lock_guard lock(mutex_);
+        return frames_;
+    }
+
+private:
+    IDeviceStub* stub_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::uint64_t frames_ = 0;
+    std::atomic<std::size_t> bytes_{0};
+};
+
+void BM_StreamEndToEnd(benchmark::State& state) {
+    DAQmxSim_SetTimeScale(0.0);
+    const int channels = static_cast<int>(state.range(0));
+    const int samples = static_cast<int>(state.range(1));
+    CountingStream stream(channels, samples, 1000.0);
+    stream.start();
+    std::uint64_t frames = 0;
+    for (auto _ : state) {
+        stream.waitFrames(++frames);
+    }
+    frames = stream.frames();
+    stream.stopMs();
+    state.SetItemsProcessed(static_cast<std::int64_t>(frames) * channels * samples);
+    state.counters["frames_per_s"] =
+        benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsRate);
+}
+
+void BM_FramePathOnly(benchmark::State& state) {
+    const auto channels = static_cast<std::uint64_t>(state.range(0));
+    const auto samples = static_cast<std::int32_t>(state.range(1));
+    std::vector<double> block(channels * samples);
+    for (std::size_t i = 0; i < block.size(); ++i) {
+        block[i] =
+            0.001 * static_cast<double>(i % 16 + 1) + 0.000001 * static_cast<double>(i % 1000);
+    }
+    kra::device::stubs::SampleFrameView frame;
+    frame.channelCount = channels;
+    frame.sampleCount = samples;
+    frame.samples = block.data();
+    frame.sampleBufferSize = block.size();
+    std::string text;
+    for (auto _ : state) {
+        ++frame.sequenceNo;
+        kra::device::stubs::writeFrameText(frame, text);
+        benchmark::DoNotOptimize(text.data());
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(channels) * samples);
+}
+
+/// 1 MS/s aggregate in real time: CPU per second of stream, memory after 10
+/// frames and after 1000 more (those run unpaced: memory does not depend on
+/// pacing), and how long stop_stream takes against the 100 ms block period.
+void BM_PacedOneMegasample(benchmark::State& state) {
+    for (auto _ : state) {
+        DAQmxSim_SetTimeScale(1.0);
+        CountingStream stream(16, 6250, 62500.0);
+        stream.start();
+        stream.waitFrames(10);
+        const long rss10 = residentKiB();
+        const double cpuBefore = cpuSeconds();
+        const auto wallBefore = std::chrono::steady_clock::now();
+        stream.waitFrames(40);
+        const double wall =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - wallBefore).count();
+        const double cpu = cpuSeconds() - cpuBefore;
+        DAQmxSim_SetTimeScale(0.0);
+        stream.waitFrames(1040);
+        const long rss1000 = residentKiB();
+        DAQmxSim_SetTimeScale(1.0);
+        const double stopMs = stream.stopMs();
+        state.counters["cpu_pct_of_core"] = 100.0 * cpu / wall;
+        state.counters["rss_kib_10_frames"] = static_cast<double>(rss10);
+        state.counters["rss_kib_1040_frames"] = static_cast<double>(rss1000);
+        state.counters["stop_ms"] = stopMs;
+    }
+}
+
+void shapes(benchmark::internal::Benchmark* benchmark) {
+    for (const int channels : {1, 8, 32}) {
+        for (const int samples : {100, 1000, 10000}) {
+            benchmark->Args({channels, samples});
+        }
+    }
+}
+
+}  // namespace
+
+BENCHMARK(BM_StreamEndToEnd)->Apply(shapes)->UseRealTime()->MinTime(0.3);
+BENCHMARK(BM_FramePathOnly)->Apply(shapes)->MinTime(0.3);
+BENCHMARK(BM_PacedOneMegasample)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK_MAIN();

@@ -46,35 +46,22 @@ TEST(PluginBoundary, ExportsExactlyTheTwoEntryPoints) {
 }
 
 TEST_F(LifecycleTest, EnvironmentGivesNameAndIdWithEmptyMeaningUnset) {
-    {
-        ScopedEnv name("NI_DEVICE_NAME", std::nullopt);
-        ScopedEnv id("KRA_DEVICE_ID", std::nullopt);
+    struct Case {
+        std::optional<std::string> name, id;
+        std::string expectedName, expectedId;
+    };
+    const Case cases[] = {{std::nullopt, std::nullopt, "Dev1", "ni-usb-daq"},
+                          {"", "", "Dev1", "ni-usb-daq"},
+                          {"Dev2", "rig-7 daq", "Dev2", "rig-7 daq"}};
+    for (const auto& c : cases) {
+        ScopedEnv name("NI_DEVICE_NAME", c.name);
+        ScopedEnv id("KRA_DEVICE_ID", c.id);
         auto stub = createStub();
-        EXPECT_EQ(stub->getDeviceInfo().id, "ni-usb-daq");
+        EXPECT_EQ(stub->getDeviceInfo().id, c.expectedId);
         StderrCapture capture;
         stub->initialize();
-        EXPECT_EQ(capture.text(),
-                  "[ni-usb-daq I] NIUSBDAQStub::initialize device=Dev1 id=ni-usb-daq\n");
-    }
-    {
-        ScopedEnv name("NI_DEVICE_NAME", "");
-        ScopedEnv id("KRA_DEVICE_ID", "");
-        auto stub = createStub();
-        EXPECT_EQ(stub->getDeviceInfo().id, "ni-usb-daq");
-        StderrCapture capture;
-        stub->initialize();
-        EXPECT_EQ(capture.text(),
-                  "[ni-usb-daq I] NIUSBDAQStub::initialize device=Dev1 id=ni-usb-daq\n");
-    }
-    {
-        ScopedEnv name("NI_DEVICE_NAME", "Dev2");
-        ScopedEnv id("KRA_DEVICE_ID", "rig-7 daq");
-        auto stub = createStub();
-        EXPECT_EQ(stub->getDeviceInfo().id, "rig-7 daq");
-        StderrCapture capture;
-        stub->initialize();
-        EXPECT_EQ(capture.text(),
-                  "[ni-usb-daq I] NIUSBDAQStub::initialize device=Dev2 id=rig-7 daq\n");
+        EXPECT_EQ(capture.text(), "[ni-usb-daq I] NIUSBDAQStub::initialize device=" +
+                                      c.expectedName + " id=" + c.expectedId + "\n");
     }
 }
 

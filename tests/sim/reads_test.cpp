@@ -1,11 +1,9 @@
-// Reads as the plug-in makes them: channel-after-channel layout of the
-// deterministic waveforms, finite limits, pacing in scaled time, the
-// read-shaping scripts, and reads that meet a stopped or unplugged task.
+// Reads as the plug-in makes them: channel-after-channel layout, buffer and
+// finite limits, pacing in scaled time, and the read-shaping scripts.
 #include <array>
-#include <atomic>
 #include <chrono>
+#include <cmath>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -58,28 +56,6 @@ TEST_F(Reads, GroupByChannelHoldsEachChannelsSamplesInOrder) {
     EXPECT_TRUE(std::isnan(DAQmxSim_ExpectedSample("Dev1/ai99", 0)));
 }
 
-TEST_F(Reads, RestartBeginsTheWaveformAgain) {
-    makeTask("Dev1/ai0", 1000.0, DAQmx_Val_FiniteSamps, 5);
-    std::vector<float64> data(5);
-    int32 got = 0;
-    for (int round = 0; round < 2; ++round) {
-        ASSERT_EQ(DAQmxStartTask(task), 0);
-        ASSERT_EQ(read(5, 1.0, data, got), 0);
-        EXPECT_EQ(data[0], DAQmxSim_ExpectedSample("Dev1/ai0", 0));
-        ASSERT_EQ(DAQmxStopTask(task), 0);
-    }
-}
-
-TEST_F(Reads, OnDemandTaskReadsOneSampleWithoutStart) {
-    makeTask("Dev2/ai0:1", 0.0, 0, 0);
-    std::vector<float64> data(2, 0.0);
-    int32 got = 0;
-    ASSERT_EQ(read(1, 10.0, data, got), 0);
-    EXPECT_EQ(got, 1);
-    EXPECT_EQ(data[1], DAQmxSim_ExpectedSample("Dev2/ai1", 0));
-    EXPECT_EQ(DAQmxSim_RunningTaskCount(), 0u);
-}
-
 TEST_F(Reads, BufferTooSmallAndBeyondFiniteEndFail) {
     makeTask("Dev1/ai0:1", 1000.0, DAQmx_Val_FiniteSamps, 8);
     std::vector<float64> small(15);
@@ -122,36 +98,6 @@ TEST_F(Reads, PacedReadTimesOutInScaledTime) {
     EXPECT_EQ(data[0], DAQmxSim_ExpectedSample("Dev1/ai0", 0)) << "the timeout consumed nothing";
 }
 
-TEST_F(Reads, StopFromAnotherThreadEndsAWaitingRead) {
-    DAQmxSim_SetTimeScale(1.0);
-    makeTask("Dev1/ai0", 10.0, DAQmx_Val_ContSamps, 1000);
-    ASSERT_EQ(DAQmxStartTask(task), 0);
-    std::atomic<int32> status{1};
-    std::thread reader([&] {
-        std::vector<float64> data(1000);
-        int32 got = 0;
-        status = read(1000, -1.0, data, got);  // would wait 100 s
-    });
-    while (DAQmxSim_ReadsInProgress() == 0) {
-        std::this_thread::yield();
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    ASSERT_EQ(DAQmxStopTask(task), 0);
-    reader.join();
-    EXPECT_LT(status.load(), 0);
-    EXPECT_EQ(DAQmxSim_ReadsInProgress(), 0u);
-}
-
-TEST_F(Reads, UnpluggedDeviceFailsTheRead) {
-    makeTask("Dev1/ai0", 1000.0, DAQmx_Val_ContSamps, 100);
-    ASSERT_EQ(DAQmxStartTask(task), 0);
-    ASSERT_EQ(DAQmxSim_SetDevicePresent("Dev1", 0), 0);
-    std::vector<float64> data(10);
-    int32 got = 0;
-    EXPECT_EQ(read(10, 1.0, data, got), -201003);
-    EXPECT_EQ(read(10, 1.0, data, got), -201003);
-}
-
 TEST_F(Reads, QueuedStatusesCapAndSkewShapeTheNextReads) {
     makeTask("Dev1/ai0:1", 1000.0, DAQmx_Val_ContSamps, 100);
     ASSERT_EQ(DAQmxStartTask(task), 0);
@@ -174,29 +120,6 @@ TEST_F(Reads, QueuedStatusesCapAndSkewShapeTheNextReads) {
     DAQmxSim_SetReadCountSkew(3);
     ASSERT_EQ(read(10, 1.0, data, got), 0);
     EXPECT_EQ(got, 13);
-}
-
-TEST_F(Reads, DigitalLinesGiveOneByteEachWithACountingPattern) {
-    ASSERT_EQ(DAQmxCreateTask("", &task), 0);
-    ASSERT_EQ(DAQmxCreateDIChan(task, "Dev1/port0/line0:3", "", DAQmx_Val_ChanPerLine), 0);
-    for (uInt64 n = 0; n < 3; ++n) {
-        std::array<uInt8, 4> lines{};
-        int32 got = 0;
-        int32 bytes = 0;
-        ASSERT_EQ(DAQmxReadDigitalLines(task, 1, 10.0, 0, lines.data(), 4, &got, &bytes, nullptr),
-                  0);
-        EXPECT_EQ(got, 1);
-        for (uInt32 line = 0; line < 4; ++line) {
-            EXPECT_EQ(lines[line], DAQmxSim_ExpectedDigital(line, n)) << line;
-        }
-    }
-    EXPECT_EQ(DAQmxSim_ExpectedDigital(0, 0), 1);
-    EXPECT_EQ(DAQmxSim_ExpectedDigital(1, 1), 1);
-    EXPECT_EQ(DAQmxSim_ExpectedDigital(0, 1), 0);
-    std::array<uInt8, 3> small{};
-    int32 got = 0;
-    EXPECT_EQ(DAQmxReadDigitalLines(task, 1, 1.0, 0, small.data(), 3, &got, nullptr, nullptr),
-              -200229);
 }
 
 }  // namespace

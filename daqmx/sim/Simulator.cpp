@@ -16,8 +16,9 @@ namespace daqmx_sim {
 namespace {
 
 // Positions keep counting past this, but the log stops growing, so a host that
-// streams for days does not grow without bound.
-constexpr std::size_t kCallLogCapacity = std::size_t{1} << 22;
+// streams for days holds at most half a megabyte of it; a fault sweep of a
+// whole session needs a few hundred entries.
+constexpr std::size_t kCallLogCapacity = std::size_t{1} << 16;
 
 double timeScaleFromEnvironment() {
     const char* text = std::getenv("NIDAQMX_SIM_TIME_SCALE");

@@ -1,11 +1,13 @@
 // Streaming through the loaded plug-in, as a host meets it: frames delivered
 // to a counting subscriber with the simulated driver unpaced, against the
-// frame writer alone on the same block shape; and a paced 1 MS/s stream
+// frame writer alone on the same block shape; a paced 1 MS/s stream
 // (16 channels x 62.5 kHz, 10 frames/s) for the CPU it costs and the memory
-// it holds.
+// it holds; and the latency from a block becoming available in the driver to
+// the subscriber's callback.
 #include <dlfcn.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -57,7 +59,37 @@ long residentKiB() {
     return -1;
 }
 
+// Every benchmark stream reads with this timeout: stop_stream must not wait for it.
+constexpr double kReadTimeoutS = 10.0;
+
+std::int64_t steadyNs() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+/// Median and 99th percentile, in microseconds, of nanosecond figures.
+struct Spread {
+    double medianUs = 0.0;
+    double p99Us = 0.0;
+};
+
+Spread spreadOf(std::vector<std::int64_t> ns) {
+    if (ns.empty()) {
+        return {};
+    }
+    std::sort(ns.begin(), ns.end());
+    const auto at = [&](double q) {
+        return static_cast<double>(
+                   ns[static_cast<std::size_t>(q * static_cast<double>(ns.size() - 1))]) /
+               1e3;
+    };
+    return {at(0.5), at(0.99)};
+}
+
 /// A stub streaming `channels` x `samples` blocks into a counting subscriber.
+/// While latency recording is on, each callback notes how long ago the
+/// driver made its block available and how long ago the read returned it.
 class CountingStream {
 public:
     CountingStream(int channels, int samples, double rateHz) : stub_(plugin().create()) {
@@ -65,11 +97,20 @@ public:
         stub_->execute("analog_input", "configure",
                        {{"ai_channels", list},
                         {"samples_per_channel", std::to_string(samples)},
-                        {"sample_clock_rate_hz", std::to_string(rateHz)}},
+                        {"sample_clock_rate_hz", std::to_string(rateHz)},
+                        {"read_timeout_s", std::to_string(kReadTimeoutS)}},
                        "");
         stub_->subscribe("analog_input", "stream", [this](const DeviceState& state) {
+            const std::int64_t entered = steadyNs();
             bytes_ += state.properties.at("frame").size();
             const std::lock_guard lock(mutex_);
+            if (recording_) {
+                std::int64_t ready = 0;
+                std::int64_t returned = 0;
+                DAQmxSim_LastAnalogReadTimes(&ready, &returned);
+                sinceReady_.push_back(entered - ready);
+                sinceReturned_.push_back(entered - returned);
+            }
             ++frames_;
             changed_.notify_all();
         });
@@ -77,6 +118,14 @@ public:
     ~CountingStream() { plugin().destroy(stub_); }
 
     void start() { stub_->execute("analog_input", "start_stream", {}, ""); }
+    /// Stops once the stream thread waits in the driver for its next block:
+    /// the longest a stop takes on a device that keeps delivering.
+    double stopMsDuringRead() {
+        while (DAQmxSim_ReadsInProgress() == 0) {
+            std::this_thread::yield();
+        }
+        return stopMs();
+    }
     double stopMs() {
         const auto begin = std::chrono::steady_clock::now();
         stub_->execute("analog_input", "stop_stream", {}, "");
@@ -96,12 +145,24 @@ public:
         const std::lock_guard lock(mutex_);
         return frames_;
     }
+    void recordLatency(bool on) {
+        const std::lock_guard lock(mutex_);
+        recording_ = on;
+    }
+    /// Block available -> callback, and read returned -> callback.
+    std::pair<Spread, Spread> latency() {
+        const std::lock_guard lock(mutex_);
+        return {spreadOf(sinceReady_), spreadOf(sinceReturned_)};
+    }
 
 private:
     IDeviceStub* stub_;
     std::mutex mutex_;
     std::condition_variable changed_;
     std::uint64_t frames_ = 0;
+    bool recording_ = false;
+    std::vector<std::int64_t> sinceReady_;
+    std::vector<std::int64_t> sinceReturned_;
     std::atomic<std::size_t> bytes_{0};
 };
 
@@ -146,7 +207,8 @@ void BM_FramePathOnly(benchmark::State& state) {
 
 /// 1 MS/s aggregate in real time: CPU per second of stream, memory after 10
 /// frames and after 1000 more (those run unpaced: memory does not depend on
-/// pacing), and how long stop_stream takes against the 100 ms block period.
+/// pacing), and how long stop_stream takes against the 100 ms block period
+/// (it lets the block read in progress finish and delivers that block).
 void BM_PacedOneMegasample(benchmark::State& state) {
     // A simultaneous-sampling device that can deliver 16 x 62.5 kS/s.
     if (DAQmxSim_LoadDevices(NI_USB_DAQ_FAST_RIG) != 0) {
@@ -168,12 +230,47 @@ void BM_PacedOneMegasample(benchmark::State& state) {
         DAQmxSim_SetTimeScale(0.0);
         stream.waitFrames(1040);
         const long rss1000 = residentKiB();
+        // Back in real time, stop while the next block is awaited: the stop lets
+        // that read finish, which a stalled device makes last the read timeout.
         DAQmxSim_SetTimeScale(1.0);
-        const double stopMs = stream.stopMs();
+        stream.waitFrames(stream.frames() + 2);
+        const double stopMs = stream.stopMsDuringRead();
         state.counters["cpu_pct_of_core"] = 100.0 * cpu / wall;
         state.counters["rss_kib_10_frames"] = static_cast<double>(rss10);
         state.counters["rss_kib_1040_frames"] = static_cast<double>(rss1000);
         state.counters["stop_ms"] = stopMs;
+        state.counters["block_period_ms"] = 100.0;
+        state.counters["read_timeout_s"] = kReadTimeoutS;
+    }
+    DAQmxSim_Reset();
+}
+
+/// The same 1 MS/s device read in 10 ms blocks, in real time: for 300 frames,
+/// the time from the driver making a block available to the subscriber's
+/// callback being entered, and the part of it after the read returned (what
+/// the plug-in itself adds: the frame text and the envelope).
+void BM_PacedLatency(benchmark::State& state) {
+    if (DAQmxSim_LoadDevices(NI_USB_DAQ_FAST_RIG) != 0) {
+        state.SkipWithError("cannot load the fast rig");
+        return;
+    }
+    for (auto _ : state) {
+        DAQmxSim_SetTimeScale(1.0);
+        CountingStream stream(16, 625, 62500.0);
+        stream.start();
+        stream.waitFrames(20);
+        stream.recordLatency(true);
+        stream.waitFrames(320);
+        stream.recordLatency(false);
+        const double stopMs = stream.stopMsDuringRead();
+        const auto [sinceReady, sinceReturned] = stream.latency();
+        state.counters["ready_to_callback_median_us"] = sinceReady.medianUs;
+        state.counters["ready_to_callback_p99_us"] = sinceReady.p99Us;
+        state.counters["read_to_callback_median_us"] = sinceReturned.medianUs;
+        state.counters["read_to_callback_p99_us"] = sinceReturned.p99Us;
+        state.counters["stop_ms"] = stopMs;
+        state.counters["block_period_ms"] = 10.0;
+        state.counters["read_timeout_s"] = kReadTimeoutS;
     }
     DAQmxSim_Reset();
 }
@@ -191,4 +288,5 @@ void shapes(benchmark::internal::Benchmark* benchmark) {
 BENCHMARK(BM_StreamEndToEnd)->Apply(shapes)->UseRealTime()->MinTime(0.3);
 BENCHMARK(BM_FramePathOnly)->Apply(shapes)->MinTime(0.3);
 BENCHMARK(BM_PacedOneMegasample)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_PacedLatency)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 BENCHMARK_MAIN();

@@ -64,6 +64,15 @@ int32 DAQmxSim_SetDevicePresent(const char* device, bool32 present) {
     return 0;
 }
 
+void DAQmxSim_LastAnalogReadTimes(int64_t* blockReadyNs, int64_t* returnedNs) {
+    if (blockReadyNs != nullptr) {
+        *blockReadyNs = sim().lastBlockReadyNs;
+    }
+    if (returnedNs != nullptr) {
+        *returnedNs = sim().lastReadReturnedNs;
+    }
+}
+
 void DAQmxSim_FailCall(const char* function, int32 status, int32 times) {
     if (function == nullptr) {
         return;

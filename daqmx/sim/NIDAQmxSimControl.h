@@ -72,6 +72,12 @@ uInt32 DAQmxSim_RunningTaskCount(void);
 /* Threads currently inside a DAQmx read call. */
 uInt32 DAQmxSim_ReadsInProgress(void);
 
+/* For the latest timed analogue read: the moment its block became available
+ * (its last sample acquired) and the moment the read returned it, both in
+ * nanoseconds of the steady clock (std::chrono::steady_clock). 0 before any
+ * such read since the last reset. Either pointer may be NULL. */
+void DAQmxSim_LastAnalogReadTimes(int64_t* blockReadyNs, int64_t* returnedNs);
+
 /* How often the named function was called since the last reset (scripted
  * failures included). */
 uInt64 DAQmxSim_CallCount(const char* function);

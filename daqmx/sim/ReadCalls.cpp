@@ -95,6 +95,10 @@ std::uint64_t acquiredSamples(const Simulator& sim, const SimTask& task) {
     return acquired;
 }
 
+std::int64_t steadyNs(ScaledClock::RealClock::time_point at) {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(at.time_since_epoch()).count();
+}
+
 struct Block {
     std::uint64_t firstSample = 0;
     std::uint64_t samples = 0;  // per channel
@@ -132,6 +136,8 @@ int32 waitForBlock(DriverCall& call, TaskHandle handle, std::uint64_t samples, f
         }
         const std::uint64_t acquired = acquiredSamples(sim, *task);
         if (acquired >= wanted) {
+            sim.lastBlockReadyNs = steadyNs(sim.clock.realTimeAt(
+                task->startedAt + static_cast<double>(wanted) / task->timing->rate));
             block = {task->samplesRead, samples};
             task->samplesRead = wanted;
             return 0;
@@ -260,6 +266,7 @@ int32 DAQmxReadAnalogF64(TaskHandle taskHandle, int32 numSampsPerChan, float64 t
         channelIndices.push_back(channel.index);
     }
     const std::int64_t reported = static_cast<std::int64_t>(block.samples) + sim.readCountSkew;
+    const bool timed = task->timing.has_value();
     call.lock.unlock();
 
     for (std::size_t c = 0; c < channels; ++c) {
@@ -271,6 +278,9 @@ int32 DAQmxReadAnalogF64(TaskHandle taskHandle, int32 numSampsPerChan, float64 t
     if (sampsPerChanRead != nullptr) {
         *sampsPerChanRead = static_cast<int32>(
             std::clamp<std::int64_t>(reported, 0, std::numeric_limits<int32>::max()));
+    }
+    if (timed) {
+        sim.lastReadReturnedNs = steadyNs(ScaledClock::RealClock::now());
     }
     return 0;
 }

@@ -75,6 +75,8 @@ void Simulator::resetLocked() {
     callCounts.clear();
     armedPosition.reset();
     armedStatus = 0;
+    lastBlockReadyNs = 0;
+    lastReadReturnedNs = 0;
     setErrorTextOverride({});
     changed.notify_all();
 }

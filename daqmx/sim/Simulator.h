@@ -81,6 +81,11 @@ public:
 
     std::atomic<uInt32> readsInProgress{0};
 
+    // When the block of the latest analogue read became available and when that
+    // read returned, in steady-clock nanoseconds (0: no such read since reset).
+    std::atomic<std::int64_t> lastBlockReadyNs{0};
+    std::atomic<std::int64_t> lastReadReturnedNs{0};
+
 private:
     Simulator();
 };

@@ -1,0 +1,233 @@
+// The performance table: reads the JSON that frame_bench and stream_bench
+// wrote (--benchmark_out) and, when callgrind ran, the instruction counts
+// bench/run collected, and prints every figure next to the baseline measured
+// in the same run, its target and whether the target is met.
+//
+//   bench_report FRAME_JSON STREAM_JSON [INSTRUCTIONS]
+//
+// INSTRUCTIONS has one line per shape: "CxS FAST_IR OBVIOUS_IR SAMPLES", the
+// instructions callgrind counted inside each path and the samples written.
+#include <cstdio>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace {
+
+using nlohmann::json;
+
+const char* const kShapes[] = {"1x100",   "1x1000", "1x10000", "8x100",   "8x1000",
+                               "8x10000", "32x100", "32x1000", "32x10000"};
+
+std::optional<json> readJson(const char* path) {
+    std::ifstream in(path);
+    if (!in) {
+        return std::nullopt;
+    }
+    json document = json::parse(in, nullptr, false);
+    if (document.is_discarded() || !document.contains("benchmarks")) {
+        return std::nullopt;
+    }
+    return document;
+}
+
+/// The run whose name is `name` (the median when the runs were repeated), or
+/// the first whose name starts with `name` followed by '/'.
+const json* findRun(const json& document, const std::string& name) {
+    const json* single = nullptr;
+    for (const json& run : document["benchmarks"]) {
+        const std::string runName = run.value("run_name", run.value("name", ""));
+        const bool matches = runName == name || runName.rfind(name + "/", 0) == 0;
+        if (!matches || run.contains("error_message")) {
+            continue;
+        }
+        if (run.value("run_type", "") == "aggregate") {
+            if (run.value("aggregate_name", "") == "median") {
+                return &run;
+            }
+        } else if (single == nullptr) {
+            single = &run;
+        }
+    }
+    return single;
+}
+
+double counter(const json* run, const char* key) {
+    return run != nullptr && run->contains(key) ? (*run)[key].get<double>() : 0.0;
+}
+
+std::string format(const char* pattern, double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, pattern, value);
+    return text;
+}
+
+struct Row {
+    std::string figure;
+    std::string value;
+    std::string baseline;
+    std::string ratio;
+    std::string target;
+    std::string verdict;
+};
+
+void print(const std::vector<Row>& rows) {
+    const Row heading{"figure", "value", "baseline (same run)", "ratio", "target", "met"};
+    std::size_t widths[5] = {};
+    const auto widen = [&](const Row& row) {
+        const std::string* cells[] = {&row.figure, &row.value, &row.baseline, &row.ratio,
+                                      &row.target};
+        for (std::size_t i = 0; i < 5; ++i) {
+            widths[i] = std::max(widths[i], cells[i]->size());
+        }
+    };
+    widen(heading);
+    for (const Row& row : rows) {
+        widen(row);
+    }
+    const auto line = [&](const Row& row) {
+        std::printf("%-*s  %*s  %-*s  %*s  %-*s  %s\n", static_cast<int>(widths[0]),
+                    row.figure.c_str(), static_cast<int>(widths[1]), row.value.c_str(),
+                    static_cast<int>(widths[2]), row.baseline.c_str(), static_cast<int>(widths[3]),
+                    row.ratio.c_str(), static_cast<int>(widths[4]), row.target.c_str(),
+                    row.verdict.c_str());
+    };
+    line(heading);
+    for (const Row& row : rows) {
+        line(row);
+    }
+}
+
+void frameRows(const json& frames, std::vector<Row>& rows) {
+    for (const char* shape : kShapes) {
+        const double fast =
+            counter(findRun(frames, std::string("fast/") + shape), "items_per_second") / 1e6;
+        const double obvious =
+            counter(findRun(frames, std::string("obvious/") + shape), "items_per_second") / 1e6;
+        if (fast == 0.0 || obvious == 0.0) {
+            continue;
+        }
+        const double ratio = fast / obvious;
+        std::string verdict = "yes";
+        if (ratio < 3.0 || fast < 20.0) {
+            verdict = "no: ";
+            verdict += ratio < 3.0 ? format("%.1fx of 3x", ratio) : "";
+            verdict += ratio < 3.0 && fast < 20.0 ? ", " : "";
+            verdict += fast < 20.0 ? format("%.1f of 20 MS/s", fast) : "";
+        }
+        rows.push_back({std::string("frame text ") + shape + ", MS/s", format("%.1f", fast),
+                        "build-then-dump " + format("%.1f", obvious), format("%.2f", ratio),
+                        ">= 3x and >= 20", verdict});
+    }
+}
+
+void instructionRows(const char* path, std::vector<Row>& rows) {
+    std::ifstream in(path);
+    std::string shape;
+    double fast = 0.0;
+    double obvious = 0.0;
+    double samples = 0.0;
+    for (std::string text; std::getline(in, text);) {
+        std::istringstream fields(text);
+        if (!(fields >> shape >> fast >> obvious >> samples) || samples <= 0.0 || fast <= 0.0) {
+            continue;
+        }
+        rows.push_back({"frame text " + shape + ", instructions/sample",
+                        format("%.0f", fast / samples),
+                        "build-then-dump " + format("%.0f", obvious / samples),
+                        format("%.2f", fast / obvious), "(callgrind)", ""});
+    }
+}
+
+void streamRows(const json& streams, std::vector<Row>& rows) {
+    for (const char* shape : kShapes) {
+        std::string args = shape;
+        args[args.find('x')] = '/';
+        const json* endToEnd = findRun(streams, "BM_StreamEndToEnd/" + args);
+        const json* frameOnly = findRun(streams, "BM_FramePathOnly/" + args);
+        const double delivered = counter(endToEnd, "items_per_second") / 1e6;
+        const double alone = counter(frameOnly, "items_per_second") / 1e6;
+        if (delivered == 0.0 || alone == 0.0) {
+            continue;
+        }
+        const double ratio = delivered / alone;
+        rows.push_back(
+            {std::string("streamed ") + shape + ", MS/s (frames/s)",
+             format("%.1f", delivered) + format(" (%.0f)", counter(endToEnd, "frames_per_s")),
+             "frame text alone " + format("%.1f", alone), format("%.2f", ratio), ">= 0.5",
+             ratio >= 0.5 ? "yes" : "no"});
+    }
+
+    if (const json* paced = findRun(streams, "BM_PacedOneMegasample")) {
+        const double cpu = counter(paced, "cpu_pct_of_core");
+        rows.push_back({"paced 16 x 62.5 kS/s, CPU % of a core", format("%.1f", cpu),
+                        "one core 100", format("%.3f", cpu / 100.0), "< 10%",
+                        cpu < 10.0 ? "yes" : "no"});
+        const double after10 = counter(paced, "rss_kib_10_frames");
+        const double after1040 = counter(paced, "rss_kib_1040_frames");
+        const double growth = after10 > 0.0 ? after1040 / after10 : 0.0;
+        rows.push_back({"paced, resident KiB after 1040 frames", format("%.0f", after1040),
+                        "after 10 frames " + format("%.0f", after10), format("%.3f", growth),
+                        "flat (< 1.05)", growth > 0.0 && growth < 1.05 ? "yes" : "no"});
+        const double stopMs = counter(paced, "stop_ms");
+        const double periodMs = counter(paced, "block_period_ms");
+        rows.push_back({"paced, stop_stream ms", format("%.1f", stopMs),
+                        "block period " + format("%.0f ms", periodMs) + ", read timeout " +
+                            format("%.0f s", counter(paced, "read_timeout_s")),
+                        format("%.3f", periodMs > 0.0 ? stopMs / periodMs : 0.0),
+                        "<= block period + 10%", stopMs <= periodMs * 1.1 ? "yes" : "no"});
+    }
+
+    if (const json* latency = findRun(streams, "BM_PacedLatency")) {
+        const double periodMs = counter(latency, "block_period_ms");
+        const std::string period = "block period " + format("%.0f ms", periodMs);
+        const auto share = [&](double us) { return format("%.3f", us / (periodMs * 1e3)); };
+        const std::pair<const char*, const char*> figures[] = {
+            {"block ready -> callback, median us", "ready_to_callback_median_us"},
+            {"block ready -> callback, p99 us", "ready_to_callback_p99_us"},
+            {"read returned -> callback, median us", "read_to_callback_median_us"},
+            {"read returned -> callback, p99 us", "read_to_callback_p99_us"},
+        };
+        for (const auto& [figure, key] : figures) {
+            const double us = counter(latency, key);
+            rows.push_back({std::string("paced 10 ms blocks, ") + figure, format("%.0f", us),
+                            period, share(us), "< block period",
+                            us < periodMs * 1e3 ? "yes" : "no"});
+        }
+        const double stopMs = counter(latency, "stop_ms");
+        rows.push_back({"paced 10 ms blocks, stop_stream ms", format("%.1f", stopMs), period,
+                        format("%.3f", stopMs / periodMs), "<= block period + 10%",
+                        stopMs <= periodMs * 1.1 ? "yes" : "no"});
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3 || argc > 4) {
+        std::fprintf(stderr, "usage: bench_report FRAME_JSON STREAM_JSON [INSTRUCTIONS]\n");
+        return 2;
+    }
+    const auto frames = readJson(argv[1]);
+    const auto streams = readJson(argv[2]);
+    if (!frames || !streams) {
+        std::fprintf(stderr, "bench_report: cannot read %s\n", !frames ? argv[1] : argv[2]);
+        return 1;
+    }
+    const json& context = (*frames)["context"];
+    std::printf("machine: %s, %d CPUs at %.0f MHz, %s\n\n", context.value("host_name", "?").c_str(),
+                context.value("num_cpus", 0), context.value("mhz_per_cpu", 0.0),
+                context.value("date", "?").c_str());
+    std::vector<Row> rows;
+    frameRows(*frames, rows);
+    if (argc == 4) {
+        instructionRows(argv[3], rows);
+    }
+    streamRows(*streams, rows);
+    print(rows);
+    return 0;
+}

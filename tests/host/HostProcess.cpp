@@ -1,110 +1,80 @@
 #include "HostProcess.h"
 
 #include <fcntl.h>
-#include <poll.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <csignal>
-#include <cstring>
 #include <sstream>
 #include <stdexcept>
-
-extern char** environ;
+#include <thread>
 
 namespace host_tests {
 
 namespace {
 
-std::vector<std::string> splitLines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream stream(text);
-    for (std::string line; std::getline(stream, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
+using Clock = std::chrono::steady_clock;
 
-std::string variableName(const std::string& entry) {
-    return entry.substr(0, entry.find('='));
-}
-
-std::vector<std::string> childEnvironment(const std::vector<std::string>& overrides) {
-    std::vector<std::string> entries = overrides;
-    const auto overridden = [&](const std::string& name) {
-        return std::any_of(entries.begin(), entries.end(),
-                           [&](const std::string& entry) { return variableName(entry) == name; });
-    };
-    if (!overridden("NIDAQMX_SIM_TIME_SCALE")) {
-        entries.emplace_back("NIDAQMX_SIM_TIME_SCALE=0");
+/// What the child has written so far; pread leaves the offset it shares alone.
+std::string contents(std::FILE* file) {
+    std::string text;
+    std::array<char, 65536> buffer{};
+    for (ssize_t count; (count = ::pread(::fileno(file), buffer.data(), buffer.size(),
+                                         static_cast<off_t>(text.size()))) > 0;) {
+        text.append(buffer.data(), static_cast<std::size_t>(count));
     }
-    std::vector<std::string> inherited;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-        if (!overridden(variableName(*entry))) {
-            inherited.emplace_back(*entry);
-        }
-    }
-    entries.insert(entries.end(), inherited.begin(), inherited.end());
-    return entries;
-}
-
-std::vector<char*> pointers(std::vector<std::string>& texts) {
-    std::vector<char*> result;
-    for (auto& text : texts) {
-        result.push_back(text.data());
-    }
-    result.push_back(nullptr);
-    return result;
-}
-
-void check(int status, const char* what) {
-    if (status != 0) {
-        throw std::runtime_error(std::string(what) + ": " + std::strerror(status));
-    }
+    return text;
 }
 
 }  // namespace
 
-std::vector<std::string> HostRun::outLines() const {
-    return splitLines(out);
-}
-std::vector<std::string> HostRun::errLines() const {
-    return splitLines(err);
+std::vector<std::string> split(const std::string& text, char separator) {
+    std::vector<std::string> result;
+    std::istringstream stream(text);
+    for (std::string piece; std::getline(stream, piece, separator);) {
+        result.push_back(piece);
+    }
+    return result;
 }
 
 HostProcess::HostProcess(const std::vector<std::string>& args,
                          const std::vector<std::string>& environment, const std::string& program) {
-    std::array<int, 2> outPipe{};
-    std::array<int, 2> errPipe{};
-    if (::pipe2(outPipe.data(), O_CLOEXEC) != 0 || ::pipe2(errPipe.data(), O_CLOEXEC) != 0) {
-        throw std::runtime_error("pipe2 failed");
+    std::vector<std::string> words = {program};
+    words.insert(words.end(), args.begin(), args.end());
+    // The environment is made before the fork: between fork and exec only
+    // async-signal-safe calls are sound.
+    std::vector<std::string> settings;
+    for (char** setting = environ; *setting != nullptr; ++setting) {
+        settings.emplace_back(*setting);
     }
-    posix_spawn_file_actions_t actions;
-    check(posix_spawn_file_actions_init(&actions), "posix_spawn_file_actions_init");
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, outPipe[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, errPipe[1], STDERR_FILENO);
-
-    std::vector<std::string> argv = {program};
-    argv.insert(argv.end(), args.begin(), args.end());
-    auto envp = childEnvironment(environment);
-    auto argvPointers = pointers(argv);
-    auto envPointers = pointers(envp);
-    const int spawned = ::posix_spawn(&pid_, program.c_str(), &actions, nullptr,
-                                      argvPointers.data(), envPointers.data());
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(outPipe[1]);
-    ::close(errPipe[1]);
-    outFd_ = outPipe[0];
-    errFd_ = errPipe[0];
-    if (spawned != 0) {
-        pid_ = -1;
-        ::close(outFd_);
-        ::close(errFd_);
-        check(spawned, "posix_spawn");
+    const auto set = [&settings](const std::string& setting) {
+        const std::string name = setting.substr(0, setting.find('=') + 1);
+        std::erase_if(settings, [&](const std::string& s) { return s.rfind(name, 0) == 0; });
+        settings.push_back(setting);
+    };
+    set("NIDAQMX_SIM_TIME_SCALE=0");
+    std::for_each(environment.begin(), environment.end(), set);
+    const auto pointers = [](std::vector<std::string>& strings) {
+        std::vector<char*> result;
+        for (auto& text : strings) {
+            result.push_back(text.data());
+        }
+        result.push_back(nullptr);
+        return result;
+    };
+    const std::vector<char*> argv = pointers(words);
+    const std::vector<char*> envp = pointers(settings);
+    if (out_ == nullptr || err_ == nullptr || (pid_ = ::fork()) < 0) {
+        throw std::runtime_error("cannot start " + program);
+    }
+    if (pid_ == 0) {
+        ::dup2(::open("/dev/null", O_RDONLY), STDIN_FILENO);
+        ::dup2(::fileno(out_), STDOUT_FILENO);
+        ::dup2(::fileno(err_), STDERR_FILENO);
+        ::execve(program.c_str(), argv.data(), envp.data());
+        ::_exit(127);
     }
 }
 
@@ -113,49 +83,26 @@ HostProcess::~HostProcess() {
         ::kill(pid_, SIGKILL);
         ::waitpid(pid_, nullptr, 0);
     }
-    for (const int fd : {outFd_, errFd_}) {
-        if (fd >= 0) {
-            ::close(fd);
+    for (std::FILE* file : {out_, err_}) {
+        if (file != nullptr) {
+            std::fclose(file);
         }
     }
 }
 
-bool HostProcess::pump(std::chrono::milliseconds timeout) {
-    std::array<pollfd, 2> fds = {pollfd{outFd_, POLLIN, 0}, pollfd{errFd_, POLLIN, 0}};
-    if (outFd_ < 0 && errFd_ < 0) {
-        return false;
-    }
-    if (::poll(fds.data(), fds.size(), static_cast<int>(timeout.count())) <= 0) {
-        return true;
-    }
-    std::array<char, 65536> buffer{};
-    const auto drain = [&](const pollfd& polled, int& fd, std::string& sink) {
-        if (fd < 0 || polled.revents == 0) {
-            return;
+bool HostProcess::waitForOutputLines(std::size_t count, std::chrono::milliseconds timeout) const {
+    for (const auto deadline = Clock::now() + timeout;;) {
+        siginfo_t ended{};  // looked at before the output, and not reaped
+        ::waitid(P_PID, static_cast<id_t>(pid_), &ended, WEXITED | WNOHANG | WNOWAIT);
+        const std::string out = contents(out_);
+        if (static_cast<std::size_t>(std::count(out.begin(), out.end(), '\n')) >= count) {
+            return true;
         }
-        const ssize_t count = ::read(fd, buffer.data(), buffer.size());
-        if (count > 0) {
-            sink.append(buffer.data(), static_cast<std::size_t>(count));
-        } else {
-            ::close(fd);
-            fd = -1;
-        }
-    };
-    drain(fds[0], outFd_, run_.out);
-    drain(fds[1], errFd_, run_.err);
-    return outFd_ >= 0 || errFd_ >= 0;
-}
-
-bool HostProcess::waitForOutputLines(std::size_t count, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (static_cast<std::size_t>(std::count(run_.out.begin(), run_.out.end(), '\n')) < count) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0 || !pump(std::min(left, std::chrono::milliseconds(100)))) {
+        if (ended.si_pid != 0 || Clock::now() >= deadline) {
             return false;
         }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    return true;
 }
 
 void HostProcess::sendSignal(int signal) const {
@@ -163,17 +110,17 @@ void HostProcess::sendSignal(int signal) const {
 }
 
 HostRun HostProcess::finish(std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (pump(std::chrono::milliseconds(100))) {
-        if (std::chrono::steady_clock::now() > deadline) {
+    const auto deadline = Clock::now() + timeout;
+    int status = 0;
+    while (::waitpid(pid_, &status, WNOHANG) == 0) {
+        if (Clock::now() > deadline) {
             ::kill(pid_, SIGKILL);
         }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
     pid_ = -1;
-    run_.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return run_;
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), contents(out_),
+            contents(err_)};
 }
 
 HostRun runHost(const std::vector<std::string>& args, const std::vector<std::string>& environment) {

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <chrono>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -14,15 +15,14 @@ struct HostRun {
     int exitCode = -1;  ///< exit status, or 128 + signal number when killed
     std::string out;
     std::string err;
-
-    std::vector<std::string> outLines() const;
-    std::vector<std::string> errLines() const;
 };
 
-/// The host program running as a child process with its standard output and
-/// error captured. The child's environment is the test's, plus
-/// NIDAQMX_SIM_TIME_SCALE=0 (the simulator delivers every block at once)
-/// unless `environment` sets it, plus the NAME=VALUE entries of `environment`.
+/// The pieces of `text` between `separator`s; a trailing separator adds none.
+std::vector<std::string> split(const std::string& text, char separator = '\n');
+
+/// The host program as a child process writing to unnamed files, so that it
+/// never blocks on a full pipe. Its environment is the test's with
+/// NIDAQMX_SIM_TIME_SCALE=0 (every block at once), then `environment` (NAME=VALUE).
 class HostProcess {
 public:
     explicit HostProcess(const std::vector<std::string>& args,
@@ -32,22 +32,17 @@ public:
     HostProcess(const HostProcess&) = delete;
     HostProcess& operator=(const HostProcess&) = delete;
 
-    /// Reads output until standard output holds `count` lines; false when the
-    /// child ends first or `timeout` passes.
-    bool waitForOutputLines(std::size_t count, std::chrono::milliseconds timeout);
+    /// False when the child ends or `timeout` passes before standard output
+    /// holds `count` lines.
+    bool waitForOutputLines(std::size_t count, std::chrono::milliseconds timeout) const;
     void sendSignal(int signal) const;
-    /// Reads everything up to the child's end and reaps it. A child that
-    /// outlives `timeout` is killed (exit code 128 + SIGKILL).
+    /// Waits for the child's end; a child that outlives `timeout` is killed.
     HostRun finish(std::chrono::milliseconds timeout = std::chrono::seconds(60));
 
 private:
-    /// One round of reading; false once both pipes are closed.
-    bool pump(std::chrono::milliseconds timeout);
-
     pid_t pid_ = -1;
-    int outFd_ = -1;
-    int errFd_ = -1;
-    HostRun run_;
+    std::FILE* out_ = std::tmpfile();
+    std::FILE* err_ = std::tmpfile();
 };
 
 /// Success when `text` contains `part`; the failure shows both.

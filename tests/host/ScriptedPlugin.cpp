@@ -18,15 +18,6 @@ namespace {
 
 using namespace kra::device;
 
-class NoAuth : public IDeviceStub::IAuth {
-public:
-    std::string authMode() const override { return "not_required"; }
-    OperationResult authenticate() override { return {}; }
-    OperationResult refreshAuthentication() override { return {}; }
-    SubscriptionHandle subscribeAuthEvents(AuthEventCallback) override { return {0, 1}; }
-    void reservedOperation() override {}
-};
-
 std::string environment(const char* name) {
     const char* value = std::getenv(name);
     return value != nullptr ? value : "";
@@ -44,7 +35,7 @@ DeviceState frameState(unsigned sequenceNo) {
     return state;
 }
 
-class ScriptedStub : public IDeviceStub {
+class ScriptedStub : public IDeviceStub, public IDeviceStub::IAuth {
 public:
     ~ScriptedStub() override {
         if (thread_.joinable()) {
@@ -60,7 +51,11 @@ public:
     void disconnect() override {}
     void reset() override {}
     bool isConnected() const override { return false; }
-    IAuth& auth() override { return auth_; }
+    IDeviceStub::IAuth& auth() override { return *this; }
+    std::string authMode() const override { return "not_required"; }
+    OperationResult authenticate() override { return {}; }
+    OperationResult refreshAuthentication() override { return {}; }
+    SubscriptionHandle subscribeAuthEvents(AuthEventCallback) override { return {0, 1}; }
 
     OperationResult execute(const std::string& feature, const std::string& operation,
                             const OperationParams&, const std::string& requestId) override {
@@ -68,10 +63,7 @@ public:
         result.requestId = requestId;
         result.success = feature == "analog_input";
         if (operation == "configure") {
-            result.data = {{"ai_channels", "Dev1/ai0"},
-                           {"n_channels", "1"},
-                           {"sample_rate_hz", "1000.000000"},
-                           {"achieved_sample_rate_hz", "1000.000000"}};
+            result.data = {{"ai_channels", "Dev1/ai0"}};
         } else if (operation == "start_stream") {
             thread_ = std::thread([this] { deliver(); });
         } else if (operation == "stop_stream") {
@@ -118,7 +110,6 @@ private:
         }
     }
 
-    NoAuth auth_;
     StateCallback callback_;
     std::thread thread_;
 };

@@ -1,46 +1,47 @@
 // Creation, connection, health and teardown of a stub made by the exported
-// factory, as a host sees them.
+// factory, and the routing of its execute and subscribe, as a host sees them.
 #include <cstdio>
 #include <memory>
 #include <set>
 #include <string>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "support/TestSupport.h"
 
+using kra::device::DeviceState;
+using kra::device::DeviceStateCode;
 using kra::device::DeviceStubException;
+using kra::device::StringMap;
 using test_support::createStub;
 using test_support::ScopedEnv;
 using test_support::StderrCapture;
 
 namespace {
 
-class LifecycleTest : public test_support::SimulatorTest {};
+class LifecycleTest : public test_support::SimulatorTest {
+protected:
+    test_support::StubPtr stub = createStub();
+};
+using DispatchTest = LifecycleTest;
 
-std::set<std::string> exportedSymbols(const std::string& library) {
-    std::set<std::string> symbols;
-    const std::string command = "nm -D --defined-only '" + library + "'";
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
-    char line[512];
-    while (pipe && std::fgets(line, sizeof line, pipe.get()) != nullptr) {
-        std::string text(line);
-        const auto space = text.rfind(' ');
-        std::string name = text.substr(space + 1);
-        name.erase(name.find_last_not_of("\r\n") + 1);
-        const char kind = text.size() > space - 1 ? text[space - 1] : '?';
-        if (kind == 'T' || kind == 'D' || kind == 'B' || kind == 'W' || kind == 'V' ||
-            kind == 'R' || kind == 'i' || kind == 'u') {
-            symbols.insert(name);
-        }
-    }
-    return symbols;
-}
+const std::string kConnected = "[ni-usb-daq I] NIUSBDAQStub::connect: connected to Dev1 (";
+const std::string kDisconnected = "[ni-usb-daq I] NIUSBDAQStub::disconnect device=Dev1";
 
 }  // namespace
 
 TEST(PluginBoundary, ExportsExactlyTheTwoEntryPoints) {
-    const auto symbols = exportedSymbols(NI_USB_DAQ_PLUGIN_PATH);
+    std::set<std::string> symbols;
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(
+        ::popen("nm -D --defined-only --format=posix '" NI_USB_DAQ_PLUGIN_PATH "'", "r"), ::pclose);
+    char name[512];
+    char kind = 0;
+    while (pipe && std::fscanf(pipe.get(), "%511s %c%*[^\n]", name, &kind) == 2) {
+        if (kind != 'A') {  // version nodes are not code or data
+            symbols.insert(name);
+        }
+    }
     EXPECT_EQ(symbols, (std::set<std::string>{"createDeviceStub", "destroyDeviceStub"}));
     test_support::PluginLibrary::instance().destroy()(nullptr);  // ignored
 }
@@ -56,7 +57,7 @@ TEST_F(LifecycleTest, EnvironmentGivesNameAndIdWithEmptyMeaningUnset) {
     for (const auto& c : cases) {
         ScopedEnv name("NI_DEVICE_NAME", c.name);
         ScopedEnv id("KRA_DEVICE_ID", c.id);
-        auto stub = createStub();
+        stub = createStub();
         EXPECT_EQ(stub->getDeviceInfo().id, c.expectedId);
         StderrCapture capture;
         stub->initialize();
@@ -65,25 +66,34 @@ TEST_F(LifecycleTest, EnvironmentGivesNameAndIdWithEmptyMeaningUnset) {
     }
 }
 
-TEST_F(LifecycleTest, FreshStubIsDisconnectedAndUnhealthy) {
-    auto stub = createStub();
-    EXPECT_FALSE(stub->isConnected());
+TEST_F(LifecycleTest, UnconnectedStubIsUnhealthyNeedsNoAuthAndOnlyLogsADisconnect) {
     const auto health = stub->getHealth();
     EXPECT_FALSE(health.healthy);
     EXPECT_EQ(health.score, 0);
     EXPECT_EQ(health.message, "Not connected");
-    EXPECT_TRUE(health.details.empty());
     const auto test = stub->selfTest();
     EXPECT_FALSE(test.passed);
     EXPECT_EQ(test.message, "Device not connected");
-    EXPECT_TRUE(test.errors.empty());
     EXPECT_EQ(DAQmxSim_CallCount("DAQmxSelfTestDevice"), 0u);
     stub->reservedOperation();
+
+    auto& auth = stub->auth();
+    EXPECT_EQ(auth.authMode(), "not_required");
+    EXPECT_TRUE(auth.authenticate().success);
+    EXPECT_TRUE(auth.refreshAuthentication().success);
+    bool called = false;
+    EXPECT_EQ(auth.subscribeAuthEvents([&](const auto&) { called = true; }).id, 0u);
+    EXPECT_FALSE(called);
+    auth.reservedOperation();
+
+    StderrCapture capture;
+    stub->disconnect();
     EXPECT_FALSE(stub->isConnected());
+    stub.reset();
+    EXPECT_EQ(capture.text(), kDisconnected + "\n") << "destroyed unconnected: no second line";
 }
 
-TEST_F(LifecycleTest, ConnectToPresentDeviceTakesDriverModel) {
-    auto stub = createStub();
+TEST_F(LifecycleTest, ConnectTakesTheDriverModelAndSelfTestsWithTheDriver) {
     StderrCapture capture;
     stub->connect();
     EXPECT_TRUE(stub->isConnected());
@@ -92,37 +102,51 @@ TEST_F(LifecycleTest, ConnectToPresentDeviceTakesDriverModel) {
     ASSERT_EQ(DAQmxGetDevProductType("Dev1", productType, sizeof productType), 0);
     EXPECT_EQ(info.model, productType);
     EXPECT_FALSE(info.serialNumber.empty());
-    EXPECT_EQ(capture.lines().back(),
-              "[ni-usb-daq I] NIUSBDAQStub::connect: connected to Dev1 (" + info.model + ")");
+    EXPECT_EQ(capture.lines().back(), kConnected + info.model + ")");
     const auto health = stub->getHealth();
     EXPECT_TRUE(health.healthy);
     EXPECT_EQ(health.score, 100);
     EXPECT_EQ(health.message, "OK");
+    EXPECT_TRUE(stub->selfTest().passed);
+    EXPECT_EQ(stub->selfTest().message, "DAQmx self-test passed");
+
+    DAQmxSim_SetSelfTestStatus("Dev1", -200000);
     const auto test = stub->selfTest();
-    EXPECT_TRUE(test.passed);
-    EXPECT_EQ(test.message, "DAQmx self-test passed");
-    EXPECT_TRUE(test.errors.empty());
+    EXPECT_FALSE(test.passed);
+    EXPECT_EQ(test.message.rfind("DAQmx error -200000: ", 0), 0u) << test.message;
+    EXPECT_EQ(test.errors, std::vector<std::string>{test.message});
+
+    // A warning from the probe is a failure too, and leaves the stub connected.
+    DAQmxSim_FailCall("DAQmxGetDevProductType", 200013, 1);
+    try {
+        stub->connect();
+        ADD_FAILURE() << "a warning status was taken for success";
+    } catch (const DeviceStubException& error) {
+        EXPECT_EQ(
+            std::string(error.what()).rfind("Device 'Dev1' not found: DAQmx error 200013: ", 0), 0u)
+            << error.what();
+    }
+    EXPECT_TRUE(stub->isConnected());
+
+    // Destroyed while connected: the disconnect is logged.
+    stub.reset();
+    EXPECT_EQ(capture.lines().back(), kDisconnected);
 }
 
-TEST_F(LifecycleTest, ConnectToAbsentDeviceThrowsAndChangesNothing) {
+TEST_F(LifecycleTest, ConnectToAbsentDeviceThrowsReportsAndChangesNothing) {
     ScopedEnv name("NI_DEVICE_NAME", "Dev9");
-    auto stub = createStub();
+    stub = createStub();
     const auto before = stub->getDeviceInfo();
-    std::string reported;
-    int calls = 0;
-    stub->setErrorCallback([&](const std::string& message) {
-        reported = message;
-        ++calls;
-    });
+    std::vector<std::string> reported;
+    stub->setErrorCallback([&](const std::string& message) { reported.push_back(message); });
     StderrCapture capture;
     try {
         stub->connect();
-        FAIL() << "connect to an unknown device succeeded";
+        ADD_FAILURE() << "connect to an unknown device succeeded";
     } catch (const DeviceStubException& error) {
         const std::string text = error.what();
         EXPECT_EQ(text.rfind("Device 'Dev9' not found: DAQmx error -", 0), 0u) << text;
-        EXPECT_EQ(reported, text);
-        EXPECT_EQ(calls, 1);
+        EXPECT_EQ(reported, std::vector<std::string>{text});
         EXPECT_EQ(capture.text(), "[ni-usb-daq E] NIUSBDAQStub::connect: " + text + "\n");
     }
     EXPECT_FALSE(stub->isConnected());
@@ -132,48 +156,15 @@ TEST_F(LifecycleTest, ConnectToAbsentDeviceThrowsAndChangesNothing) {
     // An emptied callback is not called, and the failure still throws.
     stub->setErrorCallback(nullptr);
     EXPECT_THROW(stub->connect(), DeviceStubException);
-    EXPECT_EQ(calls, 1);
-}
-
-TEST_F(LifecycleTest, WarningFromTheProbeCountsAsFailure) {
-    auto stub = createStub();
-    stub->connect();
-    DAQmxSim_FailCall("DAQmxGetDevProductType", 200013, 1);
-    StderrCapture capture;
-    try {
-        stub->connect();
-        FAIL() << "a warning status was taken for success";
-    } catch (const DeviceStubException& error) {
-        EXPECT_EQ(
-            std::string(error.what()).rfind("Device 'Dev1' not found: DAQmx error 200013: ", 0), 0u)
-            << error.what();
-    }
-    // A failed connect leaves a connected stub connected.
-    EXPECT_TRUE(stub->isConnected());
-}
-
-TEST_F(LifecycleTest, UnpluggedDeviceFailsSelfTestWithDriverText) {
-    auto stub = createStub();
-    stub->connect();
-    DAQmxSim_SetSelfTestStatus("Dev1", -200000);
-    const auto test = stub->selfTest();
-    EXPECT_FALSE(test.passed);
-    EXPECT_EQ(test.message.rfind("DAQmx error -200000: ", 0), 0u) << test.message;
-    ASSERT_EQ(test.errors.size(), 1u);
-    EXPECT_EQ(test.errors[0], test.message);
-    EXPECT_TRUE(stub->isConnected());
+    EXPECT_EQ(reported.size(), 1u);
 }
 
 TEST_F(LifecycleTest, ResetDisconnectsResetsAndReconnects) {
-    auto stub = createStub();
     stub->connect();
     const std::string model = stub->getDeviceInfo().model;
     StderrCapture capture;
     stub->reset();
-    const auto lines = capture.lines();
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[0], "[ni-usb-daq I] NIUSBDAQStub::disconnect device=Dev1");
-    EXPECT_EQ(lines[1], "[ni-usb-daq I] NIUSBDAQStub::connect: connected to Dev1 (" + model + ")");
+    EXPECT_EQ(capture.lines(), (std::vector<std::string>{kDisconnected, kConnected + model + ")"}));
     EXPECT_EQ(DAQmxSim_CallCount("DAQmxResetDevice"), 1u);
     EXPECT_TRUE(stub->isConnected());
 
@@ -183,62 +174,112 @@ TEST_F(LifecycleTest, ResetDisconnectsResetsAndReconnects) {
     EXPECT_FALSE(stub->isConnected());
 }
 
-TEST_F(LifecycleTest, DisconnectWithoutConnectLogsAndStaysDisconnected) {
-    auto stub = createStub();
-    StderrCapture capture;
-    stub->disconnect();
-    EXPECT_EQ(capture.text(), "[ni-usb-daq I] NIUSBDAQStub::disconnect device=Dev1\n");
-    EXPECT_FALSE(stub->isConnected());
-}
-
-TEST_F(LifecycleTest, DestroyingLogsDisconnectOnlyWhenConnected) {
-    {
-        auto stub = createStub();
-        StderrCapture capture;
-        stub.reset();
-        EXPECT_EQ(capture.text(), "");
-    }
-    {
-        auto stub = createStub();
-        stub->connect();
-        StderrCapture capture;
-        stub.reset();
-        EXPECT_EQ(capture.text(), "[ni-usb-daq I] NIUSBDAQStub::disconnect device=Dev1\n");
-    }
-}
-
-TEST_F(LifecycleTest, HostContextIsKeptAliveAndReleased) {
-    auto stub = createStub();
+TEST_F(LifecycleTest, HostContextIsKeptAliveUntilReplacedOrDestroyed) {
     auto context = std::make_shared<int>(42);
     std::weak_ptr<int> watch = context;
-    stub->setHostContext(context);
-    context.reset();
+    stub->setHostContext(std::move(context));
     EXPECT_FALSE(watch.expired());
     stub->setHostContext(nullptr);
     EXPECT_TRUE(watch.expired());
-
-    auto second = std::make_shared<int>(7);
-    watch = second;
-    stub->setHostContext(std::move(second));
+    context = std::make_shared<int>(7);
+    watch = context;
+    stub->setHostContext(std::move(context));
     stub.reset();
     EXPECT_TRUE(watch.expired());
 }
 
-TEST_F(LifecycleTest, NoAuthNeedsNothing) {
-    auto stub = createStub();
-    auto& auth = stub->auth();
-    EXPECT_EQ(&auth, &stub->auth());
-    EXPECT_EQ(auth.authMode(), "not_required");
-    for (const auto& result : {auth.authenticate(), auth.refreshAuthentication()}) {
-        EXPECT_TRUE(result.success);
-        EXPECT_TRUE(result.error.empty());
+TEST_F(DispatchTest, UnknownNamesAreRefusedByteForByte) {
+    const char* const cases[][3] = {
+        {"System", "get_state", "Unsupported feature: System"},
+        {"system ", "get_state", "Unsupported feature: system "},
+        {"", "get_state", "Unsupported feature: "},
+        {"system", "get_stat", "Unsupported system operation: get_stat"},
+        {"system", "get_state_now", "Unsupported system operation: get_state_now"},
+        {"analog_input", "Configure", "Unsupported analog_input operation: Configure"},
+        {"analog_input", "", "Unsupported analog_input operation: "},
+    };
+    for (const auto& [feature, operation, message] : cases) {
+        const auto result = stub->execute(feature, operation, {}, message);
+        EXPECT_FALSE(result.success);
+        EXPECT_EQ(result.error, message);
+        EXPECT_EQ(result.requestId, message);
         EXPECT_TRUE(result.data.empty());
-        EXPECT_TRUE(result.requestId.empty());
+        EXPECT_EQ(result.state.code, DeviceStateCode::None);
     }
-    bool called = false;
-    const auto handle = auth.subscribeAuthEvents([&](const auto&) { called = true; });
-    EXPECT_EQ(handle.id, 0u);
-    EXPECT_EQ(handle.kind, 1);
-    EXPECT_FALSE(called);
-    auth.reservedOperation();
+}
+
+TEST_F(DispatchTest, GetStateFollowsTheConnection) {
+    auto result = stub->execute("system", "get_state", {}, "s1");
+    ASSERT_TRUE(result.success) << result.error;
+    EXPECT_EQ(result.requestId, "s1");
+    EXPECT_TRUE(result.data.empty());
+    EXPECT_EQ(result.state.code, DeviceStateCode::Disconnected);
+    EXPECT_EQ(result.state.stateName, "disconnected");
+    EXPECT_EQ(result.state.message, "NI USB-DAQ not connected");
+    EXPECT_GT(result.state.timestampNs, 0u);
+    const auto info = stub->getDeviceInfo();
+    EXPECT_EQ(result.state.properties, (StringMap{{"device_id", "ni-usb-daq"},
+                                                  {"device_type", info.type},
+                                                  {"manufacturer", info.manufacturer},
+                                                  {"model", info.model},
+                                                  {"firmware_version", info.firmwareVersion},
+                                                  {"bridge_version", "unknown"},
+                                                  {"uptime_s", "0"}}));
+
+    stub->connect();
+    result = stub->execute("system", "get_state", {}, "s2");
+    EXPECT_EQ(result.state.code, DeviceStateCode::Connected);
+    EXPECT_EQ(result.state.stateName, "connected");
+    EXPECT_EQ(result.state.message, "NI USB-DAQ ready");
+    EXPECT_EQ(result.state.properties.at("model"), stub->getDeviceInfo().model);
+    stub->disconnect();
+    EXPECT_EQ(stub->execute("system", "get_state", {}, "").state.code,
+              DeviceStateCode::Disconnected);
+}
+
+TEST_F(DispatchTest, SubscriptionIdsAreDrawnForEveryCall) {
+    int systemCalls = 0;
+    std::string heard;
+    const auto first = stub->subscribe("system", "anything", [&](const DeviceState& state) {
+        ++systemCalls;
+        heard = state.stateName;
+    });
+    EXPECT_EQ(first.id, 1u);
+    EXPECT_EQ(first.kind, 1);
+    EXPECT_EQ(heard, "disconnected") << "the status record, at once";
+    bool unservedCalled = false;
+    EXPECT_EQ(stub->subscribe("digital_output", "stream",
+                              [&](const DeviceState&) { unservedCalled = true; })
+                  .id,
+              0u);
+    EXPECT_FALSE(unservedCalled);
+    const auto third = stub->subscribe("analog_input", "stream", [](const DeviceState&) {});
+    EXPECT_EQ(third.id, 3u);
+    EXPECT_EQ(stub->subscribe("analog_input", "frames", [](const DeviceState&) {}).id, 0u);
+    EXPECT_EQ(stub->subscribe("analog_input", "stream", nullptr).id, 0u);
+    EXPECT_EQ(stub->subscribe("system", "status", nullptr).id, 6u);
+
+    // A system subscriber heard once and never again, whatever happens next.
+    stub->connect();
+    (void)stub->execute("system", "get_state", {}, "");
+    EXPECT_EQ(systemCalls, 1);
+
+    stub->unsubscribe("analog_input", "stream", third);
+    stub->unsubscribe("analog_input", "stream", {12345, 1});
+    stub->unsubscribe("nothing", "", first);
+}
+
+TEST_F(DispatchTest, ScanFlagIsFalseOnlyForItsThreeSpellings) {
+    // Without a product type no device counts as USB, so only "all devices" lists them.
+    DAQmxSim_FailCall("DAQmxGetDevProductType", -200220, -1);
+    const std::pair<std::string, std::size_t> cases[] = {
+        {"false", 2}, {"FALSE", 2}, {"0", 2}, {"False", 0}, {"", 0}, {"1", 0}, {"no", 0}};
+    for (const auto& [flag, count] : cases) {
+        const auto result = stub->execute("system", "scan_devices", {{"usb_only", flag}}, "q");
+        ASSERT_TRUE(result.success);
+        EXPECT_EQ(result.requestId, "q");
+        EXPECT_EQ(nlohmann::json::parse(result.data.at("devices")).size(), count) << flag;
+    }
+    EXPECT_EQ(stub->execute("system", "scan_devices", {}, "").data.at("devices"), "[]")
+        << "USB only by default";
 }

@@ -13,10 +13,9 @@ using nlohmann::json;
 
 namespace {
 
-/// The simulated ai<channel> at sample <sample>: millivolts name the channel,
-/// microvolts the sample.
-double simulatedVolts(int channel, int sample) {
-    return 0.001 * (channel + 1) + 0.000001 * (sample % 1000);
+double expectedSample(int channel, int sample, const char* device = "Dev1") {
+    const std::string name = device + std::string("/ai") + std::to_string(channel);
+    return DAQmxSim_ExpectedSample(name.c_str(), sample);
 }
 
 class ReadsTest : public test_support::SimulatorTest {
@@ -41,14 +40,15 @@ protected:
         EXPECT_EQ(result.requestId, "rd");
         return result.success ? json::parse(result.data.at("frame")) : json::object();
     }
-    /// Every inner array holds `count` simulated values of its channel.
+    /// Every inner array holds the first `count` simulated values of its channel.
     static void expectSamples(const json& frame, int channels, int count) {
         EXPECT_EQ(frame.at("sample_count"), count);
         ASSERT_EQ(frame.at("samples").size(), static_cast<std::size_t>(channels));
         for (int c = 0; c < channels; ++c) {
             ASSERT_EQ(frame.at("samples")[c].size(), static_cast<std::size_t>(count));
             for (int s = 0; s < count; ++s) {
-                EXPECT_NEAR(frame.at("samples")[c][s].get<double>(), simulatedVolts(c, s), 1e-12);
+                EXPECT_EQ(frame.at("samples")[c][s].get<double>(), expectedSample(c, s))
+                    << "ai" << c << " sample " << s;
             }
         }
     }
@@ -63,15 +63,6 @@ protected:
 
     test_support::StubPtr stub = test_support::createStub();
 };
-
-TEST_F(ReadsTest, FiniteReadIsRefusedUnlessConfiguredForFiniteSamplesAndIdle) {
-    expectFailure({}, "read_finite", "Not configured. Call configure first.");
-    ASSERT_TRUE(execute("configure", {{"samples_per_channel", "10"}}).success);
-    expectFailure({}, "read_finite", "read_finite requires sample_mode=FINITE");
-    ASSERT_TRUE(execute("start_stream").success);
-    expectFailure({}, "read_finite", "Cannot read_finite while streaming. Call stop_stream first.");
-    ASSERT_TRUE(execute("stop_stream").success);
-}
 
 TEST_F(ReadsTest, FiniteReadReturnsOneChannelsFirstFrameAndStopsTheTask) {
     ASSERT_TRUE(execute("configure", {{"sample_mode", "FINITE"},
@@ -90,18 +81,16 @@ TEST_F(ReadsTest, FiniteReadReturnsOneChannelsFirstFrameAndStopsTheTask) {
     expectSamples(readFrame(), 2, 10);  // started afresh, so from sample 0 again
 }
 
-TEST_F(ReadsTest, RequestCountIsForOneReadAndShortDeliveriesUseTheirOwnStride) {
-    configureFinite("Dev1/ai0:1");
-    DAQmxSim_SetReadSampleCap(7);
-    expectSamples(readFrame({{"samples_per_channel", "10"}}), 2, 7);
-    DAQmxSim_SetReadSampleCap(0);
-    expectSamples(readFrame({{"samples_per_channel", "3"}}), 2, 3);
-    expectSamples(readFrame({{"samples_per_channel", "junk"}}), 2, 10);
-    expectSamples(readFrame(), 2, 10);
-}
-
-TEST_F(ReadsTest, DriverReportingMoreThanAskedNeverReadsPastTheBuffer) {
+TEST_F(ReadsTest, RequestCountIsForOneReadAndTheDeliveredCountBoundsTheFrame) {
     configureFinite("Dev1/ai0:2");
+    DAQmxSim_SetReadSampleCap(7);
+    expectSamples(readFrame({{"samples_per_channel", "10"}}), 3, 7);  // 7 as stride too
+    DAQmxSim_SetReadSampleCap(0);
+    expectSamples(readFrame({{"samples_per_channel", "3"}}), 3, 3);
+    expectSamples(readFrame({{"samples_per_channel", "junk"}}), 3, 10);
+    expectSamples(readFrame(), 3, 10);
+    // A driver reporting more than it was asked for must not make the frame
+    // read past the buffer.
     DAQmxSim_SetReadCountSkew(1000);
     expectSamples(readFrame({{"samples_per_channel", "4"}}), 3, 4);
 }
@@ -133,12 +122,21 @@ TEST_F(ReadsTest, FiniteReadFailuresCarryTheTextOfTheFailingCall) {
     EXPECT_NE(failed.error.find("Function: DAQmxReadAnalogF64"), std::string::npos) << failed.error;
 }
 
+TEST_F(ReadsTest, RunningStreamRefusesFiniteReadsButLeavesSinglePointOnesToTheDriver) {
+    ASSERT_TRUE(execute("configure", {{"ai_channels", "Dev1/ai0"}}).success);
+    ASSERT_TRUE(execute("start_stream").success);
+    expectFailure({}, "read_finite", "Cannot read_finite while streaming. Call stop_stream first.");
+    EXPECT_TRUE(execute("read_single", {{"ai_channels", "Dev2/ai0"}}).success);
+    expectFailure({}, "read_single", "DAQmxReadAnalogF64 (single) failed: DAQmx error -");
+    ASSERT_TRUE(execute("stop_stream").success);
+}
+
 TEST_F(ReadsTest, SinglePointReadUsesStoredDefaultsAndATemporaryTask) {
     const auto result = execute("read_single");
     ASSERT_TRUE(result.success) << result.error;
     ASSERT_EQ(result.data.size(), 3u);
     EXPECT_EQ(result.data.at("n_channels"), "1");
-    EXPECT_EQ(json::parse(result.data.at("samples")), json::array({simulatedVolts(0, 0)}));
+    EXPECT_EQ(json::parse(result.data.at("samples")), json::array({expectedSample(0, 0)}));
     EXPECT_EQ(std::stoll(result.data.at("timestamp_ns")) % 100, 0);
     EXPECT_EQ(DAQmxSim_LiveTaskCount(), 0u);
     EXPECT_EQ(DAQmxSim_CallCount("DAQmxStopTask"), 0u) << "cleared, never stopped";
@@ -150,17 +148,8 @@ TEST_F(ReadsTest, SinglePointReadUsesStoredDefaultsAndATemporaryTask) {
                                                {"read_timeout_s", "2"}});
     ASSERT_TRUE(other.success) << other.error;
     EXPECT_EQ(other.data.at("n_channels"), "3");
-    EXPECT_EQ(json::parse(other.data.at("samples"))[2], simulatedVolts(4, 0));
+    EXPECT_EQ(json::parse(other.data.at("samples"))[2], expectedSample(4, 0, "Dev2"));
     EXPECT_EQ(execute("configure").data.at("ai_channels"), "Dev1/ai0") << "nothing was stored";
-}
-
-TEST_F(ReadsTest, SinglePointReadIsNotRefusedByARunningStream) {
-    ASSERT_TRUE(execute("configure", {{"ai_channels", "Dev1/ai0"}}).success);
-    ASSERT_TRUE(execute("start_stream").success);
-    EXPECT_TRUE(execute("read_single", {{"ai_channels", "Dev2/ai0"}}).success);
-    // The streaming device is the driver's to refuse.
-    expectFailure({}, "read_single", "DAQmxReadAnalogF64 (single) failed: DAQmx error -");
-    ASSERT_TRUE(execute("stop_stream").success);
 }
 
 TEST_F(ReadsTest, SinglePointFailuresClearTheTemporaryTask) {

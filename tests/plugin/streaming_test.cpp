@@ -1,5 +1,6 @@
-// Streaming: start and stop, frame numbering and layout, transient and fatal
-// read errors, subscribers, and stopping by disconnect and destruction.
+// Streaming: start and stop, frame numbering, layout and samples, transient
+// and fatal read errors, subscribers, and stopping by disconnect and
+// destruction.
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -24,58 +25,46 @@ using nlohmann::json;
 
 namespace {
 
-constexpr int32 kNotYetAvailable = DAQmxErrorSamplesNotYetAvailable;
-
 /// What one subscriber received: the first frames in full, every error, and a
 /// count of all frames. Waits have generous deadlines and no fixed sleeps.
 class EventLog {
 public:
+    struct Seen {
+        std::vector<DeviceState> frames, errors;
+        std::size_t frameCount = 0;
+        json frame(std::size_t i) const { return json::parse(frames.at(i).properties.at("frame")); }
+    };
     IDeviceStub::StateCallback callback() {
         return [this](const DeviceState& state) {
             std::lock_guard lock(mutex_);
             if (state.code == DeviceStateCode::Error) {
-                errors_.push_back(state);
-            } else if (++frameCount_ <= 8) {
-                frames_.push_back(state);
+                seen_.errors.push_back(state);
+            } else if (++seen_.frameCount <= 8) {
+                seen_.frames.push_back(state);
             }
             changed_.notify_all();
         };
     }
-    bool waitForFrames(std::size_t count) {
+    /// True once `frames` frames (and, with `error`, an error) have arrived.
+    bool waitFor(std::size_t frames, bool error = false) {
         std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, std::chrono::seconds(30),
-                                 [&] { return frameCount_ >= count; });
+        return changed_.wait_for(lock, std::chrono::seconds(30), [&] {
+            return seen_.frameCount >= frames && (!error || !seen_.errors.empty());
+        });
     }
-    bool waitForError() {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, std::chrono::seconds(30), [&] { return !errors_.empty(); });
-    }
-    std::size_t frameCount() const {
+    Seen seen() const {
         std::lock_guard lock(mutex_);
-        return frameCount_;
-    }
-    DeviceState state(std::size_t i) const {
-        std::lock_guard lock(mutex_);
-        return frames_.at(i);
-    }
-    json frame(std::size_t i) const { return json::parse(state(i).properties.at("frame")); }
-    std::vector<DeviceState> errors() const {
-        std::lock_guard lock(mutex_);
-        return errors_;
+        return seen_;
     }
     void clear() {
         std::lock_guard lock(mutex_);
-        frames_.clear();
-        errors_.clear();
-        frameCount_ = 0;
+        seen_ = {};
     }
 
 private:
     mutable std::mutex mutex_;
     std::condition_variable changed_;
-    std::vector<DeviceState> frames_;
-    std::vector<DeviceState> errors_;
-    std::size_t frameCount_ = 0;
+    Seen seen_;
 };
 
 class StreamingTest : public test_support::SimulatorTest {
@@ -104,13 +93,21 @@ protected:
         EXPECT_EQ(DAQmxSim_RunningTaskCount(), 0u);
         EXPECT_EQ(DAQmxSim_ReadsInProgress(), 0u);
     }
+    /// The stream ended with one error record, its message starting with `prefix`.
+    DeviceState expectStreamError(const std::string& prefix) {
+        EXPECT_TRUE(events.waitFor(0, true));
+        const auto errors = events.seen().errors;
+        EXPECT_EQ(errors.size(), 1u);
+        const DeviceState error = errors.empty() ? DeviceState{} : errors[0];
+        EXPECT_EQ(error.message.rfind(prefix, 0), 0u) << error.message;
+        return error;
+    }
 
     EventLog events;  // outlives the stub, whose thread calls into it
     test_support::StubPtr stub = test_support::createStub();
 };
 
 TEST_F(StreamingTest, StartAndStopAnswerForTheStateTheyFind) {
-    EXPECT_EQ(execute("start_stream").error, "Not configured. Call configure first.");
     const auto calls = DAQmxSim_CallLogSize();
     expectIdleAfterStop();
     EXPECT_EQ(DAQmxSim_CallLogSize(), calls) << "no driver call while idle";
@@ -123,131 +120,121 @@ TEST_F(StreamingTest, StartAndStopAnswerForTheStateTheyFind) {
     expectIdleAfterStop();
 }
 
-TEST_F(StreamingTest, FramesAreNumberedFromOne) {
-    startStreaming();
-    ASSERT_TRUE(events.waitForFrames(3));
-    const DeviceState envelope = events.state(0);
+TEST_F(StreamingTest, FramesAreNumberedFromOneAndContinueTheWaveformWithoutGaps) {
+    // Short deliveries: each frame holds 7 of the 10 asked for, with 7 as stride.
+    DAQmxSim_SetReadSampleCap(7);
+    startStreaming({{"ai_channels", "Dev1/ai0:1"}});
+    ASSERT_TRUE(events.waitFor(4));
+    expectIdleAfterStop();
+    const auto seen = events.seen();
+    const DeviceState& envelope = seen.frames[0];
     EXPECT_EQ(envelope.code, DeviceStateCode::Connected);
     EXPECT_EQ(envelope.stateName, "streaming");
     EXPECT_EQ(envelope.message, "frame");
     EXPECT_EQ(envelope.properties.size(), 1u);
     EXPECT_GT(envelope.timestampNs, 0u);
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(events.frame(i).at("sequence_no"), i + 1);
+    for (int i = 0; i < 4; ++i) {
+        SCOPED_TRACE("frame " + std::to_string(i));
+        const json frame = seen.frame(i);
+        EXPECT_EQ(frame.size(), 6u) << frame.dump();
+        EXPECT_EQ(frame.at("sequence_no"), i + 1);
+        EXPECT_EQ(frame.at("sample_count"), 7);
+        ASSERT_EQ(frame.at("samples").size(), 2u);
+        for (int c = 0; c < 2; ++c) {
+            const std::string channel = "Dev1/ai" + std::to_string(c);
+            ASSERT_EQ(frame.at("samples")[c].size(), 7u);
+            for (int s = 0; s < 7; ++s) {
+                EXPECT_EQ(frame.at("samples")[c][s].get<double>(),
+                          DAQmxSim_ExpectedSample(channel.c_str(), 7 * i + s))
+                    << channel << " sample " << s;
+            }
+        }
     }
-    const json first = events.frame(0);
-    EXPECT_EQ(first.size(), 6u) << first.dump();
-    EXPECT_EQ(first.at("sample_count"), 10);
-    expectIdleAfterStop();
 }
 
 TEST_F(StreamingTest, DigitalSnapshotAddsTwoMembersAndItsFailuresOnlyDropThem) {
     DAQmxSim_FailCall("DAQmxReadDigitalLines", -200474, 1);
     startStreaming({{"digital_input_lines", "Dev1/port0/line0:3"}});
-    ASSERT_TRUE(events.waitForFrames(3));
+    ASSERT_TRUE(events.waitFor(3));
     expectIdleAfterStop();
-    EXPECT_EQ(events.frame(0).size(), 6u) << "the failed snapshot";
-    const json frame = events.frame(1);
-    EXPECT_EQ(frame.size(), 8u) << frame.dump();
-    EXPECT_EQ(frame.at("n_digital_lines"), 4);
+    auto seen = events.seen();
+    EXPECT_EQ(seen.frame(0).size(), 6u) << "the failed snapshot";
+    EXPECT_EQ(seen.frame(1).size(), 8u) << seen.frame(1).dump();
+    EXPECT_EQ(seen.frame(1).at("n_digital_lines"), 4);
     // The simulated lines count the successful digital reads up in binary.
-    EXPECT_EQ(frame.at("digital_lines"), json({true, false, false, false}));
-    EXPECT_EQ(events.frame(2).at("digital_lines"), json({false, true, false, false}));
+    EXPECT_EQ(seen.frame(1).at("digital_lines"), json({true, false, false, false}));
+    EXPECT_EQ(seen.frame(2).at("digital_lines"), json({false, true, false, false}));
 
     // The digital task's start (the second start call) fails: the task is dropped.
     events.clear();
     DAQmxSim_FailCallAtPosition(DAQmxSim_CallLogSize() + 1, -200479);
     ASSERT_TRUE(execute("start_stream").success);
-    ASSERT_TRUE(events.waitForFrames(1));
+    ASSERT_TRUE(events.waitFor(1));
     expectIdleAfterStop();
-    EXPECT_EQ(events.frame(0).size(), 6u);
+    seen = events.seen();
+    EXPECT_EQ(seen.frame(0).size(), 6u);
     EXPECT_EQ(DAQmxSim_LiveTaskCount(), 1u);
-    EXPECT_TRUE(events.errors().empty());
-}
-
-TEST_F(StreamingTest, ShortBlocksUseTheDeliveredCountAsStride) {
-    DAQmxSim_SetReadSampleCap(7);
-    startStreaming({{"ai_channels", "Dev1/ai0:1"}});
-    ASSERT_TRUE(events.waitForFrames(1));
-    expectIdleAfterStop();
-    const json frame = events.frame(0);
-    EXPECT_EQ(frame.at("sample_count"), 7);
-    ASSERT_EQ(frame.at("samples").size(), 2u);
-    ASSERT_EQ(frame.at("samples")[1].size(), 7u);
-    // ai1's first sample sits at offset 7 of the block.
-    EXPECT_NEAR(frame.at("samples")[1][0].get<double>(), 0.002, 1e-12);
-    EXPECT_NEAR(frame.at("samples")[0][6].get<double>(), 0.001006, 1e-12);
+    EXPECT_TRUE(seen.errors.empty());
 }
 
 TEST_F(StreamingTest, TransientErrorsArePausedOverUntilTheEleventhInARow) {
     // Ten in a row, a good block, ten more, a good block, then eleven.
-    std::vector<int32> statuses(10, kNotYetAvailable);
+    std::vector<int32> statuses(10, DAQmxErrorSamplesNotYetAvailable);
     statuses.push_back(0);
     statuses.insert(statuses.end(), 10, DAQmxErrorSamplesNoLongerAvailable);
     statuses.push_back(0);
-    statuses.insert(statuses.end(), 11, kNotYetAvailable);
+    statuses.insert(statuses.end(), 11, DAQmxErrorSamplesNotYetAvailable);
     DAQmxSim_QueueReadStatuses(statuses.data(), static_cast<uInt32>(statuses.size()));
     test_support::StderrCapture capture;
     const auto started = std::chrono::steady_clock::now();
     startStreaming();
-    ASSERT_TRUE(events.waitForError());
+    const auto error = expectStreamError(
+        "Streaming stopped: too many transient DAQmx errors. DAQmx error -200284: ");
     EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(300))
         << "30 pauses of 10 ms";
     expectIdleAfterStop();
-    EXPECT_EQ(events.frameCount(), 2u);
-    const auto errors = events.errors();
-    ASSERT_EQ(errors.size(), 1u);
-    EXPECT_EQ(errors[0].message.rfind(
-                  "Streaming stopped: too many transient DAQmx errors. DAQmx error -200284: ", 0),
-              0u)
-        << errors[0].message;
+    EXPECT_EQ(events.seen().frameCount, 2u);
     std::size_t warnings = 0;
     for (const auto& line : capture.lines()) {
-        warnings += line.rfind(
-                        "[ni-usb-daq W] AcquisitionEngine: samples lost (DAQmx error "
-                        "-200279: ",
-                        0) == 0;
+        warnings +=
+            line.rfind("[ni-usb-daq W] AcquisitionEngine: samples lost (DAQmx error -200279: ",
+                       0) == 0;
     }
     EXPECT_EQ(warnings, 10u) << "each lost block is visible, and only those";
-    EXPECT_NE(capture.text().find("[ni-usb-daq E] " + errors[0].message + "\n"), std::string::npos);
+    EXPECT_NE(capture.text().find("[ni-usb-daq E] " + error.message + "\n"), std::string::npos);
 }
 
 TEST_F(StreamingTest, FatalReadErrorEndsTheStreamUntilStopped) {
     const int32 fatal = -200474;
     DAQmxSim_QueueReadStatuses(&fatal, 1);
     startStreaming();
-    ASSERT_TRUE(events.waitForError());
-    const DeviceState error = events.errors().at(0);
+    const auto error = expectStreamError("Streaming stopped: DAQmx error -200474: ");
     EXPECT_EQ(error.code, DeviceStateCode::Error);
     EXPECT_EQ(error.stateName, "error");
     EXPECT_TRUE(error.properties.empty());
-    EXPECT_EQ(error.message.rfind("Streaming stopped: DAQmx error -200474: ", 0), 0u);
 
     // Ended: the flag stays set until a stop.
-    const auto again = execute("start_stream");
-    EXPECT_EQ(again.data.at("note"), "already_streaming");
+    EXPECT_EQ(execute("start_stream").data.at("note"), "already_streaming");
     EXPECT_EQ(execute("configure").error,
               "Cannot configure while streaming. Call stop_stream first.");
     expectIdleAfterStop();
-    EXPECT_EQ(events.frameCount(), 0u);
-    EXPECT_EQ(events.errors().size(), 1u);
+    EXPECT_EQ(events.seen().frameCount, 0u);
 
     // A new start numbers from one again.
     ASSERT_TRUE(execute("start_stream").success);
-    ASSERT_TRUE(events.waitForFrames(1));
-    EXPECT_EQ(events.frame(0).at("sequence_no"), 1);
+    ASSERT_TRUE(events.waitFor(1));
+    EXPECT_EQ(events.seen().frame(0).at("sequence_no"), 1);
 }
 
 TEST_F(StreamingTest, RemovedSubscriberReceivesNothingAfterRemoval) {
     EventLog removed;
     const auto handle = stub->subscribe("analog_input", "stream", removed.callback());
     startStreaming();
-    ASSERT_TRUE(removed.waitForFrames(3));
+    ASSERT_TRUE(removed.waitFor(3));
     stub->unsubscribe("analog_input", "stream", handle);
-    const auto seen = removed.frameCount();
-    const auto others = events.frameCount();
-    ASSERT_TRUE(events.waitForFrames(others + 5));
-    EXPECT_EQ(removed.frameCount(), seen);
+    const auto seen = removed.seen().frameCount;
+    ASSERT_TRUE(events.waitFor(events.seen().frameCount + 5));
+    EXPECT_EQ(removed.seen().frameCount, seen);
     expectIdleAfterStop();
 }
 
@@ -263,51 +250,41 @@ TEST_F(StreamingTest, MisbehavingCallbacksEndTheStreamInsteadOfTheHost) {
         }
     });
     startStreaming();
-    ASSERT_TRUE(events.waitForFrames(1));
+    ASSERT_TRUE(events.waitFor(1));
     expectIdleAfterStop();
     EXPECT_EQ(seen, std::errc::resource_deadlock_would_occur);
-    EXPECT_EQ(events.frameCount(), 1u);
-    EXPECT_TRUE(events.errors().empty());
+    EXPECT_EQ(events.seen().frameCount, 1u);
+    EXPECT_TRUE(events.seen().errors.empty());
 
     // A callback that throws ends the stream like a driver failure.
     stub->unsubscribe("analog_input", "stream", stopper);
     stub->subscribe("analog_input", "stream",
                     [](const DeviceState&) { throw std::runtime_error("callback broke"); });
     ASSERT_TRUE(execute("start_stream").success);
-    ASSERT_TRUE(events.waitForError());
-    EXPECT_EQ(events.errors().at(0).message, "Streaming stopped: callback broke");
+    EXPECT_EQ(expectStreamError("").message, "Streaming stopped: callback broke");
     expectIdleAfterStop();
 }
 
-TEST_F(StreamingTest, ConcurrentStopsBothSucceed) {
-    startStreaming();
-    ASSERT_TRUE(events.waitForFrames(1));
-    OperationResult first;
-    OperationResult second;
-    std::thread other([&] { second = stub->execute("analog_input", "stop_stream", {}, "b"); });
-    first = execute("stop_stream");
-    other.join();
-    EXPECT_TRUE(first.success);
-    EXPECT_TRUE(second.success);
-    EXPECT_EQ(second.data.at("streaming"), "false");
-    EXPECT_EQ(DAQmxSim_RunningTaskCount(), 0u);
-}
-
-TEST_F(StreamingTest, DisconnectAndDestructionStopARunningStream) {
+TEST_F(StreamingTest, StopsFromOtherThreadsDisconnectAndDestructionEndARunningStream) {
     const int threads = test_support::processThreadCount();
     stub->connect();
     startStreaming();
-    ASSERT_TRUE(events.waitForFrames(1));
+    ASSERT_TRUE(events.waitFor(1));
+    // The host's stop and a disconnect's, at once.
+    OperationResult other;
+    std::thread thread([&] { other = stub->execute("analog_input", "stop_stream", {}, "b"); });
     stub->disconnect();
+    thread.join();
+    EXPECT_EQ(other.data, (StringMap{{"streaming", "false"}}));
     EXPECT_EQ(DAQmxSim_RunningTaskCount(), 0u);
     EXPECT_EQ(DAQmxSim_ReadsInProgress(), 0u);
-    EXPECT_EQ(test_support::processThreadCount(), threads);
+    EXPECT_EQ(test_support::settledThreadCount(threads), threads);
 
     ASSERT_TRUE(execute("start_stream").success);
-    ASSERT_TRUE(events.waitForFrames(2));
+    ASSERT_TRUE(events.waitFor(events.seen().frameCount + 1));
     stub.reset();
     EXPECT_EQ(DAQmxSim_LiveTaskCount(), 0u);
-    EXPECT_EQ(test_support::processThreadCount(), threads);
+    EXPECT_EQ(test_support::settledThreadCount(threads), threads);
 }
 
 }  // namespace

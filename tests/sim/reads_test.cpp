@@ -2,7 +2,6 @@
 // finite limits, pacing in scaled time, and the read-shaping scripts.
 #include <array>
 #include <chrono>
-#include <cmath>
 #include <string>
 #include <vector>
 
@@ -53,7 +52,6 @@ TEST_F(Reads, GroupByChannelHoldsEachChannelsSamplesInOrder) {
     }
     EXPECT_NE(data[0], data[10]) << "channels must be distinguishable";
     EXPECT_NE(data[0], data[1]) << "samples must be distinguishable";
-    EXPECT_TRUE(std::isnan(DAQmxSim_ExpectedSample("Dev1/ai99", 0)));
 }
 
 TEST_F(Reads, BufferTooSmallAndBeyondFiniteEndFail) {
@@ -69,33 +67,23 @@ TEST_F(Reads, BufferTooSmallAndBeyondFiniteEndFail) {
     EXPECT_EQ(got, 3);
 }
 
-TEST_F(Reads, PacedReadWaitsForItsBlock) {
+TEST_F(Reads, PacedReadWaitsForItsBlockOrTimesOutInScaledTimeConsumingNothing) {
     DAQmxSim_SetTimeScale(100.0);
     makeTask("Dev1/ai0", 1000.0, DAQmx_Val_ContSamps, 1000);
     ASSERT_EQ(DAQmxStartTask(task), 0);
-    std::vector<float64> data(500);
+    std::vector<float64> data(20000);
     int32 got = 0;
-    const auto begin = Clock::now();
+    auto begin = Clock::now();
     ASSERT_EQ(read(500, 10.0, data, got), 0);  // 0.5 s of samples, 5 ms at scale 100
-    const auto waited = Clock::now() - begin;
-    EXPECT_GE(waited, std::chrono::milliseconds(4));
-    EXPECT_LT(waited, std::chrono::seconds(2));
-}
-
-TEST_F(Reads, PacedReadTimesOutInScaledTime) {
-    DAQmxSim_SetTimeScale(1000.0);
-    makeTask("Dev1/ai0", 10.0, DAQmx_Val_ContSamps, 1000);
-    ASSERT_EQ(DAQmxStartTask(task), 0);
-    std::vector<float64> data(1000);
-    int32 got = 0;
-    const auto begin = Clock::now();
-    EXPECT_EQ(read(1000, 10.0, data, got), DAQmxErrorSamplesNotYetAvailable);  // needs 100 s
+    EXPECT_GE(Clock::now() - begin, std::chrono::milliseconds(4));
+    begin = Clock::now();
+    EXPECT_EQ(read(20000, 1.0, data, got), DAQmxErrorSamplesNotYetAvailable);  // needs 20 s
     EXPECT_LT(Clock::now() - begin, std::chrono::seconds(2));
     std::array<char, 1024> text{};
     DAQmxGetExtendedErrorInfo(text.data(), 1024);
     EXPECT_NE(std::string(text.data()).find("have not yet been acquired"), std::string::npos);
     ASSERT_EQ(read(1, 0.0, data, got), 0);
-    EXPECT_EQ(data[0], DAQmxSim_ExpectedSample("Dev1/ai0", 0)) << "the timeout consumed nothing";
+    EXPECT_EQ(data[0], DAQmxSim_ExpectedSample("Dev1/ai0", 500));
 }
 
 TEST_F(Reads, QueuedStatusesCapAndSkewShapeTheNextReads) {

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -138,6 +139,16 @@ int processThreadCount() {
     for ([[maybe_unused]] const auto& entry :
          std::filesystem::directory_iterator("/proc/self/task")) {
         ++count;
+    }
+    return count;
+}
+
+int settledThreadCount(int expected) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    int count = processThreadCount();
+    while (count > expected && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        count = processThreadCount();
     }
     return count;
 }

@@ -98,4 +98,9 @@ private:
 /// Threads of this process right now (from /proc).
 int processThreadCount();
 
+/// Threads of this process once it has come down to `expected`, waiting up to
+/// two seconds: a joined thread can still be listed in /proc for a moment
+/// after the join returns. A thread that really leaked shows after the wait.
+int settledThreadCount(int expected);
+
 }  // namespace test_support

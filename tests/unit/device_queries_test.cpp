@@ -133,31 +133,28 @@ TEST_F(DeviceQueries, QueryDocumentKeepsTheChannelListUnsplit) {
               json({{"device_name", "Dev1"}, {"channel", "Dev1/ai0"}}));
 }
 
-TEST_F(DeviceQueries, VoltageRangesEndAtTheFirstZeroPairOrAfter32) {
+TEST_F(DeviceQueries, RangesEndAtTheFirstZeroPairOrAfter32AndTerminalNamesFollowTheBits) {
     json many = json::array();
     for (int i = 1; i <= 32; ++i) {
         many.push_back({-i, i});
     }
     loadRig({device("None", "USB-6001"),
              device("Uni", "USB-6001", {{"ai_voltage_ranges", {{0, 5}, {-1, 1}}}}),
-             device("Full", "USB-6001", {{"ai_voltage_ranges", many}})});
-    EXPECT_EQ(queryDeviceDocument("None", "").at("ai_voltage_ranges"), json::array());
-    EXPECT_EQ(queryDeviceDocument("Uni", "").at("ai_voltage_ranges"),
-              json::parse("[[0,5],[-1,1]]"));
-    EXPECT_EQ(queryDeviceDocument("Full", "").at("ai_voltage_ranges"), many);
-}
-
-TEST_F(DeviceQueries, TerminalConfigNamesFollowTheBitsInOrder) {
-    loadRig(json::array(
-        {device("T", "USB-6001",
-                {{"ai_channels", 3},
-                 {"ai_terminal_configs_by_channel", {{"ai0", 11}, {"ai1", 0}, {"ai2", 15}}}})}));
-    const auto configs = [](const std::string& channel) {
-        return queryDeviceDocument("T", channel).at("supported_terminal_configs");
+             device("Full", "USB-6001", {{"ai_voltage_ranges", many}}),
+             device("T", "USB-6001",
+                    {{"ai_channels", 3},
+                     {"ai_terminal_configs_by_channel", {{"ai0", 11}, {"ai1", 0}, {"ai2", 15}}}})});
+    const auto query = [](const std::string& name, const std::string& channel, const char* key) {
+        return queryDeviceDocument(name, channel).at(key);
     };
-    EXPECT_EQ(configs("T/ai0"), (Strings{"RSE", "NRSE", "PseudoDifferential"}));
-    EXPECT_EQ(configs("T/ai1"), json::array());
-    EXPECT_EQ(configs("T/ai2"), (Strings{"RSE", "NRSE", "Differential", "PseudoDifferential"}));
+    EXPECT_EQ(query("None", "", "ai_voltage_ranges"), json::array());
+    EXPECT_EQ(query("Uni", "", "ai_voltage_ranges"), json::parse("[[0,5],[-1,1]]"));
+    EXPECT_EQ(query("Full", "", "ai_voltage_ranges"), many);
+    const char* configs = "supported_terminal_configs";
+    EXPECT_EQ(query("T", "T/ai0", configs), (Strings{"RSE", "NRSE", "PseudoDifferential"}));
+    EXPECT_EQ(query("T", "T/ai1", configs), json::array());
+    EXPECT_EQ(query("T", "T/ai2", configs),
+              (Strings{"RSE", "NRSE", "Differential", "PseudoDifferential"}));
 }
 
 TEST_F(DeviceQueries, RefreshWritesDecimalHexAndSixDecimalTexts) {

@@ -7,6 +7,8 @@
 //
 // INSTRUCTIONS has one line per shape: "CxS FAST_IR OBVIOUS_IR SAMPLES", the
 // instructions callgrind counted inside each path and the samples written.
+// Each ratio is value / baseline, but for instruction counts baseline / value,
+// so that there too above 1 means the plug-in's path does better.
 #include <cstdio>
 #include <fstream>
 #include <optional>
@@ -139,7 +141,7 @@ void instructionRows(const char* path, std::vector<Row>& rows) {
         rows.push_back({"frame text " + shape + ", instructions/sample",
                         format("%.0f", fast / samples),
                         "build-then-dump " + format("%.0f", obvious / samples),
-                        format("%.2f", fast / obvious), "(callgrind)", ""});
+                        format("%.2f", obvious / fast), "fewer (callgrind)", ""});
     }
 }
 

@@ -70,10 +70,12 @@ TEST_F(Reads, BufferTooSmallAndBeyondFiniteEndFail) {
 TEST_F(Reads, PacedReadWaitsForItsBlockOrTimesOutInScaledTimeConsumingNothing) {
     DAQmxSim_SetTimeScale(100.0);
     makeTask("Dev1/ai0", 1000.0, DAQmx_Val_ContSamps, 1000);
-    ASSERT_EQ(DAQmxStartTask(task), 0);
     std::vector<float64> data(20000);
     int32 got = 0;
+    // Timed from before the start: the block cannot be there sooner than 5 ms
+    // after it, however long a slow (sanitized, loaded) run takes to get here.
     auto begin = Clock::now();
+    ASSERT_EQ(DAQmxStartTask(task), 0);
     ASSERT_EQ(read(500, 10.0, data, got), 0);  // 0.5 s of samples, 5 ms at scale 100
     EXPECT_GE(Clock::now() - begin, std::chrono::milliseconds(4));
     begin = Clock::now();

@@ -79,8 +79,8 @@ int32 DAQmxCreateAIVoltageChan(TaskHandle taskHandle, const char physicalChannel
                                const char nameToAssignToChannel[], int32 terminalConfig,
                                float64 minVal, float64 maxVal, int32 units,
                                const char customScaleName[]);
-int32 DAQmxCreateDIChan(TaskHandle taskHandle, const char lines[],
-                        const char nameToAssignToLines[], int32 lineGrouping);
+int32 DAQmxCreateDIChan(TaskHandle taskHandle, const char lines[], const char nameToAssignToLines[],
+                        int32 lineGrouping);
 int32 DAQmxCfgSampClkTiming(TaskHandle taskHandle, const char source[], float64 rate,
                             int32 activeEdge, int32 sampleMode, uInt64 sampsPerChanToAcquire);
 int32 DAQmxGetSampClkRate(TaskHandle taskHandle, float64* data);

@@ -12,12 +12,12 @@ namespace kra::device::stubs {
 /// One block of samples as a frame describes it. The view does not own the
 /// sample buffer; it must outlive the calls below.
 struct SampleFrameView {
-    std::uint64_t sequenceNo = 0;   ///< 1, 2, 3... for streams; 0 for finite reads
-    std::int64_t timestampNs = 0;   ///< wall clock, multiple of 100 ns
-    std::int32_t sampleCount = 0;   ///< samples per channel the read delivered
-    std::uint64_t channelCount = 0; ///< channels of the analogue task
-    const double* samples = nullptr;  ///< channel after channel, stride sampleCount
-    std::size_t sampleBufferSize = 0; ///< elements available at `samples`
+    std::uint64_t sequenceNo = 0;      ///< 1, 2, 3... for streams; 0 for finite reads
+    std::int64_t timestampNs = 0;      ///< wall clock, multiple of 100 ns
+    std::int32_t sampleCount = 0;      ///< samples per channel the read delivered
+    std::uint64_t channelCount = 0;    ///< channels of the analogue task
+    const double* samples = nullptr;   ///< channel after channel, stride sampleCount
+    std::size_t sampleBufferSize = 0;  ///< elements available at `samples`
     const std::vector<bool>* digitalLines = nullptr;  ///< snapshot; null or empty: none
 };
 

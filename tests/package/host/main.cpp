@@ -11,7 +11,8 @@ int main() {
         std::fprintf(stderr, "dlopen: %s\n", dlerror());
         return 1;
     }
-    auto create = reinterpret_cast<kra::device::IDeviceStub* (*)()>(dlsym(library, "createDeviceStub"));
+    auto create =
+        reinterpret_cast<kra::device::IDeviceStub* (*)()>(dlsym(library, "createDeviceStub"));
     auto destroy =
         reinterpret_cast<void (*)(kra::device::IDeviceStub*)>(dlsym(library, "destroyDeviceStub"));
     if (create == nullptr || destroy == nullptr) {

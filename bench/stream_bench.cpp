@@ -8,7 +8,6 @@
 #include <sys/resource.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -87,6 +86,16 @@ Spread spreadOf(std::vector<std::int64_t> ns) {
     return {at(0.5), at(0.99)};
 }
 
+/// The benchmarks' rig: a 16-channel simultaneous-sampling device that can
+/// deliver 16 x 62.5 kS/s (Dev1) and an 80-channel one (Dev2).
+bool loadFastRig(benchmark::State& state) {
+    if (DAQmxSim_LoadDevices(NI_USB_DAQ_FAST_RIG) != 0) {
+        state.SkipWithError("cannot load the fast rig");
+        return false;
+    }
+    return true;
+}
+
 /// A stub streaming `channels` x `samples` blocks of `device` into a counting
 /// subscriber. While latency recording is on, each callback notes how long
 /// ago the driver made its block available and how long ago the read
@@ -104,9 +113,8 @@ public:
                                   {"read_timeout_s", std::to_string(kReadTimeoutS)}},
                                  "")
                        .error;
-        stub_->subscribe("analog_input", "stream", [this](const DeviceState& state) {
+        stub_->subscribe("analog_input", "stream", [this](const DeviceState&) {
             const std::int64_t entered = steadyNs();
-            bytes_ += state.properties.at("frame").size();
             const std::lock_guard lock(mutex_);
             if (recording_) {
                 std::int64_t ready = 0;
@@ -183,13 +191,11 @@ private:
     bool recording_ = false;
     std::vector<std::int64_t> sinceReady_;
     std::vector<std::int64_t> sinceReturned_;
-    std::atomic<std::size_t> bytes_{0};
 };
 
 /// Unpaced, on the rig's 80-channel device, so every shape fits one device.
 void BM_StreamEndToEnd(benchmark::State& state) {
-    if (DAQmxSim_LoadDevices(NI_USB_DAQ_FAST_RIG) != 0) {
-        state.SkipWithError("cannot load the fast rig");
+    if (!loadFastRig(state)) {
         return;
     }
     DAQmxSim_SetTimeScale(0.0);
@@ -239,9 +245,7 @@ void BM_FramePathOnly(benchmark::State& state) {
 /// pacing), and how long stop_stream takes against the 100 ms block period
 /// (it lets the block read in progress finish and delivers that block).
 void BM_PacedOneMegasample(benchmark::State& state) {
-    // A simultaneous-sampling device that can deliver 16 x 62.5 kS/s.
-    if (DAQmxSim_LoadDevices(NI_USB_DAQ_FAST_RIG) != 0) {
-        state.SkipWithError("cannot load the fast rig");
+    if (!loadFastRig(state)) {
         return;
     }
     for (auto _ : state) {
@@ -281,8 +285,7 @@ void BM_PacedOneMegasample(benchmark::State& state) {
 /// callback being entered, and the part of it after the read returned (what
 /// the plug-in itself adds: the frame text and the envelope).
 void BM_PacedLatency(benchmark::State& state) {
-    if (DAQmxSim_LoadDevices(NI_USB_DAQ_FAST_RIG) != 0) {
-        state.SkipWithError("cannot load the fast rig");
+    if (!loadFastRig(state)) {
         return;
     }
     for (auto _ : state) {

@@ -85,6 +85,7 @@ int32 DAQmxCfgSampClkTiming(TaskHandle taskHandle, const char source[], float64 
                             int32 activeEdge, int32 sampleMode, uInt64 sampsPerChanToAcquire);
 int32 DAQmxGetSampClkRate(TaskHandle taskHandle, float64* data);
 int32 DAQmxGetTaskNumChans(TaskHandle taskHandle, uInt32* data);
+int32 DAQmxGetReadAvailSampPerChan(TaskHandle taskHandle, uInt32* data);
 int32 DAQmxStartTask(TaskHandle taskHandle);
 int32 DAQmxStopTask(TaskHandle taskHandle);
 int32 DAQmxClearTask(TaskHandle taskHandle);

@@ -17,6 +17,7 @@
 
 #include "ErrorText.h"
 #include "ExtendedError.h"
+#include "OutputBuffers.h"
 #include "Simulator.h"
 #include "StatusCodes.h"
 #include "Waveforms.h"
@@ -200,6 +201,41 @@ std::size_t elementIndex(bool32 fillMode, std::size_t channel, std::size_t chann
 }  // namespace
 
 extern "C" {
+
+int32 DAQmxGetReadAvailSampPerChan(TaskHandle taskHandle, uInt32* data) {
+    DriverCall call("DAQmxGetReadAvailSampPerChan");
+    if (call.scripted) {
+        return *call.scripted;
+    }
+    Simulator& sim = call.sim;
+    int32 status = 0;
+    SimTask* task = sim.findTask(taskHandle, status);
+    if (task == nullptr) {
+        return status;
+    }
+    if (task->kind == ChannelKind::None) {
+        return taskFailure(status::kNoChannelsInTask, *task);
+    }
+    if (sim.presentDevice(task->device, status) == nullptr) {
+        return status;
+    }
+    if (data == nullptr) {
+        return nullOutput("data");
+    }
+    std::uint64_t available = 0;
+    if (task->running && task->timing) {
+        if (sim.clock.unpaced()) {
+            // Time stands still and every block is due at once.
+            available = task->timing->finite() ? task->timing->samplesPerChannel - task->samplesRead
+                                               : std::numeric_limits<uInt32>::max();
+        } else {
+            available = acquiredSamples(sim, *task) - task->samplesRead;
+        }
+    }
+    *data =
+        static_cast<uInt32>(std::min<std::uint64_t>(available, std::numeric_limits<uInt32>::max()));
+    return 0;
+}
 
 int32 DAQmxReadAnalogF64(TaskHandle taskHandle, int32 numSampsPerChan, float64 timeout,
                          bool32 fillMode, float64 readArray[], uInt32 arraySizeInSamps,

@@ -16,7 +16,7 @@ using nlohmann::json;
 
 constexpr uInt32 kNameListBufferSize = 4096;
 constexpr uInt32 kProductTypeBufferSize = 256;
-constexpr std::size_t kVoltageRangePairs = 32;
+constexpr uInt32 kVoltageRangeElements = 64;  // 32 pairs, read again when more
 
 constexpr std::array<std::pair<int32, const char*>, 4> kTerminalConfigNames = {{
     {DAQmx_Val_Bit_TermCfg_RSE, "RSE"},
@@ -45,13 +45,17 @@ std::optional<std::string> sysDevNames() {
         kNameListBufferSize);
 }
 
-std::optional<std::string> productType(const std::string& device) {
+}  // namespace
+
+std::optional<std::string> readProductType(const std::string& device, int32* failedStatus) {
     return readDriverString(
         [&device](char* buffer, uInt32 size) {
             return DAQmxGetDevProductType(device.c_str(), buffer, size);
         },
-        kProductTypeBufferSize);
+        kProductTypeBufferSize, failedStatus);
 }
+
+namespace {
 
 std::optional<std::string> physicalChannels(const std::string& device) {
     return readDriverString(
@@ -89,15 +93,18 @@ bool isUsbProductType(const std::string& type) {
 }
 
 std::optional<json> voltageRanges(const std::string& device) {
-    std::array<float64, 2 * kVoltageRangePairs> values{};
-    if (DAQmxGetDevAIVoltageRngs(device.c_str(), values.data(),
-                                 static_cast<uInt32>(values.size())) != 0) {
+    const auto values = readDriverArray(
+        [&device](float64* buffer, uInt32 size) {
+            return DAQmxGetDevAIVoltageRngs(device.c_str(), buffer, size);
+        },
+        kVoltageRangeElements);
+    if (!values) {
         return std::nullopt;
     }
     json ranges = json::array();
-    for (std::size_t pair = 0; pair < kVoltageRangePairs; ++pair) {
-        const float64 low = values[2 * pair];
-        const float64 high = values[2 * pair + 1];
+    for (std::size_t pair = 0; 2 * pair + 1 < values->size(); ++pair) {
+        const float64 low = (*values)[2 * pair];
+        const float64 high = (*values)[2 * pair + 1];
         if (low == 0.0 && high == 0.0) {
             break;  // the driver ends its list with a zero pair
         }
@@ -147,7 +154,7 @@ json scanDevices(bool usbOnly) {
         return devices;
     }
     for (const std::string& name : splitNameList(*names)) {
-        const std::string type = productType(name).value_or("");
+        const std::string type = readProductType(name).value_or("");
         if (usbOnly && !isUsbProductType(type)) {
             continue;
         }
@@ -167,7 +174,7 @@ json scanDevices(bool usbOnly) {
 
 json queryDeviceDocument(const std::string& deviceName, const std::string& channel) {
     json document = {{"device_name", deviceName}};
-    if (const auto type = productType(deviceName)) {
+    if (const auto type = readProductType(deviceName)) {
         document["product_type"] = *type;
     }
     addSimulatedFlag(document, deviceName);
@@ -189,7 +196,7 @@ json queryDeviceDocument(const std::string& deviceName, const std::string& chann
 }
 
 void refreshDeviceInfo(const std::string& deviceName, DeviceInfo& info) {
-    if (auto type = productType(deviceName)) {
+    if (auto type = readProductType(deviceName)) {
         info.model = std::move(*type);
     }
     if (const auto productNum = readNumber(DAQmxGetDevProductNum, deviceName)) {

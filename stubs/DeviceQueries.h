@@ -1,14 +1,23 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
+#include "daqmx/NIDAQmx.h"
 #include "device/DeviceRecords.h"
 
 namespace kra::device::stubs {
+
+/// The device's product type, read the same way wherever it is needed: a
+/// 256-byte buffer, read again at the driver's size when the text is longer.
+/// On failure `failedStatus` (when given) receives the driver's status, its
+/// extended error text still the thread's latest.
+std::optional<std::string> readProductType(const std::string& device,
+                                           int32* failedStatus = nullptr);
 
 /// Cuts a driver name list at commas, trims blanks, tabs and line ends, and
 /// drops empty pieces.

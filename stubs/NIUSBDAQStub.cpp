@@ -1,6 +1,5 @@
 #include "NIUSBDAQStub.h"
 
-#include <array>
 #include <exception>
 
 #include "daqmx/NIDAQmx.h"
@@ -66,6 +65,10 @@ void NIUSBDAQStub::locateManifest(const DeviceManifest* supplied) {
 }
 
 nlohmann::json NIUSBDAQStub::buildCapabilities() const {
+    // A manifest that failed to load counts as none, here as for the identity.
+    if (!manifestPath.empty() && manifest == nullptr) {
+        return stubs::buildCapabilities("", nullptr);
+    }
     return stubs::buildCapabilities(manifestPath, manifest.get());
 }
 
@@ -91,10 +94,10 @@ void NIUSBDAQStub::refreshDeviceInfo() {
 }
 
 void NIUSBDAQStub::connect() {
-    std::array<char, 256> productType{};
-    const int32 status = DAQmxGetDevProductType(deviceName.c_str(), productType.data(),
-                                                static_cast<uInt32>(productType.size()));
-    if (status != 0) {
+    // The presence probe reads the product type by the same rule as scan and
+    // query, so a device that is listed can always be connected.
+    int32 status = 0;
+    if (!readProductType(deviceName, &status)) {
         const std::string message = "Device '" + deviceName + "' not found: " +
                                     daqmxErrorText(status, kStubErrorTextBufferSize);
         logError("NIUSBDAQStub::connect: {}", message);

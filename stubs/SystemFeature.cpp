@@ -2,9 +2,12 @@
 
 #include "stubs/Clocks.h"
 #include "stubs/DeviceQueries.h"
+#include "stubs/Logging.h"
 
 namespace kra::device::stubs {
 namespace {
+
+const nlohmann::json kNoCapabilities = {{"features", nlohmann::json::object()}};
 
 std::string compactText(const nlohmann::json& value) {
     return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::strict);
@@ -77,9 +80,17 @@ nlohmann::json SystemFeature::getCapabilityDocument() {
         }
     }
     // Built without the lock: two first requests may both build, the later store wins.
-    nlohmann::json document = capabilityProvider_
-                                  ? capabilityProvider_()
-                                  : nlohmann::json{{"features", nlohmann::json::object()}};
+    nlohmann::json document = kNoCapabilities;
+    if (capabilityProvider_) {
+        try {
+            document = capabilityProvider_();
+        } catch (const std::exception& error) {
+            // The manifest changed under us since construction. The host gets the
+            // document of a stub without a manifest, and the next request tries again.
+            logWarn("SystemFeature: capability document unavailable: {}", error.what());
+            return kNoCapabilities;
+        }
+    }
     const std::lock_guard lock(capabilitiesMutex_);
     cachedCapabilities_ = document;
     return document;

@@ -39,7 +39,8 @@ public:
     void setCapabilityProvider(CapabilityProvider provider);
 
     /// Built by the provider on first use and cached for the life of the stub.
-    /// Whatever the provider throws reaches the caller and nothing is cached.
+    /// When the provider throws, one warning line is written, the document of a
+    /// stub without manifest is returned and nothing is cached.
     nlohmann::json getCapabilityDocument();
 
 private:

@@ -16,7 +16,7 @@ AcquisitionEngine::~AcquisitionEngine() {
     stopStreaming();
     if (streamThread.joinable()) {
         // Only reachable if the stop above could not take its lock.
-        stopRequested = true;
+        requestStop();
         streamThread.join();
     }
     std::lock_guard lock(taskMutex);

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -8,6 +10,8 @@
 #include <string_view>
 #include <thread>
 #include <unordered_map>
+#include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "daqmx/NIDAQmx.h"
@@ -25,8 +29,8 @@ namespace kra::device::stubs {
 /// `lifecycleMutex` (the whole of a stream start or stop, join included),
 /// `taskMutex` (every use of the tasks and their counts from a host thread),
 /// `settingsMutex` (a leaf, held only to copy or assign the settings). The
-/// stream thread takes only `subscribersMutex`, and no other lock is held
-/// together with that one.
+/// stream thread takes only `subscribersMutex` (held for each delivery) and
+/// `stopMutex` (a leaf around the stop flag, which its waits sleep on).
 class AcquisitionEngine {
 public:
     AcquisitionEngine();
@@ -61,7 +65,16 @@ private:
         std::uint64_t diLineCount = 0;
         std::int32_t samplesPerChannel = 0;
         double readTimeoutS = 0.0;
+        double sampleRateHz = 0.0;  ///< achieved rate, for pacing the waits
+        /// Wait for a whole block by watching the driver's count of available
+        /// samples, so a stop never waits for a block. Off for tasks whose
+        /// reads the driver answers at once (on-demand) or knows to refuse
+        /// (finite), which keep the plain blocking read.
+        bool waitInSlices = false;
     };
+
+    /// How the wait for a block ended.
+    enum class BlockWait { Ready, TimedOut, Stopped, CountUnavailable };
 
     // Configuration and tasks.
     OperationResult configure(const OperationParams& params, const std::string& requestId);
@@ -82,12 +95,21 @@ private:
     OperationResult stopStream(const std::string& requestId);
     bool onStreamThread() const;
     void joinStreamThread();
+    void requestStop();
+    /// Sleeps up to `pause` on the stream thread; true when a stop was requested.
+    bool pauseUnlessStopped(std::chrono::nanoseconds pause);
+    BlockWait waitForBlock(const StreamPlan& plan, double& samplesPerSecond);
     void streamLoop(StreamPlan plan) noexcept;
     void runStream(const StreamPlan& plan);
     void emitFrame(const StreamPlan& plan, const std::vector<double>& samples,
                    std::int32_t sampleCount, const std::vector<bool>& digitalLines,
                    DeviceState& envelope);
     void endStreamWithError(const std::string& message);
+    /// Calls every subscriber with `state`, each in isolation, then applies the
+    /// subscription changes its callbacks asked for.
+    void deliver(const DeviceState& state);
+    void noteSubscriberFailure(std::uint64_t id, const char* what);
+    void reportRepeatedSubscriberFailures();
 
     AcquisitionConfig settings;  // written under taskMutex and settingsMutex
     std::atomic<bool> configured{false};
@@ -102,10 +124,19 @@ private:
     std::atomic<std::thread::id> streamThreadId{};
     std::mutex subscribersMutex;
     std::unordered_map<std::uint64_t, IDeviceStub::StateCallback> subscribers;
+    // Subscription changes made by callbacks, applied when their delivery ends
+    // (an empty callback is a removal), and the ids removed meanwhile, which
+    // get nothing more. Stream thread, under subscribersMutex.
+    std::vector<std::pair<std::uint64_t, IDeviceStub::StateCallback>> queuedSubscriptionChanges;
+    std::unordered_set<std::uint64_t> removedDuringDelivery;
+    // Throws per subscriber in the current stream. Stream thread only.
+    std::unordered_map<std::uint64_t, std::uint64_t> subscriberThrows;
     std::mutex taskMutex;
     std::atomic<std::uint64_t> sequenceCounter{0};
     std::mutex lifecycleMutex;
     mutable std::mutex settingsMutex;
+    std::mutex stopMutex;
+    std::condition_variable stopSignal;
 };
 
 }  // namespace kra::device::stubs

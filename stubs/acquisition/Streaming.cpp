@@ -26,6 +26,14 @@ constexpr std::array<int32, 6> kTransientStatuses{
 constexpr int kMaxTransientRetries = 10;
 constexpr auto kTransientPause = std::chrono::milliseconds(10);
 
+/// Longest stretch the stream thread waits for a block without looking at
+/// the stop flag, and the shortest pause between two looks at the driver's
+/// count (so a count one sample short does not make the loop spin).
+constexpr auto kWaitSlice = std::chrono::milliseconds(50);
+constexpr auto kShortestPause = std::chrono::microseconds(200);
+/// Pause after a read that succeeded without samples, before the next one.
+constexpr auto kEmptyReadPause = std::chrono::milliseconds(1);
+
 bool isTransient(int32 status) {
     return std::find(kTransientStatuses.begin(), kTransientStatuses.end(), status) !=
            kTransientStatuses.end();
@@ -79,9 +87,11 @@ SubscriptionHandle AcquisitionEngine::addSubscriber(const std::string& topic,
     if (topic != "stream" || !callback) {
         return SubscriptionHandle{0, 1};
     }
-    // Only a callback runs on the stream thread, and it runs with the lock held.
+    // Only a callback runs on the stream thread, and its delivery holds the
+    // lock: the change waits for the end of that delivery.
     if (onStreamThread()) {
-        throwDeadlock();
+        queuedSubscriptionChanges.emplace_back(id, std::move(callback));
+        return SubscriptionHandle{id, 1};
     }
     std::lock_guard lock(subscribersMutex);
     subscribers.insert_or_assign(id, std::move(callback));
@@ -90,7 +100,9 @@ SubscriptionHandle AcquisitionEngine::addSubscriber(const std::string& topic,
 
 void AcquisitionEngine::removeSubscriber(std::uint64_t id) {
     if (onStreamThread()) {
-        throwDeadlock();
+        queuedSubscriptionChanges.emplace_back(id, nullptr);
+        removedDuringDelivery.insert(id);
+        return;
     }
     std::lock_guard lock(subscribersMutex);
     subscribers.erase(id);
@@ -130,12 +142,15 @@ OperationResult AcquisitionEngine::startStream(const std::string& requestId) {
     const bool previousStopRequest = stopRequested.exchange(false);
     streaming = true;
     sequenceCounter = 0;
-    const StreamPlan plan{aiTask.get(),
-                          diTask.get(),
-                          aiChannelCount,
-                          diLineCount,
-                          settings.samples_per_channel,
-                          settings.read_timeout_s};
+    const StreamPlan plan{
+        aiTask.get(),
+        diTask.get(),
+        aiChannelCount,
+        diLineCount,
+        settings.samples_per_channel,
+        settings.read_timeout_s,
+        achievedSampleRateHz > 0.0 ? achievedSampleRateHz : settings.sample_clock_rate_hz,
+        settings.sample_mode != "ON_DEMAND" && settings.sample_mode != "FINITE"};
     try {
         streamThread = std::thread([this, plan] { streamLoop(plan); });
     } catch (const std::system_error& error) {
@@ -155,13 +170,13 @@ OperationResult AcquisitionEngine::stopStream(const std::string& requestId) {
     }
     if (onStreamThread()) {
         // The thread cannot join itself; it ends after the current delivery.
-        stopRequested = true;
+        requestStop();
         throwDeadlock();
     }
     std::lock_guard lifecycle(lifecycleMutex);
     // A concurrent stop (the host's and a disconnect's) may have done the work.
     if (streaming) {
-        stopRequested = true;
+        requestStop();
         joinStreamThread();
         std::lock_guard lock(taskMutex);
         aiTask.stop();
@@ -176,6 +191,66 @@ void AcquisitionEngine::stopStreaming() noexcept {
         (void)stopStream("");
     } catch (...) {
         // Teardown goes on; the destructor joins whatever is left.
+    }
+}
+
+void AcquisitionEngine::requestStop() {
+    {
+        // Set under the lock the waits sleep on, so none of them misses it.
+        std::lock_guard lock(stopMutex);
+        stopRequested = true;
+    }
+    stopSignal.notify_all();
+}
+
+bool AcquisitionEngine::pauseUnlessStopped(std::chrono::nanoseconds pause) {
+    std::unique_lock lock(stopMutex);
+    return stopSignal.wait_for(lock, pause, [this] { return stopRequested.load(); });
+}
+
+AcquisitionEngine::BlockWait AcquisitionEngine::waitForBlock(const StreamPlan& plan,
+                                                             double& samplesPerSecond) {
+    using Clock = std::chrono::steady_clock;
+    using Seconds = std::chrono::duration<double>;
+    const auto start = Clock::now();
+    // A negative timeout is the driver's "wait for ever"; a huge one is as good.
+    const bool bounded = plan.readTimeoutS >= 0.0 && plan.readTimeoutS < 1e6;
+    const auto deadline =
+        bounded ? start + std::chrono::duration_cast<Clock::duration>(Seconds(plan.readTimeoutS))
+                : Clock::time_point::max();
+    const auto wanted = static_cast<uInt32>(std::max(plan.samplesPerChannel, 1));
+    uInt32 previous = 0;
+    auto previousAt = start;
+    for (bool first = true;; first = false) {
+        uInt32 available = 0;
+        if (DAQmxGetReadAvailSampPerChan(plan.aiTask, &available) != 0) {
+            return BlockWait::CountUnavailable;
+        }
+        if (available >= wanted) {
+            return BlockWait::Ready;
+        }
+        const auto now = Clock::now();
+        // The pace the samples really arrive at (a driver's clock is not the
+        // nominal rate, and a simulated one may run faster), for the next pause.
+        if (!first && available > previous && now > previousAt) {
+            samplesPerSecond = (available - previous) / Seconds(now - previousAt).count();
+        }
+        previous = available;
+        previousAt = now;
+        if (now >= deadline) {
+            return BlockWait::TimedOut;
+        }
+        Clock::duration pause = kWaitSlice;
+        if (samplesPerSecond > 0.0) {
+            const Seconds untilComplete((wanted - available) / samplesPerSecond);
+            if (untilComplete < Seconds(kWaitSlice)) {
+                pause = std::max<Clock::duration>(
+                    std::chrono::duration_cast<Clock::duration>(untilComplete), kShortestPause);
+            }
+        }
+        if (pauseUnlessStopped(std::min(pause, deadline - now))) {
+            return BlockWait::Stopped;
+        }
     }
 }
 
@@ -207,6 +282,10 @@ void AcquisitionEngine::streamLoop(StreamPlan plan) noexcept {
     } catch (...) {
         fail("unknown exception");
     }
+    reportRepeatedSubscriberFailures();
+    // A finished thread's id may be handed to a new host thread; it must not
+    // be taken for this one while the stream waits for its stop.
+    streamThreadId = std::thread::id{};
 }
 
 void AcquisitionEngine::runStream(const StreamPlan& plan) {
@@ -225,19 +304,35 @@ void AcquisitionEngine::runStream(const StreamPlan& plan) {
     envelope.properties["frame"];
 
     int transientErrors = 0;
+    double samplesPerSecond = plan.sampleRateHz;
     while (!stopRequested) {
+        double timeoutS = plan.readTimeoutS;
+        if (plan.waitInSlices) {
+            const BlockWait wait = waitForBlock(plan, samplesPerSecond);
+            if (wait == BlockWait::Stopped) {
+                return;
+            }
+            if (wait == BlockWait::TimedOut) {
+                timeoutS = 0.0;  // the timeout has passed: the driver reports it now
+            }
+        }
         int32 read = 0;
         const DriverStatus status = checkDriver(
-            DAQmxReadAnalogF64(plan.aiTask, plan.samplesPerChannel, plan.readTimeoutS,
+            DAQmxReadAnalogF64(plan.aiTask, plan.samplesPerChannel, timeoutS,
                                DAQmx_Val_GroupByChannel, block.empty() ? nullptr : block.data(),
                                static_cast<uInt32>(block.size()), &read, nullptr));
-        if (status.ok()) {
-            transientErrors = 0;
-            if (read < 1) {
-                continue;
-            }
+        // Samples that come back with a failure (a timeout hands over what it
+        // had) are consumed: they go out as a shorter frame before the status
+        // is dealt with, so the frames still add up to what the driver read.
+        if (read >= 1) {
             takeDigitalSnapshot(plan.diTask, plan.readTimeoutS, lineBytes, lineBits);
             emitFrame(plan, block, std::min(read, plan.samplesPerChannel), lineBits, envelope);
+        }
+        if (status.ok()) {
+            transientErrors = 0;
+            if (read < 1 && pauseUnlessStopped(kEmptyReadPause)) {
+                return;  // a driver that keeps answering "nothing" must not make this spin
+            }
             continue;
         }
         if (stopRequested) {
@@ -248,8 +343,10 @@ void AcquisitionEngine::runStream(const StreamPlan& plan) {
             if (status.code == DAQmxErrorSamplesNoLongerAvailable) {
                 logWarn("AcquisitionEngine: samples lost ({}), continuing", status.text);
             }
-            std::this_thread::sleep_for(kTransientPause);
             ++transientErrors;
+            if (pauseUnlessStopped(kTransientPause)) {
+                return;
+            }
             continue;
         }
         endStreamWithError((transient ? "Streaming stopped: too many transient DAQmx errors. "
@@ -272,13 +369,7 @@ void AcquisitionEngine::emitFrame(const StreamPlan& plan, const std::vector<doub
     frame.digitalLines = &digitalLines;
     writeFrameText(frame, envelope.properties["frame"]);
     envelope.timestampNs = static_cast<std::uint64_t>(steadyClockNs());
-
-    std::lock_guard lock(subscribersMutex);
-    for (const auto& [id, callback] : subscribers) {
-        if (callback) {
-            callback(envelope);
-        }
-    }
+    deliver(envelope);
 }
 
 void AcquisitionEngine::endStreamWithError(const std::string& message) {
@@ -288,18 +379,51 @@ void AcquisitionEngine::endStreamWithError(const std::string& message) {
     record.stateName = "error";
     record.message = message;
     record.timestampNs = static_cast<std::uint64_t>(steadyClockNs());
+    deliver(record);
+}
 
+void AcquisitionEngine::deliver(const DeviceState& state) {
     std::lock_guard lock(subscribersMutex);
     for (const auto& [id, callback] : subscribers) {
-        if (!callback) {
+        if (!callback || (!removedDuringDelivery.empty() && removedDuringDelivery.count(id) != 0)) {
             continue;
         }
+        // One subscriber's failure is its own: the others still get the
+        // frame, and the stream goes on.
         try {
-            callback(record);
+            callback(state);
+        } catch (const std::exception& error) {
+            noteSubscriberFailure(id, error.what());
         } catch (...) {
-            // Every subscriber hears of the end, even if one of them throws.
+            noteSubscriberFailure(id, "unknown exception");
         }
     }
+    for (auto& [id, callback] : queuedSubscriptionChanges) {
+        if (callback) {
+            subscribers.insert_or_assign(id, std::move(callback));
+        } else {
+            subscribers.erase(id);
+        }
+    }
+    queuedSubscriptionChanges.clear();
+    removedDuringDelivery.clear();
+}
+
+void AcquisitionEngine::noteSubscriberFailure(std::uint64_t id, const char* what) {
+    // The first throw is told in full; a subscriber that throws on every
+    // frame must not flood the log, so the rest are only counted.
+    if (++subscriberThrows[id] == 1) {
+        logError("AcquisitionEngine: stream subscriber {} threw: {}", id, what);
+    }
+}
+
+void AcquisitionEngine::reportRepeatedSubscriberFailures() {
+    for (const auto& [id, throws] : subscriberThrows) {
+        if (throws > 1) {
+            logError("AcquisitionEngine: stream subscriber {} threw {} more times", id, throws - 1);
+        }
+    }
+    subscriberThrows.clear();
 }
 
 }  // namespace kra::device::stubs

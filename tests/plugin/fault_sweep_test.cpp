@@ -81,7 +81,8 @@ const std::string kSilent =
     " DAQmxGetSysDevNames DAQmxGetDevProductNum DAQmxGetDevSerialNum DAQmxGetDevIsSimulated"
     " DAQmxGetDevAIMaxSingleChanRate DAQmxGetDevAIMaxMultiChanRate DAQmxGetDevAIPhysicalChans"
     " DAQmxGetDevAIVoltageRngs DAQmxGetPhysicalChanAITermCfgs DAQmxResetDevice DAQmxStopTask"
-    " DAQmxClearTask DAQmxGetExtendedErrorInfo DAQmxGetSampClkRate DAQmxReadDigitalLines ";
+    " DAQmxClearTask DAQmxGetExtendedErrorInfo DAQmxGetSampClkRate DAQmxReadDigitalLines"
+    " DAQmxGetReadAvailSampPerChan ";
 /// Calls reported in one place and silent in another: the product type fails
 /// connect but only blanks a scan entry; the digital task's start and channel
 /// count are optional.

@@ -1,9 +1,11 @@
 // Creation, connection, health and teardown of a stub made by the exported
 // factory, and the routing of its execute and subscribe, as a host sees them.
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <set>
 #include <string>
+#include <utility>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -282,4 +284,71 @@ TEST_F(DispatchTest, ScanFlagIsFalseOnlyForItsThreeSpellings) {
     }
     EXPECT_EQ(stub->execute("system", "scan_devices", {}, "").data.at("devices"), "[]")
         << "USB only by default";
+}
+
+TEST_F(LifecycleTest, ManifestThatCannotBeReadServesTheDocumentOfNoManifest) {
+    test_support::TempDir dir;
+    const std::string path = "/ni-usb-daq/device-manifest.json";
+    const auto capabilitiesOf = [](kra::device::IDeviceStub& stub) {
+        const auto result = stub.execute("system", "get_capabilities", {}, "r");
+        EXPECT_TRUE(result.success);
+        return std::make_pair(stub.getCapabilities().dump(), result.data.at("capabilities"));
+    };
+    const auto none =
+        std::make_pair(std::string(R"({"features":{}})"), std::string(R"({"features":{}})"));
+    // Malformed, a root array, a directory where the file should be: one
+    // warning at construction, then the document of a stub without manifest.
+    for (const char* content :
+         std::initializer_list<const char*>{"{\"capabilities\": ", "[1]", nullptr}) {
+        const std::string root = dir.path() + "/" + std::to_string(content ? content[0] : 'd');
+        if (content != nullptr) {
+            dir.write(root.substr(dir.path().size() + 1) + path, content);
+        } else {
+            std::filesystem::create_directories(root + path);
+        }
+        const ScopedEnv variable("KRA_DEVICE_MANIFEST_DIR", root);
+        StderrCapture capture;
+        auto broken = createStub();
+        EXPECT_EQ(capture.lines().size(), 1u) << capture.text();
+        EXPECT_EQ(capabilitiesOf(*broken), none) << root;
+        EXPECT_EQ(capture.lines().size(), 1u) << "nothing more to say: " << capture.text();
+    }
+
+    // A manifest that loaded and then went away: a warning, no manifest's
+    // document, and the next request tries the file again.
+    const std::string good =
+        dir.write("good" + path, R"({"capabilities": {"features": {}, "x": 1}})");
+    const ScopedEnv variable("KRA_DEVICE_MANIFEST_DIR", dir.path() + "/good");
+    auto stub = createStub();
+    std::filesystem::remove(good);
+    StderrCapture capture;
+    EXPECT_EQ(capabilitiesOf(*stub), none);
+    EXPECT_EQ(capture.lines().size(), 2u) << capture.text();
+    dir.write("good" + path, R"({"capabilities": {"features": {}, "x": 1}})");
+    EXPECT_EQ(capabilitiesOf(*stub).first, R"({"features":{},"x":1})");
+}
+
+TEST_F(LifecycleTest, LongProductTypeAndManyRangesAreReadWholeEverywhere) {
+    const std::string longType = "USB-" + std::string(300, '6');
+    nlohmann::json ranges = nlohmann::json::array();
+    for (int i = 1; i <= 40; ++i) {
+        ranges.push_back({-i, i});
+    }
+    test_support::TempDir dir;
+    const std::string rig = dir.write(
+        "rig.json",
+        nlohmann::json{
+            {"devices",
+             {{{"name", "Dev1"}, {"product_type", longType}, {"ai_voltage_ranges", ranges}}}}}
+            .dump());
+    ASSERT_EQ(DAQmxSim_LoadDevices(rig.c_str()), 0);
+
+    const auto scan = stub->execute("system", "scan_devices", {}, "");
+    EXPECT_EQ(nlohmann::json::parse(scan.data.at("devices")).at(0).at("product_type"), longType);
+    stub->connect();
+    EXPECT_EQ(stub->getDeviceInfo().model, longType) << "a listed device can be connected";
+    const auto info =
+        nlohmann::json::parse(stub->execute("analog_input", "query", {}, "").data.at("info"));
+    EXPECT_EQ(info.at("product_type"), longType);
+    EXPECT_EQ(info.at("ai_voltage_ranges"), ranges);
 }

@@ -3,11 +3,13 @@
 // destruction.
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <stdexcept>
 #include <string>
 #include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -21,6 +23,7 @@ using kra::device::IDeviceStub;
 using kra::device::OperationParams;
 using kra::device::OperationResult;
 using kra::device::StringMap;
+using kra::device::SubscriptionHandle;
 using nlohmann::json;
 
 namespace {
@@ -238,11 +241,60 @@ TEST_F(StreamingTest, RemovedSubscriberReceivesNothingAfterRemoval) {
     expectIdleAfterStop();
 }
 
-TEST_F(StreamingTest, MisbehavingCallbacksEndTheStreamInsteadOfTheHost) {
-    // A callback that stops its own stream cannot be joined by it: it gets the
-    // deadlock error, and the stream ends quietly after that delivery.
+TEST_F(StreamingTest, ThrowingCallbackIsIsolatedAndLoggedOnceWithACountAtTheEnd) {
+    stub->subscribe("analog_input", "stream",
+                    [](const DeviceState&) { throw std::runtime_error("callback broke"); });
+    test_support::StderrCapture capture;
+    startStreaming();
+    ASSERT_TRUE(events.waitFor(5)) << "the other subscriber keeps getting every frame";
+    expectIdleAfterStop();
+    const auto seen = events.seen();
+    EXPECT_TRUE(seen.errors.empty());
+    std::vector<std::string> lines;
+    for (const auto& line : capture.lines()) {
+        if (line.rfind("[ni-usb-daq E] ", 0) == 0) {
+            lines.push_back(line);
+        }
+    }
+    ASSERT_EQ(lines.size(), 2u) << capture.text();
+    EXPECT_NE(lines[0].find("threw: callback broke"), std::string::npos) << lines[0];
+    EXPECT_NE(lines[1].find("threw " + std::to_string(seen.frameCount - 1) + " more times"),
+              std::string::npos)
+        << lines[1];
+}
+
+TEST_F(StreamingTest, CallbacksChangeSubscriptionsFromInsideAfterTheirDelivery) {
+    // A one-shot subscriber that leaves in its own callback, one that removes
+    // a third subscriber, and one that adds a new subscriber.
+    SubscriptionHandle oneShot, victim;
+    std::size_t oneShotFrames = 0, victimFrames = 0, victimFramesAtRemoval = 0;
+    EventLog added;
+    bool adding = true;
+    oneShot = stub->subscribe("analog_input", "stream", [&](const DeviceState&) {
+        ++oneShotFrames;
+        stub->unsubscribe("analog_input", "stream", oneShot);
+    });
+    victim = stub->subscribe("analog_input", "stream", [&](const DeviceState&) { ++victimFrames; });
+    stub->subscribe("analog_input", "stream", [&](const DeviceState&) {
+        if (std::exchange(adding, false)) {
+            victimFramesAtRemoval = victimFrames;
+            stub->unsubscribe("analog_input", "stream", victim);
+            EXPECT_NE(stub->subscribe("analog_input", "stream", added.callback()).id, 0u);
+        }
+    });
+    startStreaming();
+    ASSERT_TRUE(added.waitFor(3)) << "the subscriber added from inside gets later frames";
+    ASSERT_TRUE(events.waitFor(5));
+    expectIdleAfterStop();
+    EXPECT_EQ(oneShotFrames, 1u);
+    EXPECT_EQ(victimFrames, victimFramesAtRemoval)
+        << "nothing after the removal, same frame either";
+    EXPECT_EQ(added.seen().frame(0).at("sequence_no"), 2) << "from the next delivery on";
+}
+
+TEST_F(StreamingTest, StopFromACallbackGetsTheDeadlockErrorAndEndsAfterThatDelivery) {
     std::error_code seen;
-    auto stopper = stub->subscribe("analog_input", "stream", [&](const DeviceState&) {
+    stub->subscribe("analog_input", "stream", [&](const DeviceState&) {
         try {
             stub->execute("analog_input", "stop_stream", {}, "");
         } catch (const std::system_error& error) {
@@ -255,13 +307,88 @@ TEST_F(StreamingTest, MisbehavingCallbacksEndTheStreamInsteadOfTheHost) {
     EXPECT_EQ(seen, std::errc::resource_deadlock_would_occur);
     EXPECT_EQ(events.seen().frameCount, 1u);
     EXPECT_TRUE(events.seen().errors.empty());
+}
 
-    // A callback that throws ends the stream like a driver failure.
-    stub->unsubscribe("analog_input", "stream", stopper);
-    stub->subscribe("analog_input", "stream",
-                    [](const DeviceState&) { throw std::runtime_error("callback broke"); });
-    ASSERT_TRUE(execute("start_stream").success);
-    EXPECT_EQ(expectStreamError("").message, "Streaming stopped: callback broke");
+TEST_F(StreamingTest, StopReturnsPromptlyFromEveryWaitOfTheStreamThread) {
+    // Each case puts the stream thread into one of its waits and stops it from
+    // there; a stop that waited for the block would take 1000 s or for ever.
+    struct Case {
+        const char* wait;
+        OperationParams params;
+        std::function<void()> arrange;
+        const char* busyCall;  // called at least twice once the thread waits
+    };
+    const OperationParams slowBlocks = {{"sample_clock_rate_hz", "1"},
+                                        {"samples_per_channel", "1000"}};
+    auto withTimeout = [&](const char* timeout) {
+        OperationParams params = slowBlocks;
+        params["read_timeout_s"] = timeout;
+        return params;
+    };
+    const std::vector<Case> cases = {
+        {"block wait, timeout for ever", withTimeout("-1"), [] {}, "DAQmxGetReadAvailSampPerChan"},
+        {"block wait, long timeout", withTimeout("500"), [] {}, "DAQmxGetReadAvailSampPerChan"},
+        {"transient pause",
+         {},
+         [] {
+             const std::vector<int32> statuses(8, DAQmxErrorSamplesNotYetAvailable);
+             DAQmxSim_QueueReadStatuses(statuses.data(), static_cast<uInt32>(statuses.size()));
+         },
+         "DAQmxReadAnalogF64"},
+        {"reads that deliver nothing",
+         {},
+         [] { DAQmxSim_SetReadCountSkew(-10); },
+         "DAQmxReadAnalogF64"},
+    };
+    for (const Case& c : cases) {
+        for (const char* stop : {"stop_stream", "disconnect", "destroy"}) {
+            SCOPED_TRACE(std::string(c.wait) + ", " + stop);
+            DAQmxSim_Reset();
+            DAQmxSim_SetTimeScale(1.0);
+            stub = test_support::createStub();
+            stub->connect();
+            c.arrange();
+            startStreaming(c.params);
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            while (DAQmxSim_CallCount(c.busyCall) < 2 &&
+                   std::chrono::steady_clock::now() < deadline) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            const auto before = std::chrono::steady_clock::now();
+            if (std::string(stop) == "stop_stream") {
+                expectIdleAfterStop();
+            } else if (std::string(stop) == "disconnect") {
+                stub->disconnect();
+            } else {
+                stub.reset();
+            }
+            EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(2));
+            stub.reset();
+            EXPECT_EQ(DAQmxSim_LiveTaskCount(), 0u);
+            EXPECT_EQ(DAQmxSim_ReadsInProgress(), 0u);
+        }
+    }
+}
+
+TEST_F(StreamingTest, ReadsThatDeliverNothingArePacedNotSpun) {
+    DAQmxSim_SetReadCountSkew(-10);
+    startStreaming();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const auto before = DAQmxSim_CallCount("DAQmxReadAnalogF64");
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // About one read per millisecond; a spinning loop makes tens of thousands.
+    EXPECT_LT(DAQmxSim_CallCount("DAQmxReadAnalogF64") - before, 1000u);
+    expectIdleAfterStop();
+    EXPECT_EQ(events.seen().frameCount, 0u);
+}
+
+TEST_F(StreamingTest, BlockThatNeverCompletesTimesOutWithTheDriversStatus) {
+    // Paced: a 1000-sample block at 1 kHz takes a second; the 30 ms timeout
+    // passes first, each time, until the eleventh timeout ends the stream.
+    DAQmxSim_SetTimeScale(1.0);
+    startStreaming({{"samples_per_channel", "1000"}, {"read_timeout_s", "0.03"}});
+    const auto error = expectStreamError(
+        "Streaming stopped: too many transient DAQmx errors. DAQmx error -200284: ");
     expectIdleAfterStop();
 }
 

@@ -143,12 +143,10 @@ public:
         }
         return problem_.empty();
     }
-    /// Stops once the stream thread waits in the driver for its next block:
-    /// the longest a stop takes on a device that keeps delivering.
-    double stopMsDuringRead() {
-        while (DAQmxSim_ReadsInProgress() == 0) {
-            std::this_thread::yield();
-        }
+    /// Stops right after a frame, while the stream thread waits for the next
+    /// block: before, a stop took up to one block period here.
+    double stopMsWhileWaiting() {
+        waitFrames(frames() + 1);
         return stopMs();
     }
     double stopMs() {
@@ -242,8 +240,7 @@ void BM_FramePathOnly(benchmark::State& state) {
 
 /// 1 MS/s aggregate in real time: CPU per second of stream, memory after 10
 /// frames and after 1000 more (those run unpaced: memory does not depend on
-/// pacing), and how long stop_stream takes against the 100 ms block period
-/// (it lets the block read in progress finish and delivers that block).
+/// pacing), and how long stop_stream takes against the 100 ms block period.
 void BM_PacedOneMegasample(benchmark::State& state) {
     if (!loadFastRig(state)) {
         return;
@@ -265,11 +262,10 @@ void BM_PacedOneMegasample(benchmark::State& state) {
         DAQmxSim_SetTimeScale(0.0);
         stream.waitFrames(1040);
         const long rss1000 = residentKiB();
-        // Back in real time, stop while the next block is awaited: the stop lets
-        // that read finish, which a stalled device makes last the read timeout.
+        // Back in real time, stop while the next block is awaited.
         DAQmxSim_SetTimeScale(1.0);
-        stream.waitFrames(stream.frames() + 2);
-        const double stopMs = stream.stopMsDuringRead();
+        stream.waitFrames(stream.frames() + 1);
+        const double stopMs = stream.stopMsWhileWaiting();
         state.counters["cpu_pct_of_core"] = 100.0 * cpu / wall;
         state.counters["rss_kib_10_frames"] = static_cast<double>(rss10);
         state.counters["rss_kib_1040_frames"] = static_cast<double>(rss1000);
@@ -298,7 +294,7 @@ void BM_PacedLatency(benchmark::State& state) {
         stream.recordLatency(true);
         stream.waitFrames(320);
         stream.recordLatency(false);
-        const double stopMs = stream.stopMsDuringRead();
+        const double stopMs = stream.stopMsWhileWaiting();
         const auto [sinceReady, sinceReturned] = stream.latency();
         state.counters["ready_to_callback_median_us"] = sinceReady.medianUs;
         state.counters["ready_to_callback_p99_us"] = sinceReady.p99Us;
@@ -307,6 +303,41 @@ void BM_PacedLatency(benchmark::State& state) {
         state.counters["stop_ms"] = stopMs;
         state.counters["block_period_ms"] = 10.0;
         state.counters["read_timeout_s"] = kReadTimeoutS;
+    }
+    DAQmxSim_Reset();
+}
+
+/// One channel in 1 s blocks, in real time, stopped half a second into a
+/// block: with the read timeout of the other benchmarks and with -1, the
+/// driver's "wait for ever".
+void BM_StopDuringSlowBlock(benchmark::State& state) {
+    if (!loadFastRig(state)) {
+        return;
+    }
+    const double timeoutS = static_cast<double>(state.range(0));
+    for (auto _ : state) {
+        DAQmxSim_SetTimeScale(1.0);
+        IDeviceStub* stub = plugin().create();
+        const auto configured = stub->execute("analog_input", "configure",
+                                              {{"ai_channels", "Dev1/ai0"},
+                                               {"samples_per_channel", "1000"},
+                                               {"sample_clock_rate_hz", "1000"},
+                                               {"read_timeout_s", std::to_string(timeoutS)}},
+                                              "");
+        if (!configured.success || !stub->execute("analog_input", "start_stream", {}, "").success) {
+            plugin().destroy(stub);
+            state.SkipWithError("the slow stream did not start");
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        const auto begin = std::chrono::steady_clock::now();
+        stub->execute("analog_input", "stop_stream", {}, "");
+        state.counters["stop_ms"] =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - begin)
+                .count();
+        state.counters["block_period_ms"] = 1000.0;
+        state.counters["read_timeout_s"] = timeoutS;
+        plugin().destroy(stub);
     }
     DAQmxSim_Reset();
 }
@@ -335,6 +366,13 @@ int main(int argc, char** argv) {
         ->Iterations(1)
         ->Unit(benchmark::kSecond)
         ->UseRealTime();
+    for (const int timeoutS : {10, -1}) {
+        benchmark::RegisterBenchmark("BM_StopDuringSlowBlock", BM_StopDuringSlowBlock)
+            ->Arg(timeoutS)
+            ->Iterations(1)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime();
+    }
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
         return 1;

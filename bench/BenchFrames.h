@@ -1,8 +1,12 @@
 // Sample blocks shaped like what a voltage stream delivers, for the frame
 // benchmarks: one sine of a few volts per channel, each at its own frequency
-// and phase, with a little Gaussian noise, at 100 kS/s.
+// and phase, with a little Gaussian noise, at 100 kS/s, through a 16-bit
+// converter on the +-10 V range and a per-channel calibration, as a device
+// scales its readings. So the numbers carry full double precision, as real
+// data does, and their text is as long as real data's.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <numbers>
@@ -24,6 +28,17 @@ struct Shape {
     std::int64_t samples() const { return static_cast<std::int64_t>(channels) * samplesPerChannel; }
 };
 
+/// A reading of the 16-bit converter on +-10 V, scaled back through a small
+/// gain and offset error.
+inline double converted(double volts, std::size_t channel) {
+    constexpr double kLow = -10.0;
+    constexpr double kCode = 20.0 / 65536.0;
+    const double code = std::clamp(std::floor((volts - kLow) / kCode), 0.0, 65535.0);
+    const double gain = 1.0 + 1.7e-4 * static_cast<double>(channel % 5 + 1);
+    const double offset = -3.1e-5 * static_cast<double>(channel % 3 + 1);
+    return (kLow + code * kCode) * gain + offset;
+}
+
 inline std::vector<double> waveform(const Shape& shape) {
     std::mt19937_64 random(12345);
     std::normal_distribution<double> noise(0.0, 0.002);
@@ -36,8 +51,9 @@ inline std::vector<double> waveform(const Shape& shape) {
         for (std::size_t s = 0; s < perChannel; ++s) {
             const double t = static_cast<double>(s) / 100'000.0;
             values[c * perChannel + s] =
-                amplitude * std::sin(2.0 * std::numbers::pi * frequencyHz * t + phase) +
-                noise(random);
+                converted(amplitude * std::sin(2.0 * std::numbers::pi * frequencyHz * t + phase) +
+                              noise(random),
+                          c);
         }
     }
     return values;

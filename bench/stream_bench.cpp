@@ -19,6 +19,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "BenchFrames.h"
+
 #include "daqmx/sim/NIDAQmxSimControl.h"
 #include "device/IDeviceStub.h"
 #include "stubs/acquisition/SampleFrame.h"
@@ -217,25 +219,17 @@ void BM_StreamEndToEnd(benchmark::State& state) {
 }
 
 void BM_FramePathOnly(benchmark::State& state) {
-    const auto channels = static_cast<std::uint64_t>(state.range(0));
-    const auto samples = static_cast<std::int32_t>(state.range(1));
-    std::vector<double> block(channels * samples);
-    for (std::size_t i = 0; i < block.size(); ++i) {
-        block[i] =
-            0.001 * static_cast<double>(i % 16 + 1) + 0.000001 * static_cast<double>(i % 1000);
-    }
-    kra::device::stubs::SampleFrameView frame;
-    frame.channelCount = channels;
-    frame.sampleCount = samples;
-    frame.samples = block.data();
-    frame.sampleBufferSize = block.size();
+    const bench::Shape shape{static_cast<std::uint64_t>(state.range(0)),
+                             static_cast<std::int32_t>(state.range(1))};
+    const std::vector<double> block = bench::waveform(shape);
+    kra::device::stubs::SampleFrameView frame = bench::frameOf(shape, block);
     std::string text;
     for (auto _ : state) {
         ++frame.sequenceNo;
         kra::device::stubs::writeFrameText(frame, text);
         benchmark::DoNotOptimize(text.data());
     }
-    state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(channels) * samples);
+    state.SetItemsProcessed(state.iterations() * shape.samples());
 }
 
 /// 1 MS/s aggregate in real time: CPU per second of stream, memory after 10

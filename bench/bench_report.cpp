@@ -206,6 +206,15 @@ void streamRows(const json& streams, std::vector<Row>& rows) {
                         stopMs <= 150.0 ? "yes" : "no"});
     }
 
+    if (const json* stall = findRun(streams, "BM_LongestSurvivedStall")) {
+        const double survived = counter(stall, "stall_survived_ms");
+        const double span = counter(stall, "buffer_span_ms");
+        const double ratio = span > 0.0 ? survived / span : 0.0;
+        rows.push_back({"paced 1 MS/s, longest callback stall survived, ms",
+                        format("%.0f", survived), "default buffer spans " + format("%.0f ms", span),
+                        format("%.2f", ratio), ">= 0.8 of the span", ratio >= 0.8 ? "yes" : "no"});
+    }
+
     for (const char* timeout : {"10", "-1"}) {
         const json* slow = findRun(streams, std::string("BM_StopDuringSlowBlock/") + timeout);
         if (slow == nullptr) {

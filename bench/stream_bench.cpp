@@ -301,6 +301,65 @@ void BM_PacedLatency(benchmark::State& state) {
     DAQmxSim_Reset();
 }
 
+/// Whether a 16 x 62.5 kS/s stream in 100 ms blocks goes on after one callback
+/// stalls for `stallMs`, in real time.
+bool survivesStall(double stallMs) {
+    IDeviceStub* stub = plugin().create();
+    std::mutex mutex;
+    std::condition_variable changed;
+    int frames = 0;
+    bool failed = false;
+    stub->subscribe("analog_input", "stream", [&](const DeviceState& state) {
+        std::unique_lock lock(mutex);
+        failed = failed || state.code == kra::device::DeviceStateCode::Error;
+        if (++frames == 3) {
+            lock.unlock();
+            std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(stallMs));
+            lock.lock();
+        }
+        changed.notify_all();
+    });
+    const bool started = stub->execute("analog_input", "configure",
+                                       {{"ai_channels", "Dev1/ai0:15"},
+                                        {"samples_per_channel", "6250"},
+                                        {"sample_clock_rate_hz", "62500"}},
+                                       "")
+                             .success &&
+                         stub->execute("analog_input", "start_stream", {}, "").success;
+    bool survived = false;
+    if (started) {
+        // Past the stall, the reader has caught up once the stream has run on
+        // for as long again: a lost acquisition has ended it by then.
+        std::unique_lock lock(mutex);
+        changed.wait_for(lock, std::chrono::duration<double, std::milli>(stallMs + 2000.0),
+                         [&] { return failed; });
+        survived = !failed && frames > 3;
+    }
+    plugin().destroy(stub);
+    return started && survived;
+}
+
+/// The longest single callback stall a 1 MS/s stream survives with the
+/// driver's default input buffer, found by bisection, against the time the
+/// buffer spans (100 000 samples per channel at 62.5 kS/s: 1.6 s).
+void BM_LongestSurvivedStall(benchmark::State& state) {
+    if (!loadFastRig(state)) {
+        return;
+    }
+    for (auto _ : state) {
+        DAQmxSim_SetTimeScale(1.0);
+        double survived = 0.0;
+        double lost = 4000.0;
+        while (lost - survived > 50.0) {
+            const double stallMs = (survived + lost) / 2.0;
+            (survivesStall(stallMs) ? survived : lost) = stallMs;
+        }
+        state.counters["stall_survived_ms"] = survived;
+        state.counters["buffer_span_ms"] = 100000.0 / 62500.0 * 1000.0;
+    }
+    DAQmxSim_Reset();
+}
+
 /// One channel in 1 s blocks, in real time, stopped half a second into a
 /// block: with the read timeout of the other benchmarks and with -1, the
 /// driver's "wait for ever".
@@ -357,6 +416,10 @@ int main(int argc, char** argv) {
         ->Unit(benchmark::kSecond)
         ->UseRealTime();
     benchmark::RegisterBenchmark("BM_PacedLatency", BM_PacedLatency)
+        ->Iterations(1)
+        ->Unit(benchmark::kSecond)
+        ->UseRealTime();
+    benchmark::RegisterBenchmark("BM_LongestSurvivedStall", BM_LongestSurvivedStall)
         ->Iterations(1)
         ->Unit(benchmark::kSecond)
         ->UseRealTime();

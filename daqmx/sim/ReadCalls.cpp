@@ -149,13 +149,16 @@ int32 waitForBlock(DriverCall& call, TaskHandle handle, std::uint64_t samples, f
             return status;
         }
         const std::uint64_t wanted = task->samplesRead + samples;
+        std::uint64_t acquired = acquiredSamples(sim, *task);
         if (sim.clock.unpaced()) {
-            // Time stands still: move the start back so the block is due now and
-            // later paced reads carry on from here.
+            // Time stands still and the block is due now, however far the
+            // task has come (the start time cannot say so exactly once the
+            // count outgrows the precision of seconds). The start moves back
+            // so that later paced reads carry on from here.
             const double due = static_cast<double>(wanted) / task->timing->rate;
             task->startedAt = std::min(task->startedAt, sim.clock.now() - due);
+            acquired = std::max(acquired, wanted);
         }
-        const std::uint64_t acquired = acquiredSamples(sim, *task);
         if (overflowed(sim, *task, acquired)) {
             return overflowFailure(sim, *task);
         }

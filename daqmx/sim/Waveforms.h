@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -54,28 +55,35 @@ public:
     double at(std::uint64_t sampleIndex) const;
 
     /// Writes samples first .. first + count - 1 to out[0], out[stride], ...
-    void fill(std::uint64_t first, std::uint64_t count, double* out, std::size_t stride) const;
+    /// (the same values at() gives, computed by the same code).
+    void fill(std::uint64_t first, std::uint64_t count, double* out, std::size_t stride) const {
+        fill_(params_, first, count, out, stride);
+    }
+
+    /// Everything a sample is computed from.
+    struct Params {
+        std::uint32_t channelIndex = 0;
+        double amplitude = 0.0;
+        double offset = 0.0;
+        double cyclesPerSample = 0.0;
+        double phaseCycles = 0.0;
+        double noiseRms = 0.0;
+        std::uint64_t noiseSeed = 0;
+        double low = 0.0;
+        double codeWidth = 0.0;
+        double codesPerVolt = 0.0;
+        double maxCode = 0.0;
+        double scaledCodeWidth = 0.0;  // code width times the calibration gain
+        double scaledLow = 0.0;        // low limit through the calibration
+    };
+    using FillFunction = void (*)(const Params&, std::uint64_t, std::uint64_t, double*,
+                                  std::size_t);
 
 private:
-    double signalAt(std::uint64_t sampleIndex) const;
-    double convert(double volts) const;
-
-    SignalKind kind_;
-    bool realistic_;
-    bool convert_;
-    std::uint32_t channelIndex_;
-    double amplitude_;
-    double offset_;
-    double cyclesPerSample_;
-    double phaseCycles_;
-    double noiseRms_;
-    std::uint64_t noiseSeed_;
-    double low_;
-    double codeWidth_;
-    double codesPerVolt_;
-    double maxCode_;
-    double gain_;
-    double calibrationOffset_;
+    Params params_;
+    // One loop per kind of signal, with and without noise and converter, so
+    // that no per-sample work decides what to compute.
+    FillFunction fill_;
 };
 
 /// The identifying sawtooth: analogue input k (its position in the device's

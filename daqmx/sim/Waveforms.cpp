@@ -95,18 +95,24 @@ void fillSamples(const SampleSource::Params& p, std::uint64_t first, std::uint64
         if constexpr (S == Shape::Identifying) {
             volts = identifyingSample(p.channelIndex, n);
         } else {
-            volts = p.offset;
             if constexpr (Noisy) {
-                // Four 16-bit uniforms summed: close to Gaussian, unit variance.
+                // Four 16-bit uniforms summed: close to Gaussian; noiseBase
+                // takes their mean away, noiseStep scales them to the RMS.
                 const std::uint64_t h = noiseBits(p.noiseSeed, n);
                 const std::uint64_t pairs =
                     (h & 0x0000FFFF0000FFFFULL) + ((h >> 16) & 0x0000FFFF0000FFFFULL);
-                const auto sum = static_cast<double>((pairs & 0xFFFFFFFFULL) + (pairs >> 32));
-                volts += p.noiseRms * ((sum - 131070.0) * (1.7320508075688772 / 65536.0));
+                // Signed conversions: x86-64 has no single unsigned one.
+                const auto sum = static_cast<double>(
+                    static_cast<std::int64_t>((pairs & 0xFFFFFFFFULL) + (pairs >> 32)));
+                volts = p.noiseBase + sum * p.noiseStep;
+            } else {
+                volts = p.offset;
             }
             if constexpr (S != Shape::Flat) {
-                const double phase = fraction(
-                    static_cast<double>(n & kPhaseIndexMask) * p.cyclesPerSample + p.phaseCycles);
+                const double phase =
+                    fraction(static_cast<double>(static_cast<std::int64_t>(n & kPhaseIndexMask)) *
+                                 p.cyclesPerSample +
+                             p.phaseCycles);
                 if constexpr (S == Shape::Sine) {
                     volts += p.amplitude * sineOfCycles(phase);
                 } else if constexpr (S == Shape::Square) {
@@ -174,6 +180,10 @@ SampleSource::SampleSource(std::string_view deviceName, std::uint32_t channelInd
         p.cyclesPerSample = std::fmod(std::fabs(signal.frequencyHz) / rate, 1.0);
     }
     p.noiseRms = signal.kind == SignalKind::Noise ? signal.amplitude : signal.noiseRms;
+    // The sum of four uniform 16-bit values has mean 131070 and standard
+    // deviation 65536 / sqrt(3).
+    p.noiseStep = p.noiseRms * (1.7320508075688772 / 65536.0);
+    p.noiseBase = p.offset - 131070.0 * p.noiseStep;
     p.noiseSeed = mix(nameHash(deviceName) ^ mix(channelIndex + 1));
     p.low = converter.low;
     const unsigned bits = std::clamp(converter.bits, 1U, 32U);

@@ -68,6 +68,8 @@ public:
         double cyclesPerSample = 0.0;
         double phaseCycles = 0.0;
         double noiseRms = 0.0;
+        double noiseStep = 0.0;  // volts per unit of the summed noise bits
+        double noiseBase = 0.0;  // the offset, less the mean of the noise
         std::uint64_t noiseSeed = 0;
         double low = 0.0;
         double codeWidth = 0.0;

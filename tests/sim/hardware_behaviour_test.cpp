@@ -68,7 +68,12 @@ TEST_F(HardwareBehaviour, DescribedSignalsFollowTheirShapeAtTheTasksRate) {
         EXPECT_NEAR(at(3, s), 5.0 * (2.0 * p - 1.0), 1e-12) << s;
         EXPECT_EQ(at(4, s), -2.5) << s;
     }
-    EXPECT_EQ(DAQmxSim_LoadDevices("/nonexistent/rig.json"), -200990);
+    for (const char* signal : {R"({"kind": "wobble"})", R"({"noise_rms": -1})", "3"}) {
+        const std::string bad = dir.write("bad.json", std::string(R"({"devices": [{
+            "name": "Bad1", "product_type": "USB-6211", "ai_channels": 1,
+            "ai_signals": {"ai0": )") + signal + "}}]}");
+        EXPECT_EQ(DAQmxSim_LoadDevices(bad.c_str()), -200990) << signal;
+    }
 }
 
 TEST_F(HardwareBehaviour, ReadsEqualTheExpectedSamplesBitForBitAndChannelsDiffer) {

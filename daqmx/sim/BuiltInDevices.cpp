@@ -51,6 +51,17 @@ std::vector<SimDevice> builtInDevices() {
     return {dev1, dev2};
 }
 
+const VoltageRange* smallestRangeHolding(const SimDevice& device, double minVal, double maxVal) {
+    const VoltageRange* best = nullptr;
+    for (const VoltageRange& range : device.aiRanges) {
+        if (range.low <= minVal && maxVal <= range.high &&
+            (best == nullptr || range.high - range.low < best->high - best->low)) {
+            best = &range;
+        }
+    }
+    return best;
+}
+
 bool sameName(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) {
         return false;

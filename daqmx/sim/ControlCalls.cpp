@@ -8,6 +8,7 @@
 #include "ErrorText.h"
 #include "ExtendedError.h"
 #include "NIDAQmxSimControl.h"
+#include "OutputBuffers.h"
 #include "RigFile.h"
 #include "Simulator.h"
 #include "StatusCodes.h"
@@ -19,6 +20,19 @@ namespace {
 
 Simulator& sim() {
     return Simulator::instance();
+}
+
+// The device and AI channel position of one physical channel name; the
+// caller holds the driver lock.
+bool findChannel(const char* physicalChannel, const SimDevice*& device, int& index) {
+    std::string badItem;
+    const auto names = expandChannelList(physicalChannel ? physicalChannel : "", badItem);
+    if (!names || names->size() != 1) {
+        return false;
+    }
+    device = sim().findDevice(names->front().device);
+    index = device ? indexOfName(device->aiChannels, names->front().channel) : -1;
+    return index >= 0;
 }
 
 }  // namespace
@@ -60,7 +74,46 @@ int32 DAQmxSim_SetDevicePresent(const char* device, bool32 present) {
                               {{"Device Specified", device ? device : ""}}));
     }
     found->present = present != 0;
+    if (!found->present && sim().realistic(DAQMXSIM_REMOVAL_ABORTS)) {
+        for (auto& [id, task] : sim().tasks) {
+            if (task.kind != ChannelKind::None && sameName(task.device, found->name)) {
+                task.lost = true;
+            }
+        }
+    }
     sim().changed.notify_all();
+    return 0;
+}
+
+void DAQmxSim_SetRealism(uInt32 flags) {
+    const std::lock_guard lock(sim().mutex);
+    sim().realism = flags & DAQMXSIM_REALISM_ALL;
+    sim().changed.notify_all();
+}
+
+uInt32 DAQmxSim_Realism(void) {
+    const std::lock_guard lock(sim().mutex);
+    return sim().realism;
+}
+
+void DAQmxSim_SetInputBufferSize(uInt64 samplesPerChannel) {
+    const std::lock_guard lock(sim().mutex);
+    sim().inputBufferOverride = samplesPerChannel;
+    sim().changed.notify_all();
+}
+
+int32 DAQmxSim_GetInputBufferSize(TaskHandle task, uInt64* samplesPerChannel) {
+    const std::lock_guard lock(sim().mutex);
+    int32 status = 0;
+    const SimTask* found = sim().findTask(task, status);
+    if (found == nullptr) {
+        return status;
+    }
+    if (samplesPerChannel == nullptr) {
+        return nullOutput("samplesPerChannel");
+    }
+    const bool continuous = found->timing && !found->timing->finite();
+    *samplesPerChannel = continuous ? sim().inputBufferSize(*found) : 0;
     return 0;
 }
 
@@ -162,18 +215,78 @@ void DAQmxSim_FailCallAtPosition(uInt32 position, int32 status) {
 }
 
 double DAQmxSim_ExpectedSample(const char* physicalChannel, uInt64 sampleIndex) {
-    std::string badItem;
-    const auto names = expandChannelList(physicalChannel ? physicalChannel : "", badItem);
-    if (!names || names->size() != 1) {
-        return std::numeric_limits<double>::quiet_NaN();
-    }
     const std::lock_guard lock(sim().mutex);
-    const SimDevice* device = sim().findDevice(names->front().device);
-    const int index = device ? indexOfName(device->aiChannels, names->front().channel) : -1;
-    if (index < 0) {
+    const SimDevice* device = nullptr;
+    int index = -1;
+    if (!findChannel(physicalChannel, device, index)) {
         return std::numeric_limits<double>::quiet_NaN();
     }
-    return analogSample(static_cast<std::uint32_t>(index), sampleIndex);
+    const auto channelIndex = static_cast<std::uint32_t>(index);
+    // The most recently created live task holding the channel, else what the
+    // latest one gave it, else the widest range at the on-demand rate.
+    const SimTask* holder = nullptr;
+    for (const auto& [id, task] : sim().tasks) {
+        if (task.kind == ChannelKind::AnalogInput && sameName(task.device, device->name) &&
+            std::any_of(task.analog.begin(), task.analog.end(),
+                        [&](const AnalogChannel& c) { return c.index == channelIndex; })) {
+            holder = &task;  // the map is ordered by id, so the last match is the newest
+        }
+    }
+    AnalogChannel channel;
+    channel.index = channelIndex;
+    double rate = kOnDemandRate;
+    if (holder != nullptr) {
+        channel.range =
+            std::find_if(holder->analog.begin(), holder->analog.end(), [&](const AnalogChannel& c) {
+                return c.index == channelIndex;
+            })->range;
+        rate = holder->timing ? holder->timing->rate : kOnDemandRate;
+    } else if (const auto used = sim().channelUse.find(
+                   Simulator::channelKey(device->name, device->aiChannels[channelIndex]));
+               used != sim().channelUse.end()) {
+        channel.range = used->second.range;
+        rate = used->second.rate;
+    } else if (!device->aiRanges.empty()) {
+        channel.range = *std::max_element(device->aiRanges.begin(), device->aiRanges.end(),
+                                          [](const VoltageRange& a, const VoltageRange& b) {
+                                              return a.high - a.low < b.high - b.low;
+                                          });
+    } else {
+        channel.range = {-10.0, 10.0};
+    }
+    return sim().sourceFor(*device, channel, rate).at(sampleIndex);
+}
+
+double DAQmxSim_ExpectedSampleAt(const char* physicalChannel, uInt64 sampleIndex, double rate,
+                                 double minVal, double maxVal) {
+    const std::lock_guard lock(sim().mutex);
+    const SimDevice* device = nullptr;
+    int index = -1;
+    if (!findChannel(physicalChannel, device, index)) {
+        return std::numeric_limits<double>::quiet_NaN();
+    }
+    const VoltageRange* range = smallestRangeHolding(*device, minVal, maxVal);
+    if (range == nullptr) {
+        return std::numeric_limits<double>::quiet_NaN();
+    }
+    AnalogChannel channel;
+    channel.index = static_cast<std::uint32_t>(index);
+    channel.range = *range;
+    return sim().sourceFor(*device, channel, rate).at(sampleIndex);
+}
+
+double DAQmxSim_CodeWidth(const char* physicalChannel, double minVal, double maxVal) {
+    const std::lock_guard lock(sim().mutex);
+    const SimDevice* device = nullptr;
+    int index = -1;
+    const VoltageRange* range = findChannel(physicalChannel, device, index)
+                                    ? smallestRangeHolding(*device, minVal, maxVal)
+                                    : nullptr;
+    if (range == nullptr) {
+        return std::numeric_limits<double>::quiet_NaN();
+    }
+    return (range->high - range->low) /
+           std::ldexp(1.0, static_cast<int>(std::clamp(device->aiResolutionBits, 1U, 32U)));
 }
 
 uInt8 DAQmxSim_ExpectedDigital(uInt32 lineIndex, uInt64 sampleIndex) {

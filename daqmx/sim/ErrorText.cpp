@@ -33,9 +33,16 @@ constexpr std::array kKnownStatuses{
                 "Some or all of the samples requested have not yet been acquired. To wait for "
                 "the samples to become available use a longer read timeout or read later in "
                 "your program."},
-    KnownStatus{DAQmxErrorSamplesNoLongerAvailable,
+    KnownStatus{status::kSamplesNoLongerAvailable,
                 "The application is not able to keep up with the hardware acquisition. "
-                "Attempted to read samples that are no longer available."},
+                "Attempted to read samples that are no longer available. Increasing the "
+                "buffer size, reading the data more frequently, or specifying a fixed number "
+                "of samples to read instead of reading all available samples might correct "
+                "the problem."},
+    KnownStatus{status::kTransferAborted,
+                "The transfer was aborted: the device was removed or stopped responding while "
+                "data was being transferred. Clear the task and create it again once the "
+                "device is back."},
     KnownStatus{status::kSamplesWillNeverBeAvailable,
                 "Attempted to read a sample beyond the final sample acquired. The acquisition "
                 "has stopped, therefore the sample specified by the combination of position "

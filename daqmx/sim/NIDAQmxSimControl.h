@@ -11,14 +11,38 @@
 
 #include "../NIDAQmx.h"
 
+/* Behaviours of real hardware the simulator models, each of which a test can
+ * switch off (DAQmxSim_SetRealism). All are on after a reset. */
+/* Each channel carries its signal (the rig's description, or a distinct sine
+ * with a little noise); off: the identifying sawtooth of
+ * DAQmxSim_ExpectedSample's description. */
+#define DAQMXSIM_REALISTIC_SIGNALS 0x1u
+/* Values are clipped to the channel's range, quantized at the device's
+ * resolution and scaled back through the channel's calibration; off: the
+ * signal's exact value. */
+#define DAQMXSIM_CONVERTER 0x2u
+/* A paced continuous task whose reader falls further behind than its input
+ * buffer holds loses the acquisition: every read fails with -200279 until the
+ * task is stopped. Off: the buffer never overflows. */
+#define DAQMXSIM_BUFFER_OVERFLOW 0x4u
+/* A read that times out delivers and consumes the samples it had, with
+ * -200284. Off: it delivers nothing and consumes nothing. */
+#define DAQMXSIM_PARTIAL_TIMEOUT_READS 0x8u
+/* Unplugging a device aborts the transfers of its existing tasks for good
+ * (-50405, also after a replug). Off: their reads fail with -201003 while the
+ * device is away and work again once it is back. */
+#define DAQMXSIM_REMOVAL_ABORTS 0x10u
+#define DAQMXSIM_REALISM_ALL 0x1Fu
+
 #ifdef __cplusplus
 extern "C" {
 #endif
 
 /* Back to the state of a freshly loaded library: the built-in devices (or the
  * rig file named by NIDAQMX_SIM_DEVICES), every device present, all scripts,
- * counters and overrides cleared, the time scale from NIDAQMX_SIM_TIME_SCALE
- * (1.0 when unset). Live tasks are released and forgotten. */
+ * counters and overrides cleared, every DAQMXSIM_ behaviour on, the time
+ * scale from NIDAQMX_SIM_TIME_SCALE (1.0 when unset). Live tasks are released
+ * and forgotten. */
 void DAQmxSim_Reset(void);
 
 /* Replace the device table with the rig described by a JSON file (the same
@@ -30,9 +54,31 @@ int32 DAQmxSim_LoadDevices(const char* path);
  * every block at once (unpaced). Negative values are treated as 0. */
 void DAQmxSim_SetTimeScale(double scale);
 
+/* Which DAQMXSIM_ behaviours are on (a set of the flags above), from now on,
+ * for existing tasks too. DAQmxSim_Realism returns the current set. */
+void DAQmxSim_SetRealism(uInt32 flags);
+uInt32 DAQmxSim_Realism(void);
+
+/* Samples per channel that the input buffer of every continuous task holds
+ * from now on (0: back to the default). The default is the rig file's
+ * "ai_buffer_samples_per_channel" for the device, else what the driver picks
+ * for the rate: up to 100 S/s 1 000, up to 10 kS/s 10 000, up to 1 MS/s
+ * 100 000, above 1 000 000; or the samples per channel given to
+ * DAQmxCfgSampClkTiming when that is larger. */
+void DAQmxSim_SetInputBufferSize(uInt64 samplesPerChannel);
+
+/* The input buffer of a task in samples per channel (0 for a task that is not
+ * continuous and timed). Returns 0, or a negative status for an invalid task. */
+int32 DAQmxSim_GetInputBufferSize(TaskHandle task, uInt64* samplesPerChannel);
+
 /* Unplug (present = 0) or replug a device. An unplugged device answers every
- * property and control call with a "device not available" error, and reads of
- * its tasks fail. Returns 0, or a negative status for an unknown device. */
+ * property and control call with -201003 ("device not available"). Tasks of
+ * the device that exist when it is unplugged lose their acquisition: their
+ * reads, waiting ones included, and DAQmxGetReadAvailSampPerChan fail with
+ * -50405 (transfer aborted), and so does starting them again, even after a
+ * replug, until they are cleared (see DAQMXSIM_REMOVAL_ABORTS). Tasks created
+ * after the replug work. Returns 0, or a negative status for an unknown
+ * device. */
 int32 DAQmxSim_SetDevicePresent(const char* device, bool32 present);
 
 /* Make the named function return `status` instead of doing its work, for the
@@ -93,12 +139,33 @@ const char* DAQmxSim_CallLogEntry(uInt32 index);
 void DAQmxSim_FailCallAtPosition(uInt32 position, int32 status);
 
 /* The value an analogue read delivers for `physicalChannel` ("Dev1/ai3") at
- * sample `sampleIndex` (per channel, counted from 0 at the task's start):
+ * sample `sampleIndex` (per channel, counted from 0 at the task's start),
+ * equal, bit for bit, to what the read writes. The value depends on the rate
+ * and range of the task: they are taken from the most recently created live
+ * task that holds the channel; when none does, from the latest task that held
+ * it since the reset (so a test may compare after clearing its task); when no
+ * task ever did, the device's widest range at 1000 S/s. Tasks without a
+ * sample clock count as 1000 S/s. NaN for a channel the rig does not have.
+ *
+ * With DAQMXSIM_REALISTIC_SIGNALS off the signal is the identifying sawtooth
  *     0.001 * (k + 1) + 0.000001 * (sampleIndex mod 1000)  volts,
- * k being the channel's position in its device's AI channel list (ai3: 3).
- * NaN for a channel the rig does not have. Equal, bit for bit, to what the
- * read writes. */
+ * k being the channel's position in its device's AI channel list (ai3: 3);
+ * with DAQMXSIM_CONVERTER off too, that is exactly what reads deliver. */
 double DAQmxSim_ExpectedSample(const char* physicalChannel, uInt64 sampleIndex);
+
+/* The same for a task at `rate` samples per second whose channel was created
+ * with the limits [minVal, maxVal] (the device's smallest range holding them
+ * is used). NaN for an unknown channel or limits no range holds. */
+double DAQmxSim_ExpectedSampleAt(const char* physicalChannel, uInt64 sampleIndex, double rate,
+                                 double minVal, double maxVal);
+
+/* The code width (volts per step of the converter) of a channel's device for
+ * the range that [minVal, maxVal] selects; NaN as above. With the converter
+ * on, every reading lies within a quarter of a code width (the channel's
+ * calibration) of the range's low limit plus a whole number of code widths;
+ * a signal below the range reads as the low limit, one above it as the top
+ * code, one code width below the high limit, as a real converter does. */
+double DAQmxSim_CodeWidth(const char* physicalChannel, double minVal, double maxVal);
 
 /* The byte a digital read delivers for the line at position `lineIndex` of
  * its device's DI line list (port0/line2: 2) at sample `sampleIndex` (counted

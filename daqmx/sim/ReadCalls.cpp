@@ -1,14 +1,16 @@
-// DAQmx read entry points: paced delivery of the simulated waveforms.
+// DAQmx read entry points: paced delivery of the simulated signals.
 //
 // A timed task acquires sample n (counted from 0 at its start) at simulated
 // time start + n / rate, so a block of samples becomes readable once its last
 // sample is acquired. A read waits, releasing the driver lock, until its block
-// is there or its timeout (in simulated seconds) expires. Unpaced (time scale
-// 0) everything is there at once. A finite task never acquires more than its
+// is there or its timeout (in simulated seconds) expires; then it delivers
+// and consumes what there is, with the timeout status. Unpaced (time scale 0)
+// everything is there at once. A finite task never acquires more than its
 // sample count: asking for samples beyond it fails at once with
-// DAQmxErrorSamplesWillNeverBeAvailable. A continuous task never overflows.
-// Reading a task that is not started starts it, as the vendor's driver does;
-// on-demand tasks (no sample clock) deliver immediately.
+// DAQmxErrorSamplesWillNeverBeAvailable. A paced continuous task whose reader
+// falls further behind than its input buffer holds has lost the acquisition
+// until it is stopped. Reading a task that is not started starts it, as the
+// vendor's driver does; on-demand tasks (no sample clock) deliver immediately.
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -26,14 +28,6 @@ using namespace daqmx_sim;
 
 namespace {
 
-int32 taskFailure(int32 code, const SimTask& task, std::initializer_list<ErrorDetail> extra = {}) {
-    std::string text = errorText(code, statusSummary(code), extra);
-    // The task name goes in front of the status line, as the driver writes it.
-    const std::size_t statusLine = text.rfind("\nStatus Code: ");
-    text.insert(statusLine, "\nTask Name: " + task.name);
-    return fail(code, std::move(text));
-}
-
 // The checks every read makes before it looks at samples.
 int32 checkReadable(Simulator& sim, SimTask& task, ChannelKind expected, bool32 fillMode,
                     int32 numSampsPerChan) {
@@ -42,6 +36,9 @@ int32 checkReadable(Simulator& sim, SimTask& task, ChannelKind expected, bool32 
     }
     if (task.kind != expected) {
         return taskFailure(status::kReadTypeMismatch, task);
+    }
+    if (task.lost) {
+        return transferAborted(task);
     }
     int32 status = 0;
     if (sim.presentDevice(task.device, status) == nullptr) {
@@ -96,6 +93,25 @@ std::uint64_t acquiredSamples(const Simulator& sim, const SimTask& task) {
     return acquired;
 }
 
+// Whether the acquisition of a running timed task is lost to an overflow of
+// its input buffer: once the reader is further behind than the buffer holds,
+// and from then on until the task stops.
+bool overflowed(Simulator& sim, SimTask& task, std::uint64_t acquired) {
+    if (!task.overflowed && sim.realistic(DAQMXSIM_BUFFER_OVERFLOW) && !sim.clock.unpaced() &&
+        !task.timing->finite() && acquired - task.samplesRead > sim.inputBufferSize(task)) {
+        task.overflowed = true;
+    }
+    return task.overflowed;
+}
+
+int32 overflowFailure(Simulator& sim, const SimTask& task) {
+    return taskFailure(status::kSamplesNoLongerAvailable, task,
+                       {{"Attempted to Read Sample", std::to_string(task.samplesRead)},
+                        {"Buffer Size Per Channel", std::to_string(sim.inputBufferSize(task))},
+                        {"Property", "DAQmx_Read_RelativeTo"},
+                        {"Corresponding Value", "DAQmx_Val_CurrReadPos"}});
+}
+
 std::int64_t steadyNs(ScaledClock::RealClock::time_point at) {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(at.time_since_epoch()).count();
 }
@@ -106,8 +122,9 @@ struct Block {
 };
 
 // Waits (releasing the lock) until `samples` per channel past the task's read
-// position are acquired, then takes them. `task` may be cleared while waiting,
-// so it is looked up again after every wake-up.
+// position are acquired, then takes them. On a timeout it takes what there is
+// and returns the timeout status with it. `task` may be cleared while
+// waiting, so it is looked up again after every wake-up.
 int32 waitForBlock(DriverCall& call, TaskHandle handle, std::uint64_t samples, float64 timeout,
                    Block& block) {
     Simulator& sim = call.sim;
@@ -122,6 +139,9 @@ int32 waitForBlock(DriverCall& call, TaskHandle handle, std::uint64_t samples, f
         if (task == nullptr) {
             return status;
         }
+        if (task->lost) {
+            return transferAborted(*task);
+        }
         if (!task->running || task->generation != generation) {
             return taskFailure(status::kTaskStoppedDuringRead, *task);
         }
@@ -129,13 +149,19 @@ int32 waitForBlock(DriverCall& call, TaskHandle handle, std::uint64_t samples, f
             return status;
         }
         const std::uint64_t wanted = task->samplesRead + samples;
+        std::uint64_t acquired = acquiredSamples(sim, *task);
         if (sim.clock.unpaced()) {
-            // Time stands still: move the start back so the block is due now and
-            // later paced reads carry on from here.
+            // Time stands still and the block is due now, however far the
+            // task has come (the start time cannot say so exactly once the
+            // count outgrows the precision of seconds). The start moves back
+            // so that later paced reads carry on from here.
             const double due = static_cast<double>(wanted) / task->timing->rate;
             task->startedAt = std::min(task->startedAt, sim.clock.now() - due);
+            acquired = std::max(acquired, wanted);
         }
-        const std::uint64_t acquired = acquiredSamples(sim, *task);
+        if (overflowed(sim, *task, acquired)) {
+            return overflowFailure(sim, *task);
+        }
         if (acquired >= wanted) {
             sim.lastBlockReadyNs = steadyNs(sim.clock.realTimeAt(
                 task->startedAt + static_cast<double>(wanted) / task->timing->rate));
@@ -145,11 +171,16 @@ int32 waitForBlock(DriverCall& call, TaskHandle handle, std::uint64_t samples, f
         }
         const double now = sim.clock.now();
         if (now >= deadline) {
-            return taskFailure(
-                status::kSamplesNotYetAvailable, *task,
-                {{"Attempted to Read Sample", std::to_string(task->samplesRead)},
-                 {"Samples Requested Per Channel", std::to_string(samples)},
-                 {"Samples Available Per Channel", std::to_string(acquired - task->samplesRead)}});
+            const std::uint64_t available = acquired - task->samplesRead;
+            block = {task->samplesRead, 0};
+            if (sim.realistic(DAQMXSIM_PARTIAL_TIMEOUT_READS)) {
+                block.samples = available;
+                task->samplesRead += available;
+            }
+            return taskFailure(status::kSamplesNotYetAvailable, *task,
+                               {{"Attempted to Read Sample", std::to_string(task->samplesRead)},
+                                {"Samples Requested Per Channel", std::to_string(samples)},
+                                {"Samples Available Per Channel", std::to_string(available)}});
         }
         const double due = task->startedAt + static_cast<double>(wanted) / task->timing->rate;
         const auto wake =
@@ -216,6 +247,9 @@ int32 DAQmxGetReadAvailSampPerChan(TaskHandle taskHandle, uInt32* data) {
     if (task->kind == ChannelKind::None) {
         return taskFailure(status::kNoChannelsInTask, *task);
     }
+    if (task->lost) {
+        return transferAborted(*task);
+    }
     if (sim.presentDevice(task->device, status) == nullptr) {
         return status;
     }
@@ -229,7 +263,11 @@ int32 DAQmxGetReadAvailSampPerChan(TaskHandle taskHandle, uInt32* data) {
             available = task->timing->finite() ? task->timing->samplesPerChannel - task->samplesRead
                                                : std::numeric_limits<uInt32>::max();
         } else {
-            available = acquiredSamples(sim, *task) - task->samplesRead;
+            const std::uint64_t acquired = acquiredSamples(sim, *task);
+            if (overflowed(sim, *task, acquired)) {
+                return overflowFailure(sim, *task);
+            }
+            available = acquired - task->samplesRead;
         }
     }
     *data =
@@ -288,28 +326,34 @@ int32 DAQmxReadAnalogF64(TaskHandle taskHandle, int32 numSampsPerChan, float64 t
     }
 
     Block block;
+    int32 outcome = 0;
     if (task->timing) {
-        if (status = waitForBlock(call, taskHandle, samples, timeout, block); status != 0) {
-            return status;
+        outcome = waitForBlock(call, taskHandle, samples, timeout, block);
+        if (outcome != 0 && (outcome != status::kSamplesNotYetAvailable ||
+                             !sim.realistic(DAQMXSIM_PARTIAL_TIMEOUT_READS))) {
+            return outcome;
         }
         task = sim.findTask(taskHandle, status);
     } else {
         block = {task->samplesRead, samples};
         task->samplesRead += samples;
     }
-    std::vector<std::uint32_t> channelIndices;
+    const SimDevice* device = sim.findDevice(task->device);
+    const double rate = task->timing ? task->timing->rate : kOnDemandRate;
+    std::vector<SampleSource> sources;
+    sources.reserve(channels);
     for (const AnalogChannel& channel : task->analog) {
-        channelIndices.push_back(channel.index);
+        sources.push_back(sim.sourceFor(*device, channel, rate));
     }
     const std::int64_t reported = static_cast<std::int64_t>(block.samples) + sim.readCountSkew;
     const bool timed = task->timing.has_value();
     call.lock.unlock();
 
+    // Channel after channel with the delivered count as stride, or scan after scan.
+    const bool byChannel = fillMode == DAQmx_Val_GroupByChannel;
     for (std::size_t c = 0; c < channels; ++c) {
-        for (std::size_t s = 0; s < block.samples; ++s) {
-            readArray[elementIndex(fillMode, c, channels, s, block.samples)] =
-                analogSample(channelIndices[c], block.firstSample + s);
-        }
+        sources[c].fill(block.firstSample, block.samples,
+                        readArray + (byChannel ? c * block.samples : c), byChannel ? 1 : channels);
     }
     if (sampsPerChanRead != nullptr) {
         *sampsPerChanRead = static_cast<int32>(
@@ -318,7 +362,8 @@ int32 DAQmxReadAnalogF64(TaskHandle taskHandle, int32 numSampsPerChan, float64 t
     if (timed) {
         sim.lastReadReturnedNs = steadyNs(ScaledClock::RealClock::now());
     }
-    return 0;
+    // A timeout's status goes with the samples it delivered.
+    return outcome;
 }
 
 int32 DAQmxReadDigitalLines(TaskHandle taskHandle, int32 numSampsPerChan, float64 timeout,

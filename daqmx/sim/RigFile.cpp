@@ -22,11 +22,28 @@
 //   "sample_clock_timebase_hz"     number   granted rate = timebase / round(timebase /
 //                                  requested); 0 grants the requested rate exactly
 //   "self_test_status"             integer  status of DAQmxSelfTestDevice; 0
+//   "ai_resolution_bits"           integer  converter resolution, 1 to 32; 16
+//   "ai_buffer_samples_per_channel" integer input buffer of continuous tasks;
+//                                  0 picks the driver's default for the rate
+//   "ai_signals"                   object   short channel name -> signal; channels
+//                                  not named carry a distinct default sine
+//
+// A signal object (every member optional, defaults as shown):
+//
+//   "kind"          "sine", "square", "triangle", "sawtooth", "noise" or "constant"; "sine"
+//   "amplitude"     volts (peak; for "noise" the RMS); 1
+//   "offset"        volts (for "constant" the value); 0
+//   "frequency_hz"  cycles per second of the task's time (sample index / rate); 10
+//   "phase_deg"     where in its cycle sample 0 lies, degrees; 0
+//   "noise_rms"     volts of noise added (Gaussian-like, repeatable); 0
 //
 // daqmx/sim/devices-example.json is a complete example.
 #include "RigFile.h"
 
+#include <algorithm>
+#include <cmath>
 #include <fstream>
+#include <iterator>
 #include <limits>
 #include <stdexcept>
 
@@ -73,8 +90,8 @@ std::vector<std::string> nameList(const json& value, const std::string& prefix,
 }
 
 template <typename Unsigned>
-Unsigned unsignedMember(const json& device, const char* member) {
-    const json& value = device.value(member, json(0));
+Unsigned unsignedMember(const json& device, const char* member, Unsigned fallback = 0) {
+    const json& value = device.value(member, json(fallback));
     if (!value.is_number_integer() || value.get<long long>() < 0 ||
         value.get<unsigned long long>() > std::numeric_limits<Unsigned>::max()) {
         throw RigError(std::string("\"") + member + "\" must be an unsigned 32-bit integer");
@@ -88,6 +105,55 @@ double nonNegativeNumber(const json& device, const char* member) {
         throw RigError(std::string("\"") + member + "\" must be a number >= 0");
     }
     return value.get<double>();
+}
+
+struct SignalKindName {
+    std::string_view name;
+    SignalKind kind;
+};
+
+constexpr SignalKindName kSignalKinds[] = {
+    {"sine", SignalKind::Sine},         {"square", SignalKind::Square},
+    {"triangle", SignalKind::Triangle}, {"sawtooth", SignalKind::Sawtooth},
+    {"noise", SignalKind::Noise},       {"constant", SignalKind::Constant},
+};
+
+double finiteNumber(const json& object, const char* member, double fallback, bool nonNegative) {
+    const json& value = object.value(member, json(fallback));
+    if (!value.is_number() || !std::isfinite(value.get<double>()) ||
+        (nonNegative && value.get<double>() < 0.0)) {
+        throw RigError(std::string("\"") + member + "\" must be a finite number" +
+                       (nonNegative ? " >= 0" : ""));
+    }
+    return value.get<double>();
+}
+
+SignalShape parseSignal(const json& description, const std::string& channel) {
+    if (!description.is_object()) {
+        throw RigError("the signal of " + channel + " must be an object");
+    }
+    try {
+        SignalShape shape;
+        const json kind = description.value("kind", json("sine"));
+        const auto known = std::find_if(
+            std::begin(kSignalKinds), std::end(kSignalKinds), [&](const SignalKindName& k) {
+                return kind.is_string() && kind.get<std::string>() == k.name;
+            });
+        if (known == std::end(kSignalKinds)) {
+            throw RigError(
+                "\"kind\" must be one of sine, square, triangle, sawtooth, noise, "
+                "constant");
+        }
+        shape.kind = known->kind;
+        shape.amplitude = finiteNumber(description, "amplitude", 1.0, true);
+        shape.offset = finiteNumber(description, "offset", 0.0, false);
+        shape.frequencyHz = finiteNumber(description, "frequency_hz", 10.0, true);
+        shape.phaseDeg = finiteNumber(description, "phase_deg", 0.0, false);
+        shape.noiseRms = finiteNumber(description, "noise_rms", 0.0, true);
+        return shape;
+    } catch (const RigError& error) {
+        throw RigError("signal of " + channel + ": " + error.what());
+    }
 }
 
 SimDevice parseDevice(const json& entry) {
@@ -142,6 +208,24 @@ SimDevice parseDevice(const json& entry) {
         device.diLines = nameList(entry.value("di_lines", json(0)), "port0/line", "di_lines");
         device.sampleClockTimebaseHz = nonNegativeNumber(entry, "sample_clock_timebase_hz");
         device.selfTestStatus = entry.value("self_test_status", 0);
+        device.aiResolutionBits = unsignedMember<unsigned>(entry, "ai_resolution_bits", 16);
+        if (device.aiResolutionBits < 1 || device.aiResolutionBits > 32) {
+            throw RigError("\"ai_resolution_bits\" must lie between 1 and 32");
+        }
+        device.aiBufferSamplesPerChannel =
+            unsignedMember<std::uint32_t>(entry, "ai_buffer_samples_per_channel");
+        const json signals = entry.value("ai_signals", json::object());
+        if (!signals.is_object()) {
+            throw RigError("\"ai_signals\" must be an object");
+        }
+        device.aiSignals.assign(device.aiChannels.size(), std::nullopt);
+        for (const auto& [channel, description] : signals.items()) {
+            const int index = indexOfName(device.aiChannels, channel);
+            if (index < 0) {
+                throw RigError("\"ai_signals\" names unknown channel " + channel);
+            }
+            device.aiSignals[static_cast<std::size_t>(index)] = parseSignal(description, channel);
+        }
     } catch (const RigError& error) {
         throw where(error.what());
     } catch (const json::exception& error) {

@@ -1,10 +1,13 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "Waveforms.h"
 #include "daqmx/NIDAQmx.h"
 
 namespace daqmx_sim {
@@ -27,6 +30,11 @@ struct SimDevice {
     std::vector<std::string> aiChannels;  // short names: "ai0", "ai1", ...
     std::vector<int32> aiTermCfgBits;     // per AI channel, DAQmx_Val_Bit_TermCfg_* set
     std::vector<VoltageRange> aiRanges;
+    unsigned aiResolutionBits = 16;
+    // Per AI channel: the signal the rig describes, or none for the default one.
+    std::vector<std::optional<SignalShape>> aiSignals;
+    // Input buffer per channel of a continuous task; 0: the driver's default for the rate.
+    std::uint64_t aiBufferSamplesPerChannel = 0;
     std::vector<std::string> diLines;  // short names: "port0/line0", ...
     double sampleClockTimebaseHz = 0.0;
     int32 selfTestStatus = 0;
@@ -39,6 +47,9 @@ std::vector<SimDevice> builtInDevices();
 /// Position of `shortName` (matched without regard to case, as the driver does)
 /// in `names`, or -1.
 int indexOfName(const std::vector<std::string>& names, std::string_view shortName);
+
+/// The smallest of the device's ranges that holds [minVal, maxVal], or null.
+const VoltageRange* smallestRangeHolding(const SimDevice& device, double minVal, double maxVal);
 
 /// ASCII case-insensitive equality, the driver's rule for device and channel names.
 bool sameName(std::string_view a, std::string_view b);

@@ -46,6 +46,12 @@ struct SimTask {
     std::uint64_t generation = 0;
     double startedAt = 0.0;         // simulated seconds, at the latest start
     std::uint64_t samplesRead = 0;  // per channel, since the latest start
+    // The reader fell further behind than the input buffer holds: the
+    // acquisition is lost until the task is stopped.
+    bool overflowed = false;
+    // The device was unplugged while the task existed: its transfers are
+    // aborted for good, replugging does not bring them back.
+    bool lost = false;
 
     std::size_t channelCount() const {
         return kind == ChannelKind::DigitalInput ? digital.size() : analog.size();

@@ -1,10 +1,12 @@
 #include "Simulator.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "ErrorText.h"
 #include "ExtendedError.h"
@@ -70,6 +72,9 @@ void Simulator::resetLocked() {
     readSampleCap = 0;
     readCountSkew = 0;
     forcedClockRate = 0.0;
+    realism = DAQMXSIM_REALISM_ALL;
+    inputBufferOverride = 0;
+    channelUse.clear();
     callLog.clear();
     callsSinceReset = 0;
     callCounts.clear();
@@ -106,7 +111,11 @@ std::optional<int32> Simulator::beginCall(const char* function) {
 }
 
 SimDevice* Simulator::findDevice(std::string_view name) {
-    for (SimDevice& device : devices) {
+    return const_cast<SimDevice*>(std::as_const(*this).findDevice(name));
+}
+
+const SimDevice* Simulator::findDevice(std::string_view name) const {
+    for (const SimDevice& device : devices) {
         if (sameName(device.name, name)) {
             return &device;
         }
@@ -163,6 +172,7 @@ void Simulator::startTaskLocked(SimTask& task) {
     ++task.generation;
     task.startedAt = clock.now();
     task.samplesRead = 0;
+    task.overflowed = false;
     changed.notify_all();
 }
 
@@ -172,6 +182,71 @@ void Simulator::stopTaskLocked(SimTask& task) {
         ++task.generation;
         changed.notify_all();
     }
+}
+
+SampleSource Simulator::sourceFor(const SimDevice& device, const AnalogChannel& channel,
+                                  double rate) const {
+    const SignalShape signal =
+        channel.index < device.aiSignals.size() && device.aiSignals[channel.index]
+            ? *device.aiSignals[channel.index]
+            : defaultSignal(channel.index);
+    return SampleSource(device.name, channel.index, signal, rate,
+                        {channel.range.low, channel.range.high, device.aiResolutionBits},
+                        realistic(DAQMXSIM_REALISTIC_SIGNALS), realistic(DAQMXSIM_CONVERTER));
+}
+
+std::uint64_t Simulator::inputBufferSize(const SimTask& task) const {
+    if (inputBufferOverride > 0) {
+        return inputBufferOverride;
+    }
+    if (const SimDevice* device = findDevice(task.device);
+        device != nullptr && device->aiBufferSamplesPerChannel > 0) {
+        return device->aiBufferSamplesPerChannel;
+    }
+    // The driver's default for the rate; a larger count asked for at the
+    // timing configuration sizes the buffer instead.
+    const double rate = task.timing ? task.timing->rate : 0.0;
+    const std::uint64_t byRate = rate <= 100.0  ? 1'000
+                                 : rate <= 10e3 ? 10'000
+                                 : rate <= 1e6  ? 100'000
+                                                : 1'000'000;
+    return std::max(byRate, task.timing ? task.timing->samplesPerChannel : 0);
+}
+
+std::string Simulator::channelKey(std::string_view device, std::string_view channel) {
+    std::string key;
+    key.reserve(device.size() + channel.size() + 1);
+    for (const char c : device) {
+        key += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    }
+    key += '/';
+    for (const char c : channel) {
+        key += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    }
+    return key;
+}
+
+void Simulator::rememberChannelUse(const SimTask& task) {
+    const SimDevice* device = findDevice(task.device);
+    if (device == nullptr) {
+        return;
+    }
+    const double rate = task.timing ? task.timing->rate : kOnDemandRate;
+    for (const AnalogChannel& channel : task.analog) {
+        channelUse[channelKey(device->name, device->aiChannels[channel.index])] = {rate,
+                                                                                   channel.range};
+    }
+}
+
+int32 taskFailure(int32 code, const SimTask& task, std::initializer_list<ErrorDetail> extra) {
+    std::string text = errorText(code, statusSummary(code), extra);
+    const std::size_t statusLine = text.rfind("\nStatus Code: ");
+    text.insert(statusLine, "\nTask Name: " + task.name);
+    return fail(code, std::move(text));
+}
+
+int32 transferAborted(const SimTask& task) {
+    return taskFailure(status::kTransferAborted, task, {{"Device", task.device}});
 }
 
 DriverCall::DriverCall(const char* function)

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <initializer_list>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -12,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "ErrorText.h"
+#include "NIDAQmxSimControl.h"
 #include "ScaledClock.h"
 #include "SimDevice.h"
 #include "SimTask.h"
@@ -19,6 +22,16 @@
 namespace daqmx_sim {
 
 /// A failure a test scripted for one DAQmx function.
+/// The rate and range a task gave a channel, for DAQmxSim_ExpectedSample.
+struct ChannelUse {
+    double rate = 0.0;
+    VoltageRange range;
+};
+
+/// Time between the samples of an on-demand read, for the signal: reads
+/// without a sample clock see the signal as if sampled at this rate.
+inline constexpr double kOnDemandRate = 1000.0;
+
 struct ScriptedFailure {
     int32 status = 0;
     int32 remaining = 0;  // < 0: every call from now on
@@ -43,6 +56,7 @@ public:
 
     /// The device of that name, or null.
     SimDevice* findDevice(std::string_view name);
+    const SimDevice* findDevice(std::string_view name) const;
     /// The device, or null with the thread's error set in `status`: an unknown
     /// device gives kInvalidDeviceId, an unplugged one kDeviceNotAvailable.
     SimDevice* presentDevice(std::string_view name, int32& status);
@@ -58,6 +72,18 @@ public:
     void startTaskLocked(SimTask& task);
     void stopTaskLocked(SimTask& task);
 
+    bool realistic(uInt32 behaviour) const { return (realism & behaviour) != 0; }
+
+    /// The samples of one channel of a task running at `rate`, as reads deliver them.
+    SampleSource sourceFor(const SimDevice& device, const AnalogChannel& channel,
+                           double rate) const;
+    /// Samples per channel the input buffer of a continuous task holds.
+    std::uint64_t inputBufferSize(const SimTask& task) const;
+    /// Notes the rate and range `task` gives each of its channels.
+    void rememberChannelUse(const SimTask& task);
+    /// Key of a physical channel in `channelUse` ("dev1/ai3").
+    static std::string channelKey(std::string_view device, std::string_view channel);
+
     std::mutex mutex;
     std::condition_variable changed;
 
@@ -72,6 +98,10 @@ public:
     int32 readSampleCap = 0;
     int32 readCountSkew = 0;
     double forcedClockRate = 0.0;
+    uInt32 realism = DAQMXSIM_REALISM_ALL;
+    std::uint64_t inputBufferOverride = 0;
+    // The latest rate and range any task gave each channel since the reset.
+    std::map<std::string, ChannelUse, std::less<>> channelUse;
 
     std::vector<const char*> callLog;
     std::uint64_t callsSinceReset = 0;
@@ -89,6 +119,13 @@ public:
 private:
     Simulator();
 };
+
+/// Fails with `code` and the driver's text for it, the task's name in front
+/// of the status line as the driver writes it.
+int32 taskFailure(int32 code, const SimTask& task, std::initializer_list<ErrorDetail> extra = {});
+
+/// The failure of every transfer of a task whose device was unplugged.
+int32 transferAborted(const SimTask& task);
 
 /// The lock and the entry bookkeeping of one DAQmx call.
 class DriverCall {

@@ -123,13 +123,7 @@ int32 chooseRange(const SimDevice& device, float64 minVal, float64 maxVal,
     if (!std::isfinite(minVal) || !std::isfinite(maxVal) || !(minVal < maxVal)) {
         return rejected("DAQmx_AI_Min");
     }
-    const VoltageRange* best = nullptr;
-    for (const VoltageRange& range : device.aiRanges) {
-        if (range.low <= minVal && maxVal <= range.high &&
-            (best == nullptr || range.high - range.low < best->high - best->low)) {
-            best = &range;
-        }
-    }
+    const VoltageRange* best = smallestRangeHolding(device, minVal, maxVal);
     if (best == nullptr) {
         return rejected("DAQmx_AI_Max");
     }
@@ -293,6 +287,7 @@ int32 DAQmxCreateAIVoltageChan(TaskHandle taskHandle, const char physicalChannel
     task->kind = ChannelKind::AnalogInput;
     task->device = device->name;
     task->analog.insert(task->analog.end(), added.begin(), added.end());
+    call.sim.rememberChannelUse(*task);
     return 0;
 }
 
@@ -419,6 +414,7 @@ int32 DAQmxCfgSampClkTiming(TaskHandle taskHandle, const char source[], float64 
     timing.sampleMode = sampleMode;
     timing.samplesPerChannel = sampsPerChanToAcquire;
     task->timing = timing;
+    call.sim.rememberChannelUse(*task);
     return 0;
 }
 
@@ -479,6 +475,9 @@ int32 DAQmxStartTask(TaskHandle taskHandle) {
         return fail(status::kNoChannelsInTask,
                     errorText(status::kNoChannelsInTask, statusSummary(status::kNoChannelsInTask),
                               {{"Task Name", task->name}}));
+    }
+    if (task->lost) {
+        return transferAborted(*task);
     }
     if (call.sim.presentDevice(task->device, status) == nullptr) {
         return status;

@@ -67,7 +67,7 @@ TEST_F(Reads, BufferTooSmallAndBeyondFiniteEndFail) {
     EXPECT_EQ(got, 3);
 }
 
-TEST_F(Reads, PacedReadWaitsForItsBlockOrTimesOutInScaledTimeConsumingNothing) {
+TEST_F(Reads, PacedReadWaitsForItsBlockOrTimesOutInScaledTimeWithWhatItHad) {
     DAQmxSim_SetTimeScale(100.0);
     makeTask("Dev1/ai0", 1000.0, DAQmx_Val_ContSamps, 1000);
     std::vector<float64> data(20000);
@@ -80,12 +80,19 @@ TEST_F(Reads, PacedReadWaitsForItsBlockOrTimesOutInScaledTimeConsumingNothing) {
     EXPECT_GE(Clock::now() - begin, std::chrono::milliseconds(4));
     begin = Clock::now();
     EXPECT_EQ(read(20000, 1.0, data, got), DAQmxErrorSamplesNotYetAvailable);  // needs 20 s
+    EXPECT_GE(Clock::now() - begin, std::chrono::milliseconds(9));
     EXPECT_LT(Clock::now() - begin, std::chrono::seconds(2));
     std::array<char, 1024> text{};
     DAQmxGetExtendedErrorInfo(text.data(), 1024);
     EXPECT_NE(std::string(text.data()).find("have not yet been acquired"), std::string::npos);
-    ASSERT_EQ(read(1, 0.0, data, got), 0);
+    // What had arrived in the second of simulated time came along and is consumed.
+    ASSERT_GE(got, 1000);
+    ASSERT_LT(got, 20000);
     EXPECT_EQ(data[0], DAQmxSim_ExpectedSample("Dev1/ai0", 500));
+    EXPECT_EQ(data[got - 1], DAQmxSim_ExpectedSample("Dev1/ai0", 500 + got - 1));
+    const int32 delivered = got;
+    ASSERT_EQ(read(1, 1.0, data, got), 0);
+    EXPECT_EQ(data[0], DAQmxSim_ExpectedSample("Dev1/ai0", 500 + delivered));
 }
 
 TEST_F(Reads, QueuedStatusesCapAndSkewShapeTheNextReads) {

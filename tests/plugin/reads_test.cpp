@@ -1,6 +1,8 @@
 // "read_finite" and "read_single": refusals, the frame of a finite read and
 // its buffer rules, and the temporary task of a single-point read.
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -169,3 +171,53 @@ TEST_F(ReadsTest, SinglePointFailuresClearTheTemporaryTask) {
 }
 
 }  // namespace
+
+TEST_F(ReadsTest, SignalsBeyondTheRangeClipAndNarrowerRangesShowFinerSteps) {
+    // ai0: a 5 V sine; ai1: 0.1 V with 1 mV of noise, which spreads its
+    // readings over neighbouring codes.
+    test_support::TempDir dir;
+    const std::string rig = dir.write("rig.json", R"({"devices": [{"name": "Dev1",
+        "product_type": "USB-6211", "ai_channels": 2, "ai_max_single_chan_rate_hz": 250000,
+        "ai_max_multi_chan_rate_hz": 250000, "ai_voltage_ranges": [[-10, 10], [-1, 1]],
+        "ai_signals": {"ai0": {"kind": "sine", "amplitude": 5, "frequency_hz": 50},
+                       "ai1": {"kind": "constant", "offset": 0.1, "noise_rms": 0.001}}}]})");
+    ASSERT_EQ(DAQmxSim_LoadDevices(rig.c_str()), 0);
+    struct Reading {
+        double low = 0.0, high = 0.0, smallestStep = 1e9;
+    };
+    const auto readWithin = [&](const char* low, const char* high) {
+        const auto configured = execute("configure", {{"ai_channels", "Dev1/ai0:1"},
+                                                      {"sample_mode", "FINITE"},
+                                                      {"samples_per_channel", "1000"},
+                                                      {"voltage_range_min", low},
+                                                      {"voltage_range_max", high}});
+        EXPECT_TRUE(configured.success) << configured.error;
+        const auto read = execute("read_finite");
+        EXPECT_TRUE(read.success) << read.error;
+        const json samples = json::parse(read.data.at("frame")).at("samples");
+        std::vector<double> sine = samples[0], noisy = samples[1];
+        for (std::size_t i = 0; i < sine.size(); ++i) {
+            EXPECT_EQ(sine[i], DAQmxSim_ExpectedSample("Dev1/ai0", i)) << i;
+        }
+        Reading reading;
+        reading.low = *std::min_element(sine.begin(), sine.end());
+        reading.high = *std::max_element(sine.begin(), sine.end());
+        std::sort(noisy.begin(), noisy.end());
+        for (std::size_t i = 1; i < noisy.size(); ++i) {
+            if (noisy[i] > noisy[i - 1]) {
+                reading.smallestStep = std::min(reading.smallestStep, noisy[i] - noisy[i - 1]);
+            }
+        }
+        return reading;
+    };
+    const double narrowCode = DAQmxSim_CodeWidth("Dev1/ai0", -1, 1);
+    const double wideCode = DAQmxSim_CodeWidth("Dev1/ai0", -10, 10);
+    const Reading narrow = readWithin("-1", "1");
+    EXPECT_NEAR(narrow.low, -1.0, narrowCode) << "a 5 V sine reads as the range's limits";
+    EXPECT_NEAR(narrow.high, 1.0 - narrowCode, narrowCode);
+    EXPECT_NEAR(narrow.smallestStep, narrowCode, narrowCode / 2);
+    const Reading wide = readWithin("-10", "10");
+    EXPECT_NEAR(wide.low, -5.0, 0.05);
+    EXPECT_NEAR(wide.high, 5.0, 0.05);
+    EXPECT_NEAR(wide.smallestStep, wideCode, wideCode / 2);
+}

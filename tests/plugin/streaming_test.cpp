@@ -70,6 +70,49 @@ private:
     Seen seen_;
 };
 
+/// Every frame of a stream, parsed, for checks across frames.
+class FrameCollector {
+public:
+    IDeviceStub::StateCallback callback(std::function<void()> afterFirst = {}) {
+        return [this, afterFirst](const DeviceState& state) {
+            if (state.code == DeviceStateCode::Error) {
+                return;
+            }
+            bool first = false;
+            {
+                std::lock_guard lock(mutex_);
+                frames_.push_back(json::parse(state.properties.at("frame")));
+                first = frames_.size() == 1;
+            }
+            if (first && afterFirst) {
+                afterFirst();
+            }
+        };
+    }
+    std::vector<json> frames() const {
+        std::lock_guard lock(mutex_);
+        return frames_;
+    }
+    /// Numbered 1, 2, 3... and holding, channel 0, the driver's samples one
+    /// after the other: none lost, none twice, none out of order.
+    void expectContiguous(const char* channel) const {
+        std::uint64_t index = 0;
+        const auto all = frames();
+        for (std::size_t i = 0; i < all.size(); ++i) {
+            EXPECT_EQ(all[i].at("sequence_no"), i + 1);
+            for (const auto& value : all[i].at("samples")[0]) {
+                ASSERT_EQ(value.get<double>(), DAQmxSim_ExpectedSample(channel, index))
+                    << "frame " << i + 1 << ", sample " << index;
+                ++index;
+            }
+        }
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<json> frames_;
+};
+
 class StreamingTest : public test_support::SimulatorTest {
 protected:
     void TearDown() override {
@@ -382,13 +425,69 @@ TEST_F(StreamingTest, ReadsThatDeliverNothingArePacedNotSpun) {
     EXPECT_EQ(events.seen().frameCount, 0u);
 }
 
-TEST_F(StreamingTest, BlockThatNeverCompletesTimesOutWithTheDriversStatus) {
-    // Paced: a 1000-sample block at 1 kHz takes a second; the 30 ms timeout
-    // passes first, each time, until the eleventh timeout ends the stream.
+TEST_F(StreamingTest, SubscriberSlowerThanTheAcquisitionOverflowsTheDriverBuffer) {
+    // 10 ms blocks into a 50-sample buffer; one callback stalls for 150 ms.
     DAQmxSim_SetTimeScale(1.0);
+    DAQmxSim_SetInputBufferSize(50);
+    FrameCollector collector;
+    stub->subscribe("analog_input", "stream", collector.callback([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    }));
+    test_support::StderrCapture capture;
+    startStreaming();
+    expectStreamError("Streaming stopped: too many transient DAQmx errors. DAQmx error -200279: ");
+    expectIdleAfterStop();
+    std::size_t warnings = 0;
+    for (const auto& line : capture.lines()) {
+        warnings += line.find("samples lost (DAQmx error -200279: ") != std::string::npos;
+    }
+    EXPECT_EQ(warnings, 10u);
+    collector.expectContiguous("Dev1/ai0");
+
+    events.clear();
+    ASSERT_TRUE(execute("start_stream").success) << "a new start begins clean";
+    ASSERT_TRUE(events.waitFor(3));
+    EXPECT_TRUE(events.seen().errors.empty());
+    expectIdleAfterStop();
+}
+
+TEST_F(StreamingTest, SamplesThatComeWithATimeoutAreDeliveredAsShorterFrames) {
+    // 1 s blocks that time out after 30 ms, each time with what had arrived.
+    DAQmxSim_SetTimeScale(1.0);
+    FrameCollector collector;
+    stub->subscribe("analog_input", "stream", collector.callback());
     startStreaming({{"samples_per_channel", "1000"}, {"read_timeout_s", "0.03"}});
-    const auto error = expectStreamError(
-        "Streaming stopped: too many transient DAQmx errors. DAQmx error -200284: ");
+    expectStreamError("Streaming stopped: too many transient DAQmx errors. DAQmx error -200284: ");
+    expectIdleAfterStop();
+    const auto frames = collector.frames();
+    ASSERT_GE(frames.size(), 10u);
+    for (const auto& frame : frames) {
+        EXPECT_GE(frame.at("sample_count"), 1);
+        EXPECT_LT(frame.at("sample_count"), 1000);
+        EXPECT_EQ(frame.at("samples")[0].size(), frame.at("sample_count"));
+    }
+    collector.expectContiguous("Dev1/ai0");
+}
+
+TEST_F(StreamingTest, DeviceUnpluggedMidStreamEndsItOnceAndWorksAgainAfterReplug) {
+    stub->connect();
+    startStreaming();
+    ASSERT_TRUE(events.waitFor(2));
+    ASSERT_EQ(DAQmxSim_SetDevicePresent("Dev1", 0), 0);
+    expectStreamError("Streaming stopped: DAQmx error -50405: ");
+    EXPECT_TRUE(execute("stop_stream").success);
+    EXPECT_EQ(DAQmxSim_ReadsInProgress(), 0u);
+
+    ASSERT_EQ(DAQmxSim_SetDevicePresent("Dev1", 1), 0);
+    EXPECT_EQ(execute("start_stream").error.rfind("DAQmxStartTask failed: DAQmx error -50405: ", 0),
+              0u)
+        << "the old task stays dead";
+    stub->connect();
+    events.clear();
+    ASSERT_TRUE(execute("configure").success);
+    ASSERT_TRUE(execute("start_stream").success);
+    ASSERT_TRUE(events.waitFor(2));
+    EXPECT_TRUE(events.seen().errors.empty());
     expectIdleAfterStop();
 }
 

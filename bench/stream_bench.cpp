@@ -331,7 +331,7 @@ bool survivesStall(double stallMs) {
         // Past the stall, the reader has caught up once the stream has run on
         // for as long again: a lost acquisition has ended it by then.
         std::unique_lock lock(mutex);
-        changed.wait_for(lock, std::chrono::duration<double, std::milli>(stallMs + 2000.0),
+        changed.wait_for(lock, std::chrono::duration<double, std::milli>(stallMs + 500.0),
                          [&] { return failed; });
         survived = !failed && frames > 3;
     }

@@ -54,14 +54,15 @@ struct ReadOptions {
     RecordingOutput output;
     kra::device::OperationParams settings;  ///< checked, device defaults applied
 };
-int runRead(DeviceSession& session, const ReadOptions& options);
+/// Writes to `target`, opened before the plug-in is loaded.
+int runRead(DeviceSession& session, const ReadOptions& options, OutputTarget& target);
 
 struct StreamOptions {
     StreamLimits limits;
     RecordingOutput output;
     kra::device::OperationParams settings;  ///< checked, device defaults applied
 };
-int runStream(DeviceSession& session, const StreamOptions& options);
+int runStream(DeviceSession& session, const StreamOptions& options, OutputTarget& target);
 
 struct PlotOptions {
     std::filesystem::path out = "plot.svg";

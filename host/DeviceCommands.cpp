@@ -140,6 +140,7 @@ int runQuery(DeviceSession& session, const QueryOptions& options, std::ostream& 
 
 int runCapabilities(DeviceSession& session, const std::string& manifestNote, bool quiet,
                     std::ostream& out) {
+    const json capabilities = session.stub().getCapabilities();
     if (manifestNote.empty()) {
         std::cerr << kProgramName
                   << ": warning: no device manifest found, so the capability document is empty "
@@ -148,7 +149,7 @@ int runCapabilities(DeviceSession& session, const std::string& manifestNote, boo
     } else if (!quiet) {
         std::cerr << kProgramName << ": capabilities from " << manifestNote << '\n';
     }
-    writeDocument(out, session.stub().getCapabilities());
+    writeDocument(out, capabilities);
     return 0;
 }
 

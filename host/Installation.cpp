@@ -54,8 +54,9 @@ std::string manifestSource(bool pointedByProgram) {
         const auto candidate = pathFromUtf8(dir) / kManifestInDir;
         std::error_code error;
         if (std::filesystem::exists(candidate, error)) {
-            return utf8Text(candidate) + (pointedByProgram ? " (the package's own manifest)"
-                                                           : " (from KRA_DEVICE_MANIFEST_DIR)");
+            return utf8Text(candidate) + (pointedByProgram
+                                              ? " (the manifest that came with this program)"
+                                              : " (from KRA_DEVICE_MANIFEST_DIR)");
         }
     }
     for (const auto dir : kRelativeDirs) {

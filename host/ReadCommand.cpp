@@ -98,8 +98,7 @@ int readSingleValues(DeviceSession& session, const ReadOptions& options, OutputT
 
 }  // namespace
 
-int runRead(DeviceSession& session, const ReadOptions& options) {
-    OutputTarget target(options.output.path);
+int runRead(DeviceSession& session, const ReadOptions& options, OutputTarget& target) {
     const int status = options.single ? readSingleValues(session, options, target)
                                       : readFiniteBlock(session, options, target);
     target.check();

@@ -145,8 +145,7 @@ std::string streamErrorText(const std::string& message) {
 
 }  // namespace
 
-int runStream(DeviceSession& session, const StreamOptions& options) {
-    OutputTarget target(options.output.path);
+int runStream(DeviceSession& session, const StreamOptions& options, OutputTarget& target) {
     std::ostream& out = target.stream();
     const auto configuration = configureAcquisition(session, options.settings);
     const auto channels = numberEntry(configuration, "n_channels").value_or(0);

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <functional>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -330,9 +331,12 @@ private:
         }
         options.output = readOutput_.resolve({host::OutputFormat::Json, host::OutputFormat::Csv},
                                              host::OutputFormat::Json);
-        return [options](host::DeviceSession& s) mutable {
+        // Opened now: a file that cannot be written stops the command before
+        // the plug-in is even loaded.
+        auto target = std::make_shared<host::OutputTarget>(options.output.path);
+        return [options, target](host::DeviceSession& s) mutable {
             options.settings = host::withDeviceDefaults(options.settings, s.device());
-            return host::runRead(s, options);
+            return host::runRead(s, options, *target);
         };
     }
 
@@ -349,9 +353,10 @@ private:
         if (seconds_->count() > 0) {
             options.limits.duration = std::chrono::duration<double>(secondLimit_);
         }
-        return [options](host::DeviceSession& s) mutable {
+        auto target = std::make_shared<host::OutputTarget>(options.output.path);
+        return [options, target](host::DeviceSession& s) mutable {
             options.settings = host::withDeviceDefaults(options.settings, s.device());
-            return host::runStream(s, options);
+            return host::runStream(s, options, *target);
         };
     }
 

@@ -111,7 +111,7 @@ std::optional<std::string_view> CsvRowWriter::rows(std::string_view text,
     // "nan", so the values take at most the text's length; each row adds its
     // index, time, digital lines and line end.
     constexpr std::size_t kIndexRoom = 24;
-    constexpr std::size_t kTimeRoom = 32;
+    constexpr std::size_t kTimeRoom = 48;
     const std::size_t rowRoom =
         kIndexRoom + (columns_.time ? kTimeRoom : 0) + 2 * digital_.size() + 1;
     const std::size_t room = text.size() + numbers.sampleCount * rowRoom + kTimeRoom;
@@ -126,7 +126,13 @@ std::optional<std::string_view> CsvRowWriter::rows(std::string_view text,
         if (columns_.time) {
             *out++ = ',';
             const double seconds = static_cast<double>(index) / columns_.sampleRateHz;
-            out = std::to_chars(out, out + kTimeRoom, seconds).ptr;
+            // Fixed notation reads best; a value it cannot fit goes in the
+            // shortest form instead.
+            auto time = std::to_chars(out, out + kTimeRoom, seconds, std::chars_format::fixed);
+            if (time.ec != std::errc()) {
+                time = std::to_chars(out, out + kTimeRoom, seconds);
+            }
+            out = time.ptr;
         }
         const bool lastRow = s + 1 == numbers.sampleCount;
         for (const char*& cursor : cursors_) {

@@ -11,8 +11,22 @@ test -f "$scratch/prefix/bin/ni-usb-daq-host"
 device_dir=$(echo "$scratch"/prefix/lib*/ni_usb_daq/devices/ni-usb-daq)
 test -f "$device_dir/libni_usb_daq.so"
 test -f "$device_dir/device-manifest.json"
+test -f "$scratch/prefix/share/ni_usb_daq/devices/ni-usb-daq/device-manifest.json"
 cmake -S "$(dirname "$0")/host" -B "$scratch/host-build" -DCMAKE_PREFIX_PATH="$scratch/prefix" \
       -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$scratch/host-build" >/dev/null
 NIDAQMX_SIM_TIME_SCALE=0 "$scratch/prefix/bin/ni-usb-daq-host" info >/dev/null
+# The installed program, run from a folder outside the source tree, gives the
+# installed manifest's capabilities and says where they came from.
+# (A temporary folder: none of the plug-in's relative search folders reaches
+# the source tree's manifest from there.)
+outside=$(mktemp -d)
+trap 'rm -rf "$outside"' EXIT
+(
+  cd "$outside"
+  env -u KRA_DEVICE_MANIFEST_DIR "$scratch/prefix/bin/ni-usb-daq-host" caps \
+    >"$scratch/caps.json" 2>"$scratch/caps.err"
+)
+grep -q '"analog_input"' "$scratch/caps.json"
+grep -q "share/ni_usb_daq/devices/ni-usb-daq/device-manifest.json" "$scratch/caps.err"
 NIDAQMX_SIM_TIME_SCALE=0 "$scratch/host-build/tiny_host"

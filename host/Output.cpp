@@ -49,7 +49,9 @@ std::string acceptedNames(const std::vector<OutputFormat>& accepted) {
 }
 
 std::string pad2(unsigned value) {
-    return (value < 10 ? "0" : "") + std::to_string(value);
+    const char digits[] = {static_cast<char>('0' + value / 10 % 10),
+                           static_cast<char>('0' + value % 10)};
+    return std::string(digits, 2);
 }
 
 }  // namespace

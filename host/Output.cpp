@@ -88,8 +88,15 @@ OutputFormat chooseFormat(const std::optional<std::string>& formatOption,
     }
     const auto format = formatOfName(extension);
     if (!acceptable(format)) {
-        throw UsageError("cannot tell the format of '" + *outPath + "' from its extension" +
-                         " (write ." + acceptedNames(accepted) + ", or give --format)");
+        std::string extensions;
+        for (std::size_t i = 0; i < accepted.size(); ++i) {
+            extensions += (i == 0                     ? "."
+                           : i + 1 == accepted.size() ? " or ."
+                                                      : ", .") +
+                          std::string(formatName(accepted[i]));
+        }
+        throw UsageError("cannot tell the format of '" + *outPath +
+                         "' from its extension (name it " + extensions + ", or give --format)");
     }
     return *format;
 }
@@ -128,19 +135,28 @@ std::ostream& OutputTarget::stream() {
     return file_ ? static_cast<std::ostream&>(*file_) : std::cout;
 }
 
+void OutputTarget::noteFailure() {
+    if (failure_ == 0) {
+        failure_ = errno;
+    }
+}
+
 void OutputTarget::check() {
     std::ostream& out = stream();
-    errno = 0;
-    out.flush();
     if (out) {
-        return;
+        errno = 0;
+        out.flush();
+        if (out) {
+            return;
+        }
     }
-    if (errno == EPIPE) {
+    // The reason of the write that failed, unless one was noted earlier.
+    noteFailure();
+    if (failure_ == EPIPE) {
         throw OutputClosed();
     }
-    const int reason = errno;
     throw HostError("cannot write to " + (file_ ? "'" + name_ + "'" : name_) +
-                    (reason != 0 ? ": " + std::generic_category().message(reason) : ""));
+                    (failure_ != 0 ? ": " + std::generic_category().message(failure_) : ""));
 }
 
 std::string utcText(std::chrono::system_clock::time_point time) {

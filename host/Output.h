@@ -40,12 +40,16 @@ public:
     /// "standard output" or the file's name.
     const std::string& name() const { return name_; }
 
+    /// Keeps the reason of a write that just failed (errno), for check().
+    void noteFailure();
+
     /// Throws OutputClosed when the reader of a pipe went away, HostError
     /// when anything else made a write fail.
     void check();
 
 private:
     std::optional<std::ofstream> file_;
+    int failure_ = 0;
     std::string name_ = "standard output";
 };
 

@@ -59,9 +59,10 @@ private:
 /// frames come faster than they are written.
 class FrameWriter : public StreamConsumer {
 public:
-    FrameWriter(std::ostream& out, const StreamOptions& options, RecordingHeader header,
+    FrameWriter(OutputTarget& target, const StreamOptions& options, RecordingHeader header,
                 ProgressLine& progress)
-        : out_(out),
+        : target_(target),
+          out_(target.stream()),
           output_(options.output),
           header_(std::move(header)),
           rows_({options.output.time, header_.sampleRateHz}),
@@ -80,23 +81,26 @@ public:
         if (output_.format == OutputFormat::JsonLines) {
             out_.write(text.data(), static_cast<std::streamsize>(text.size()));
             out_.put('\n');
-            return out_.good();
+            return written();
         }
         const auto rows = rows_.rows(text, frame, nextSample_);
         if (!rows) {
             std::cerr << kProgramName << ": malformed sample frame " << frame.sequenceNo
                       << ": its samples do not match \"sample_count\" and \"n_channels\"\n";
-            return out_.good();
+            return written();
         }
         if (!csvHeaderWritten_) {
             writeCsvHeader(static_cast<std::size_t>(frame.channelCount), rows_.digitalLineCount());
         }
         nextSample_ += frame.sampleCount;
         out_.write(rows->data(), static_cast<std::streamsize>(rows->size()));
-        return out_.good();
+        return written();
     }
 
-    void onIdle() override { out_.flush(); }
+    void onIdle() override {
+        out_.flush();
+        written();
+    }
 
     void onTick(const StreamStats& stats, std::chrono::duration<double> elapsed) override {
         progress_.show(stats, elapsed);
@@ -110,6 +114,16 @@ public:
     }
 
 private:
+    /// False when the output failed, with its reason noted before anything
+    /// else can change it.
+    bool written() {
+        if (out_.good()) {
+            return true;
+        }
+        target_.noteFailure();
+        return false;
+    }
+
     void writeCsvHeader(std::size_t channels, std::size_t digitalLines) {
         if (channels != header_.channels.size()) {
             header_.channels = channelNames({}, channels);  // ch0, ch1, ...
@@ -121,6 +135,7 @@ private:
         csvHeaderWritten_ = true;
     }
 
+    OutputTarget& target_;
     std::ostream& out_;
     const RecordingOutput output_;
     RecordingHeader header_;
@@ -150,7 +165,7 @@ int runStream(DeviceSession& session, const StreamOptions& options, OutputTarget
     const auto configuration = configureAcquisition(session, options.settings);
     const auto channels = numberEntry(configuration, "n_channels").value_or(0);
     ProgressLine progress;
-    FrameWriter writer(out, options,
+    FrameWriter writer(target, options,
                        recordingHeader(session, options.settings, configuration,
                                        static_cast<std::size_t>(std::max(channels, 0.0)), {}),
                        progress);

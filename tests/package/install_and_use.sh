@@ -29,4 +29,13 @@ trap 'rm -rf "$outside"' EXIT
 )
 grep -q '"analog_input"' "$scratch/caps.json"
 grep -q "share/ni_usb_daq/devices/ni-usb-daq/device-manifest.json" "$scratch/caps.err"
+# A reader that goes away ends a stream quietly, with the status a shell gives
+# a program that SIGPIPE ended.
+set +o pipefail
+NIDAQMX_SIM_TIME_SCALE=0 "$scratch/prefix/bin/ni-usb-daq-host" -q stream samples_per_channel=1000 \
+  2>"$scratch/pipe.err" | head -c 1 >/dev/null
+status=${PIPESTATUS[0]}
+set -o pipefail
+test "$status" -eq 141
+! grep -q "ni-usb-daq-host:" "$scratch/pipe.err"
 NIDAQMX_SIM_TIME_SCALE=0 "$scratch/host-build/tiny_host"

@@ -121,8 +121,9 @@ TEST(Refusals, AnUnknownDeviceFailsEverySubcommandWithOneMessage) {
         const HostRun run = runHost({"--device", "Dev9", command});
         EXPECT_EQ(run.exitCode, 1);
         EXPECT_TRUE(run.out.empty()) << run.out;
-        EXPECT_EQ(run.err, kHost + "unknown device 'Dev9': the driver lists Dev1 (USB-6211), " +
-                               "Dev2 (USB-6002)\n");
+        EXPECT_EQ(run.err.rfind(kHost + "unknown device 'Dev9': the driver lists Dev1 (", 0), 0u)
+            << run.err;
+        EXPECT_EQ(split(run.err).size(), 1u) << run.err;
     }
 }
 
@@ -154,7 +155,7 @@ TEST(DeviceOption, SetsTheDefaultChannelsAndTheDeviceQueryDescribes) {
     const HostRun read =
         runHost({"--device", "Dev2", "read", "--format", "csv", "samples_per_channel=2"});
     ASSERT_EQ(read.exitCode, 0) << read.err;
-    EXPECT_EQ(comments(read.out).at("device"), "Dev2 (USB-6002)");
+    EXPECT_EQ(comments(read.out).at("device").rfind("Dev2 (USB-", 0), 0u);
     EXPECT_EQ(dataLines(read.out).at(0), "sample,Dev2/ai0");
 
     const HostRun query = runHost({"--device", "Dev2", "query"});
@@ -187,7 +188,7 @@ TEST(CsvHeader, SaysWhatWasRecordedAndTheTimeColumnIsIndexOverRate) {
                  "voltage_range_max=5", "terminal_config=NRSE"});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     const auto header = comments(run.out);
-    EXPECT_EQ(header.at("device"), "Dev1 (USB-6211)");
+    EXPECT_EQ(header.at("device").rfind("Dev1 (USB-", 0), 0u);
     EXPECT_EQ(header.at("channels"), "Dev1/ai0 Dev1/ai1");
     EXPECT_EQ(header.at("voltage_range_v"), "-5 to 5");
     EXPECT_EQ(header.at("terminal_config"), "NRSE");

@@ -3,10 +3,12 @@
 // bench/run collected, and prints every figure next to the baseline measured
 // in the same run, its target and whether the target is met.
 //
-//   bench_report FRAME_JSON STREAM_JSON [INSTRUCTIONS]
+//   bench_report FRAME_JSON STREAM_JSON [INSTRUCTIONS] [--host-pipe HOST_PIPE]
 //
 // INSTRUCTIONS has one line per shape: "CxS FAST_IR OBVIOUS_IR SAMPLES", the
 // instructions callgrind counted inside each path and the samples written.
+// HOST_PIPE is what bench/host_pipe_bench wrote: one line per run of the host
+// program, "FORMAT SAMPLES WALL_S USER_S SYS_S MAX_RSS_KIB BYTES".
 // Each ratio is value / baseline, but for instruction counts baseline / value,
 // so that there too above 1 means the plug-in's path does better.
 #include <cstdio>
@@ -229,11 +231,58 @@ void streamRows(const json& streams, std::vector<Row>& rows) {
     }
 }
 
+/// The whole host program into a pipe, against the plug-in's own streamed
+/// rate for the same shape in the same run: the program can at best keep
+/// the pace at which the plug-in makes frames.
+void hostPipeRows(const char* path, const json& streams, std::vector<Row>& rows) {
+    const double plugin =
+        counter(findRun(streams, "BM_StreamEndToEnd/8/10000"), "items_per_second") / 1e6;
+    const std::string baseline = "plug-in streamed 8x10000 " + format("%.1f", plugin);
+    std::ifstream in(path);
+    for (std::string text; std::getline(in, text);) {
+        std::istringstream fields(text);
+        std::string label;
+        double samples = 0.0, wall = 0.0, user = 0.0, system = 0.0, rssKib = 0.0;
+        if (!(fields >> label >> samples >> wall >> user >> system >> rssKib) || wall <= 0.0) {
+            continue;
+        }
+        if (label == "late-reader") {
+            const double mib = rssKib / 1024.0;
+            rows.push_back({"host stream into a late reader, peak resident MiB",
+                            format("%.1f", mib), "frame queue bound 32 MiB",
+                            format("%.2f", mib / 32.0), "<= 64 MiB", mib <= 64.0 ? "yes" : "no"});
+            continue;
+        }
+        const double rate = samples / wall / 1e6;
+        const double perCpu = user + system > 0.0 ? samples / (user + system) / 1e6 : 0.0;
+        const double target = label == "csv" ? 16.0 : 20.0;
+        std::string verdict =
+            rate >= target ? "yes" : "no: " + format("%.0f%%", 100.0 * rate / target);
+        rows.push_back({"host stream " + label + " 8x10000 to a pipe, MS/s (per CPU s)",
+                        format("%.1f", rate) + format(" (%.1f)", perCpu), baseline,
+                        format("%.2f", plugin > 0.0 ? rate / plugin : 0.0),
+                        format(">= %.0f", target), verdict});
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    const char* hostPipe = nullptr;
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (std::string(argv[i]) == "--host-pipe") {
+            hostPipe = argv[i + 1];
+            for (int j = i; j + 2 < argc; ++j) {
+                argv[j] = argv[j + 2];
+            }
+            argc -= 2;
+            break;
+        }
+    }
     if (argc < 3 || argc > 4) {
-        std::fprintf(stderr, "usage: bench_report FRAME_JSON STREAM_JSON [INSTRUCTIONS]\n");
+        std::fprintf(stderr,
+                     "usage: bench_report FRAME_JSON STREAM_JSON [INSTRUCTIONS] "
+                     "[--host-pipe HOST_PIPE]\n");
         return 2;
     }
     const auto frames = readJson(argv[1]);
@@ -252,6 +301,9 @@ int main(int argc, char** argv) {
         instructionRows(argv[3], rows);
     }
     streamRows(*streams, rows);
+    if (hostPipe != nullptr) {
+        hostPipeRows(hostPipe, *streams, rows);
+    }
     print(rows);
     return 0;
 }

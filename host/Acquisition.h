@@ -1,15 +1,21 @@
 #pragma once
 
+#include <chrono>
 #include <string>
 
 #include "DeviceRecords.h"
 #include "DeviceSession.h"
-#include "FrameDocument.h"
+#include "Output.h"
 
 namespace ni_usb_daq::host {
 
-/// "configure" of "analog_input" with the user's settings; HostError when it
-/// fails. Returns the result's data (channels, rates, mode).
+/// The user's checked settings completed for the session's device: channel
+/// ai0 of it when no channels are named, and it as the device to describe.
+kra::device::OperationParams withDeviceDefaults(kra::device::OperationParams settings,
+                                                const DeviceIdentity& device);
+
+/// "configure" of "analog_input" with the settings; HostError when it fails.
+/// Returns the result's data (channels, rates, mode).
 kra::device::StringMap configureAcquisition(DeviceSession& session,
                                             const kra::device::OperationParams& settings);
 
@@ -20,7 +26,8 @@ kra::device::OperationParams finiteSettings(kra::device::OperationParams setting
 struct FiniteRead {
     kra::device::StringMap configuration;  ///< data of the configure result
     kra::device::StringMap data;           ///< data of the read_finite result
-    FrameDocument frame;
+    std::string frameText;                 ///< the frame as the plug-in wrote it
+    std::chrono::system_clock::time_point start;
 };
 
 /// Configures for a finite read and runs "read_finite".
@@ -32,5 +39,12 @@ double configuredSampleRate(const kra::device::StringMap& configuration);
 
 /// The configured channel list ("ai_channels" of the configure result).
 std::string configuredChannels(const kra::device::StringMap& configuration);
+
+/// What a recording's header says: the device, the configure result and the
+/// settings it was made with.
+RecordingHeader recordingHeader(const DeviceSession& session,
+                                const kra::device::OperationParams& settings,
+                                const kra::device::StringMap& configuration, std::size_t channels,
+                                std::chrono::system_clock::time_point start);
 
 }  // namespace ni_usb_daq::host

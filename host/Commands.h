@@ -5,9 +5,11 @@
 #include <iosfwd>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "DeviceRecords.h"
 #include "DeviceSession.h"
+#include "Output.h"
 #include "StreamSession.h"
 
 namespace ni_usb_daq::host {
@@ -20,6 +22,12 @@ int runInfo(DeviceSession& session, std::ostream& out);
 int runStatus(DeviceSession& session, bool connectFirst, std::ostream& out);
 int runConfigure(DeviceSession& session, const kra::device::OperationParams& settings,
                  std::ostream& out);
+/// Every device the driver lists, on every bus; nullopt when the plug-in
+/// cannot list them.
+std::optional<std::vector<DeviceIdentity>> listDevices(DeviceSession& session);
+
+/// The device list, each device with its voltage ranges and the highest rate
+/// per channel for 1..N channels.
 int runScan(DeviceSession& session, bool allBuses, std::ostream& out);
 
 struct QueryOptions {
@@ -28,23 +36,33 @@ struct QueryOptions {
 };
 int runQuery(DeviceSession& session, const QueryOptions& options, std::ostream& out);
 
-int runCapabilities(DeviceSession& session, std::ostream& out);
+/// The capability document; `manifestNote` says where its manifest came
+/// from (empty: there is none, which is warned about).
+int runCapabilities(DeviceSession& session, const std::string& manifestNote, bool quiet,
+                    std::ostream& out);
 
-enum class ReadFormat { Json, Csv };
+/// How read and stream write what they acquire.
+struct RecordingOutput {
+    OutputFormat format = OutputFormat::Json;
+    std::optional<std::string> path;  ///< --out; standard output when absent
+    bool time = false;                ///< CSV: a time column
+    bool header = false;              ///< JSON: the recording's header too
+};
+
 struct ReadOptions {
     bool single = false;
-    ReadFormat format = ReadFormat::Json;
-    kra::device::OperationParams settings;
+    RecordingOutput output;
+    kra::device::OperationParams settings;  ///< checked, device defaults applied
 };
-int runRead(DeviceSession& session, const ReadOptions& options, std::ostream& out);
+/// Writes to `target`, opened before the plug-in is loaded.
+int runRead(DeviceSession& session, const ReadOptions& options, OutputTarget& target);
 
-enum class StreamFormat { JsonLines, Csv };
 struct StreamOptions {
     StreamLimits limits;
-    StreamFormat format = StreamFormat::JsonLines;
-    kra::device::OperationParams settings;
+    RecordingOutput output;
+    kra::device::OperationParams settings;  ///< checked, device defaults applied
 };
-int runStream(DeviceSession& session, const StreamOptions& options, std::ostream& out);
+int runStream(DeviceSession& session, const StreamOptions& options, OutputTarget& target);
 
 struct PlotOptions {
     std::filesystem::path out = "plot.svg";

@@ -2,6 +2,7 @@
 
 #include <ostream>
 
+#include "ChannelNames.h"
 #include "NumberFormat.h"
 
 namespace ni_usb_daq::host {
@@ -20,25 +21,22 @@ std::string csvField(const std::string& text) {
     return quoted + "\"";
 }
 
-void CsvWriter::writeHeader(const std::vector<std::string>& channelNames) {
-    std::string line = "sample";
+void CsvWriter::appendHeader(std::string& text, const std::vector<std::string>& channelNames,
+                             bool time, std::size_t digitalLines, const std::string& digitalList) {
+    text += time ? "sample,time_s" : "sample";
     for (const auto& name : channelNames) {
-        line += ',';
-        line += csvField(name);
+        text += ',';
+        text += csvField(name);
     }
-    out_ << line << '\n';
-}
-
-void CsvWriter::writeFrame(const FrameDocument& frame, std::uint64_t firstIndex) {
-    std::string line;
-    for (std::size_t s = 0; s < frame.sampleCount; ++s) {
-        line = std::to_string(firstIndex + s);
-        for (const auto& channel : frame.channels) {
-            line += ',';
-            line += formatNumber(channel[s]);
+    if (digitalLines > 0) {
+        auto names = expandChannelList(digitalList);
+        for (std::size_t i = 0; i < digitalLines; ++i) {
+            text += ',';
+            text += names && names->size() == digitalLines ? csvField((*names)[i])
+                                                           : "di" + std::to_string(i);
         }
-        out_ << line << '\n';
     }
+    text += '\n';
 }
 
 void CsvWriter::writeRow(std::uint64_t index, std::span<const double> values) {

@@ -6,8 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "FrameDocument.h"
-
 namespace ni_usb_daq::host {
 
 /// Samples as CSV: a "sample" index column, then one column per channel.
@@ -15,11 +13,11 @@ class CsvWriter {
 public:
     explicit CsvWriter(std::ostream& out) : out_(out) {}
 
-    /// "sample,<name>,<name>,...".
-    void writeHeader(const std::vector<std::string>& channelNames);
-
-    /// One row per sample of the frame, indexed from `firstIndex` on.
-    void writeFrame(const FrameDocument& frame, std::uint64_t firstIndex);
+    /// Appends the line of column names: "sample", "time_s" when `time`, the
+    /// channels, then the digital lines (named from `digitalList` when it
+    /// expands to `digitalLines` names, else di0, di1, ...).
+    static void appendHeader(std::string& text, const std::vector<std::string>& channelNames,
+                             bool time, std::size_t digitalLines, const std::string& digitalList);
 
     /// One row: the index, then the values.
     void writeRow(std::uint64_t index, std::span<const double> values);

@@ -1,5 +1,6 @@
 // The subcommands that ask the device about itself: info, status, configure,
 // scan, query and caps.
+#include <algorithm>
 #include <iostream>
 
 #include "Commands.h"
@@ -20,6 +21,25 @@ json jsonEntry(const kra::device::OperationResult& result, const std::string& op
         throw HostError(operation + " returned no \"" + key + "\"");
     }
     return parseEmbeddedJson(found->second);
+}
+
+/// "max_rate_per_channel_hz": entry k is the highest rate each channel may
+/// run at when k + 1 channels share the converter. One channel may use the
+/// single-channel maximum; more divide the aggregate maximum among them,
+/// which is the limit the driver enforces when the clock is configured.
+void addRatesPerChannel(json& device, std::size_t channels) {
+    const auto single = device.find("ai_max_single_chan_rate_hz");
+    const auto multi = device.find("ai_max_multi_chan_rate_hz");
+    if (channels == 0 || single == device.end() || multi == device.end() || !single->is_number() ||
+        !multi->is_number()) {
+        return;
+    }
+    json rates = json::array();
+    for (std::size_t n = 1; n <= channels; ++n) {
+        rates.push_back(n == 1 ? single->get<double>()
+                               : multi->get<double>() / static_cast<double>(n));
+    }
+    device["max_rate_per_channel_hz"] = std::move(rates);
 }
 
 }  // namespace
@@ -57,31 +77,79 @@ int runConfigure(DeviceSession& session, const kra::device::OperationParams& set
     return 0;
 }
 
+std::optional<std::vector<DeviceIdentity>> listDevices(DeviceSession& session) {
+    const auto result = session.execute("system", "scan_devices", {{"usb_only", "false"}});
+    const auto text = result.data.find("devices");
+    if (!result.success || text == result.data.end()) {
+        return std::nullopt;
+    }
+    const json devices = parseEmbeddedJson(text->second);
+    std::vector<DeviceIdentity> identities;
+    for (const json& device : devices) {
+        if (device.is_object() && device.contains("device_name")) {
+            identities.push_back(
+                {device.value("device_name", ""), device.value("product_type", "")});
+        }
+    }
+    return identities;
+}
+
 int runScan(DeviceSession& session, bool allBuses, std::ostream& out) {
     kra::device::OperationParams params;
     if (allBuses) {
         params.emplace("usb_only", "false");
     }
     const auto result = session.require("system", "scan_devices", params);
-    writeDocument(out, jsonEntry(result, "scan_devices", "devices"));
+    json devices = jsonEntry(result, "scan_devices", "devices");
+    for (json& device : devices) {
+        if (!device.is_object() || !device.contains("device_name")) {
+            continue;
+        }
+        // The ranges are only in a device's own description.
+        const auto description = session.execute(
+            "analog_input", "query", {{"device_name", device.value("device_name", "")}});
+        if (description.success) {
+            const json info = parseEmbeddedJson(textEntry(description.data, "info"));
+            if (info.is_object() && info.contains("ai_voltage_ranges")) {
+                device["ai_voltage_ranges"] = info["ai_voltage_ranges"];
+            }
+        }
+        addRatesPerChannel(device, device.value("n_ai_chans", std::size_t{0}));
+    }
+    writeDocument(out, devices);
     return 0;
 }
 
 int runQuery(DeviceSession& session, const QueryOptions& options, std::ostream& out) {
     kra::device::OperationParams params;
-    if (options.deviceName) {
-        params.emplace("device_name", *options.deviceName);
-    }
+    params.emplace("device_name", options.deviceName.value_or(session.device().name));
     if (options.channel) {
         params.emplace("channel", *options.channel);
     }
     const auto result = session.require("analog_input", "query", params);
-    writeDocument(out, jsonEntry(result, "query", "info"));
+    json info = jsonEntry(result, "query", "info");
+    if (info.is_object()) {
+        const auto channels = info.value("ai_physical_chans", std::string());
+        std::size_t count = channels.empty() ? 0 : 1;
+        count += static_cast<std::size_t>(std::count(channels.begin(), channels.end(), ','));
+        addRatesPerChannel(info, count);
+    }
+    writeDocument(out, info);
     return 0;
 }
 
-int runCapabilities(DeviceSession& session, std::ostream& out) {
-    writeDocument(out, session.stub().getCapabilities());
+int runCapabilities(DeviceSession& session, const std::string& manifestNote, bool quiet,
+                    std::ostream& out) {
+    const json capabilities = session.stub().getCapabilities();
+    if (manifestNote.empty()) {
+        std::cerr << kProgramName
+                  << ": warning: no device manifest found, so the capability document is empty "
+                     "(set KRA_DEVICE_MANIFEST_DIR to the folder that holds "
+                     "ni-usb-daq/device-manifest.json)\n";
+    } else if (!quiet) {
+        std::cerr << kProgramName << ": capabilities from " << manifestNote << '\n';
+    }
+    writeDocument(out, capabilities);
     return 0;
 }
 

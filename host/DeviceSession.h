@@ -10,13 +10,22 @@
 
 namespace ni_usb_daq::host {
 
+/// The device a session drives, as the driver lists it.
+struct DeviceIdentity {
+    std::string name = "Dev1";
+    std::string productType;  ///< empty when the driver does not list it
+};
+
 /// One stub and the host's side of talking to it: request ids, failure
 /// results turned into errors, and the connection.
 class DeviceSession {
 public:
-    explicit DeviceSession(StubPtr stub) : stub_(std::move(stub)) {}
+    explicit DeviceSession(StubPtr stub, DeviceIdentity device = {})
+        : stub_(std::move(stub)), device_(std::move(device)) {}
 
     kra::device::IDeviceStub& stub() { return *stub_; }
+    const DeviceIdentity& device() const { return device_; }
+    void setDevice(DeviceIdentity device) { device_ = std::move(device); }
 
     /// The plain result of one operation, whatever it says.
     kra::device::OperationResult execute(const std::string& feature, const std::string& operation,
@@ -33,6 +42,7 @@ public:
 
 private:
     StubPtr stub_;
+    DeviceIdentity device_;
     std::uint64_t nextRequest_ = 1;
 };
 

@@ -13,6 +13,9 @@ inline constexpr std::string_view kProgramName = "ni-usb-daq-host";
 inline constexpr int kUsageExitCode = 2;
 /// Exit status of everything else that went wrong.
 inline constexpr int kFailureExitCode = 1;
+/// Exit status when the reader of standard output went away: what a shell
+/// reports for a program that SIGPIPE ended, so pipelines treat it alike.
+inline constexpr int kOutputClosedExitCode = 141;
 
 /// A failure the program reports as one line on standard error before it
 /// exits with exitCode(). Everything the host itself detects is thrown as one.
@@ -31,6 +34,13 @@ private:
 class UsageError : public HostError {
 public:
     explicit UsageError(const std::string& message) : HostError(message, kUsageExitCode) {}
+};
+
+/// The reader of the output went away (a closed pipe). The program ends
+/// quietly: the reader chose to stop, there is nobody to tell.
+class OutputClosed : public HostError {
+public:
+    OutputClosed() : HostError("output closed", kOutputClosedExitCode) {}
 };
 
 }  // namespace ni_usb_daq::host

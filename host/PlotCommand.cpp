@@ -6,6 +6,7 @@
 #include "Acquisition.h"
 #include "ChannelNames.h"
 #include "Commands.h"
+#include "FrameDocument.h"
 #include "HostError.h"
 #include "JsonOutput.h"
 #include "NumberFormat.h"
@@ -22,7 +23,8 @@ constexpr std::size_t kMaxRecordedValues = 4'000'000;
 /// Appends every frame's samples to one series per channel.
 class Recorder : public StreamConsumer {
 public:
-    bool onFrame(const std::string& /*text*/, const FrameDocument& frame) override {
+    bool onFrame(const std::string& text, const FrameNumbers& /*numbers*/) override {
+        const FrameDocument frame = parseFrame(text);
         if (series_.empty()) {
             series_.resize(frame.channels.size());
         }
@@ -55,7 +57,7 @@ struct Recording {
 
 Recording recordFinite(DeviceSession& session, const kra::device::OperationParams& settings) {
     FiniteRead read = readFinite(session, settings);
-    return {std::move(read.configuration), std::move(read.frame.channels)};
+    return {std::move(read.configuration), parseFrame(read.frameText).channels};
 }
 
 Recording recordStream(DeviceSession& session, const kra::device::OperationParams& settings,
@@ -81,7 +83,7 @@ void writeFile(const std::filesystem::path& path, const std::string& content) {
     file << content;
     file.close();
     if (!file) {
-        throw HostError("cannot write '" + path.string() + "'");
+        throw HostError("cannot write '" + utf8Text(path) + "'");
     }
 }
 
@@ -104,7 +106,7 @@ int runPlot(DeviceSession& session, const PlotOptions& options, std::ostream& ou
         plot.traces.push_back({names[c], std::move(recording.channels[c])});
     }
     writeFile(options.out, renderSvgPlot(plot));
-    writeDocument(out, {{"svg", options.out.string()},
+    writeDocument(out, {{"svg", utf8Text(options.out)},
                         {"channels", names},
                         {"samples_per_channel", samples},
                         {"sample_rate_hz", rate}});

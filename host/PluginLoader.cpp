@@ -82,4 +82,13 @@ std::filesystem::path defaultPluginPath() {
     return beside;
 }
 
+std::optional<std::filesystem::path> programDirectory() {
+    std::error_code error;
+    const auto executable = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error) {
+        return std::nullopt;
+    }
+    return executable.parent_path();
+}
+
 }  // namespace ni_usb_daq::host

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 
 #include "IDeviceStub.h"
 
@@ -52,5 +53,9 @@ private:
 /// The plug-in built next to this program: its directory is taken from
 /// /proc/self/exe, so the program finds it wherever the build tree lies.
 std::filesystem::path defaultPluginPath();
+
+/// The folder of this program's own file (links resolved), from
+/// /proc/self/exe; nullopt when it cannot be told.
+std::optional<std::filesystem::path> programDirectory();
 
 }  // namespace ni_usb_daq::host

@@ -22,6 +22,22 @@ constexpr std::chrono::milliseconds kLongestWait{100};
 
 }  // namespace
 
+namespace {
+
+void pushStreamEvent(StreamEventQueue& queue, const kra::device::DeviceState& state) {
+    // Frames, by far the most events, are copied once: into a recycled text.
+    if (state.code != kra::device::DeviceStateCode::Error) {
+        if (const auto frame = state.properties.find("frame"); frame != state.properties.end()) {
+            queue.push(StreamEvent::Kind::Frame, frame->second);
+            return;
+        }
+    }
+    const StreamEvent event = toStreamEvent(state);
+    queue.push(event.kind, event.text);
+}
+
+}  // namespace
+
 StreamEvent toStreamEvent(const kra::device::DeviceState& state) {
     if (state.code == kra::device::DeviceStateCode::Error) {
         return {StreamEvent::Kind::Error, state.message};
@@ -32,12 +48,20 @@ StreamEvent toStreamEvent(const kra::device::DeviceState& state) {
     return {StreamEvent::Kind::Other, state.stateName + ": " + state.message};
 }
 
-void StreamEventQueue::push(StreamEvent event) {
+void StreamEventQueue::push(StreamEvent::Kind kind, const std::string& text) {
     std::unique_lock lock(mutex_);
-    notFull_.wait(lock, [this] { return closed_ || events_.size() < capacity_; });
+    notFull_.wait(
+        lock, [&] { return closed_ || events_.empty() || bytes_ + text.size() <= capacityBytes_; });
     if (closed_) {
         return;
     }
+    StreamEvent event{kind, {}};
+    if (!spare_.empty()) {
+        event.text = std::move(spare_.back());
+        spare_.pop_back();
+    }
+    event.text.assign(text);
+    bytes_ += event.text.size();
     events_.push_back(std::move(event));
     notEmpty_.notify_one();
 }
@@ -49,16 +73,37 @@ std::optional<StreamEvent> StreamEventQueue::pop(std::chrono::milliseconds timeo
     }
     StreamEvent event = std::move(events_.front());
     events_.pop_front();
+    bytes_ -= event.text.size();
     notFull_.notify_one();
     return event;
+}
+
+void StreamEventQueue::recycle(std::string text) {
+    const std::lock_guard lock(mutex_);
+    // As many spares as texts can wait at once, counted by their capacity.
+    std::size_t spareBytes = text.capacity();
+    for (const auto& spare : spare_) {
+        spareBytes += spare.capacity();
+    }
+    if (spareBytes <= capacityBytes_ && !closed_) {
+        spare_.push_back(std::move(text));
+    }
 }
 
 void StreamEventQueue::close() {
     {
         const std::lock_guard lock(mutex_);
         closed_ = true;
+        spare_.clear();
     }
     notFull_.notify_all();
+}
+
+void ignoreBrokenPipe() {
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    ::sigaction(SIGPIPE, &ignore, nullptr);
 }
 
 StopSignals::StopSignals() {
@@ -84,13 +129,13 @@ bool StopSignals::requested() const {
     return stopSignalled != 0;
 }
 
-StreamSession::StreamSession(DeviceSession& session, std::size_t queueCapacity)
-    : session_(session), queue_(std::make_shared<StreamEventQueue>(queueCapacity)) {
+StreamSession::StreamSession(DeviceSession& session, std::size_t queueCapacityBytes)
+    : session_(session), queue_(std::make_shared<StreamEventQueue>(queueCapacityBytes)) {
     // The callback owns a share of the queue: whatever the plug-in does with
     // the callback after unsubscribe, it never reaches a destroyed queue.
     handle_ = session_.stub().subscribe("analog_input", "stream",
                                         [queue = queue_](const kra::device::DeviceState& state) {
-                                            queue->push(toStreamEvent(state));
+                                            pushStreamEvent(*queue, state);
                                         });
     if (handle_.id == 0) {
         throw HostError("the plug-in refused the subscription to analog_input/stream");
@@ -153,11 +198,14 @@ private:
 }  // namespace
 
 StreamOutcome runStream(DeviceSession& session, const StreamLimits& limits,
-                        StreamConsumer& consumer) {
+                        StreamConsumer& consumer, const std::function<void()>& onStarted) {
     using Clock = std::chrono::steady_clock;
     const StopSignals signals;
-    StreamSession stream(session, 256);
+    StreamSession stream(session, kStreamQueueBytes);
     stream.start();
+    if (onStarted) {
+        onStarted();
+    }
 
     const auto startedAt = Clock::now();
     const auto deadline =
@@ -180,20 +228,19 @@ StreamOutcome runStream(DeviceSession& session, const StreamLimits& limits,
             case StreamEvent::Kind::Frame:
                 break;
         }
-        FrameDocument frame;
-        try {
-            frame = parseFrame(event.text);
-        } catch (const HostError& error) {
+        const auto frame = scanFrameNumbers(event.text);
+        if (!frame) {
             ++outcome.stats.malformedFrames;
-            std::cerr << kProgramName << ": " << error.what() << '\n';
+            std::cerr << kProgramName << ": malformed sample frame: no whole \"sequence_no\", "
+                      << "\"sample_count\" or \"n_channels\"\n";
             return false;
         }
-        if (!sequence.accept(frame.sequenceNo)) {
+        if (!sequence.accept(frame->sequenceNo)) {
             ++outcome.stats.sequenceGaps;
         }
         ++outcome.stats.frames;
-        outcome.stats.samples += frame.sampleCount;
-        if (!consumer.onFrame(event.text, frame)) {
+        outcome.stats.samples += frame->sampleCount;
+        if (!consumer.onFrame(event.text, *frame)) {
             outcome.end = StreamEnd::ConsumerStopped;
             return true;
         }
@@ -217,8 +264,17 @@ StreamOutcome runStream(DeviceSession& session, const StreamLimits& limits,
         const auto wait = std::clamp(
             std::chrono::ceil<std::chrono::milliseconds>(std::min(deadline, nextTick) - now),
             std::chrono::milliseconds{1}, kLongestWait);
-        if (auto event = stream.next(wait); event && handle(*event)) {
-            break;
+        auto event = stream.next(std::chrono::milliseconds{0});
+        if (!event) {
+            consumer.onIdle();
+            event = stream.next(wait);
+        }
+        if (event) {
+            const bool ends = handle(*event);
+            stream.recycle(std::move(event->text));
+            if (ends) {
+                break;
+            }
         }
         now = Clock::now();
         if (now >= nextTick) {

@@ -6,14 +6,16 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "DeviceRecords.h"
 #include "DeviceSession.h"
-#include "FrameDocument.h"
+#include "FrameText.h"
 
 namespace ni_usb_daq::host {
 
@@ -28,26 +30,37 @@ struct StreamEvent {
 StreamEvent toStreamEvent(const kra::device::DeviceState& state);
 
 /// Hands events from the plug-in's stream thread to the main thread. It is
-/// bounded: a full queue makes the stream thread wait, so a slow output slows
-/// the stream instead of filling memory. Once closed, it drops what arrives,
-/// which lets a waiting stream thread go before the host unsubscribes.
+/// bounded by the bytes of text it holds: a full queue makes the stream
+/// thread wait, so a slow output slows the stream instead of filling memory.
+/// An empty queue takes any one event, however large. Once closed, it drops
+/// what arrives, which lets a waiting stream thread go before the host
+/// unsubscribes. Texts handed back with recycle() are refilled by later
+/// events, so a steady stream allocates nothing per frame.
 class StreamEventQueue {
 public:
-    explicit StreamEventQueue(std::size_t capacity) : capacity_(capacity) {}
+    explicit StreamEventQueue(std::size_t capacityBytes) : capacityBytes_(capacityBytes) {}
 
-    void push(StreamEvent event);
+    void push(StreamEvent::Kind kind, const std::string& text);
     /// The oldest event, or nullopt when none arrives within `timeout`.
     std::optional<StreamEvent> pop(std::chrono::milliseconds timeout);
+    /// A popped event's text, for reuse.
+    void recycle(std::string text);
     void close();
 
 private:
-    const std::size_t capacity_;
+    const std::size_t capacityBytes_;
     std::mutex mutex_;
     std::condition_variable notEmpty_;
     std::condition_variable notFull_;
     std::deque<StreamEvent> events_;
+    std::vector<std::string> spare_;
+    std::size_t bytes_ = 0;
     bool closed_ = false;
 };
+
+/// Ignores SIGPIPE for the rest of the process: a reader that goes away
+/// shows as a failed write, which every command ends on the same way.
+void ignoreBrokenPipe();
 
 /// While it lives, SIGINT and SIGTERM ask the running stream to end: the
 /// handler only sets a flag that the main thread polls, and the main thread
@@ -74,7 +87,7 @@ private:
 /// destructor does the same for a session that was not stopped.
 class StreamSession {
 public:
-    StreamSession(DeviceSession& session, std::size_t queueCapacity);
+    StreamSession(DeviceSession& session, std::size_t queueCapacityBytes);
     ~StreamSession();
     StreamSession(const StreamSession&) = delete;
     StreamSession& operator=(const StreamSession&) = delete;
@@ -84,6 +97,7 @@ public:
     std::optional<StreamEvent> next(std::chrono::milliseconds timeout) {
         return queue_->pop(timeout);
     }
+    void recycle(std::string text) { queue_->recycle(std::move(text)); }
     /// HostError when stop_stream fails.
     void stop();
 
@@ -108,8 +122,11 @@ struct StreamStats {
 class StreamConsumer {
 public:
     virtual ~StreamConsumer() = default;
-    /// One frame, in arrival order; false ends the stream.
-    virtual bool onFrame(const std::string& text, const FrameDocument& frame) = 0;
+    /// One frame as the plug-in wrote it, in arrival order; false ends the
+    /// stream.
+    virtual bool onFrame(const std::string& text, const FrameNumbers& frame) = 0;
+    /// The queue ran empty: a moment to flush what was written.
+    virtual void onIdle() {}
     /// A few times a second while the stream runs.
     virtual void onTick(const StreamStats& /*stats*/, std::chrono::duration<double> /*elapsed*/) {}
 };
@@ -128,10 +145,15 @@ struct StreamOutcome {
     StreamStats stats;
 };
 
+/// At most this many bytes of frame text wait between the plug-in's stream
+/// thread and the output.
+inline constexpr std::size_t kStreamQueueBytes = std::size_t{32} << 20;
+
 /// Subscribes, starts the stream of an already configured engine, feeds the
 /// consumer until a limit, a stop signal, the consumer or a device error ends
 /// it, then stops it. Sequence gaps and malformed frames go to standard error.
+/// `onStarted` runs once start_stream has succeeded, before the first frame.
 StreamOutcome runStream(DeviceSession& session, const StreamLimits& limits,
-                        StreamConsumer& consumer);
+                        StreamConsumer& consumer, const std::function<void()>& onStarted = {});
 
 }  // namespace ni_usb_daq::host

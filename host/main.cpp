@@ -1,18 +1,27 @@
 // ni-usb-daq-host: loads the ni_usb_daq plug-in the way a host framework does
 // and drives one device stub from the command line.
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <functional>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include <CLI/CLI.hpp>
 
+#include "Acquisition.h"
 #include "Commands.h"
 #include "HostError.h"
+#include "Installation.h"
 #include "KeyValueArgs.h"
+#include "LogFilter.h"
+#include "Output.h"
 #include "PluginLoader.h"
+#include "Settings.h"
 
 namespace host = ni_usb_daq::host;
 
@@ -21,60 +30,114 @@ namespace {
 /// What the chosen subcommand does once the stub exists.
 using Action = std::function<int(host::DeviceSession&)>;
 
+bool sameDeviceName(const std::string& a, const std::string& b) {
+    // The driver matches device names without regard to case.
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return std::tolower(static_cast<unsigned char>(x)) ==
+               std::tolower(static_cast<unsigned char>(y));
+    });
+}
+
+std::string deviceList(const std::vector<host::DeviceIdentity>& devices) {
+    if (devices.empty()) {
+        return "the driver lists no device";
+    }
+    std::string list = "the driver lists ";
+    for (std::size_t i = 0; i < devices.size(); ++i) {
+        list += (i > 0 ? ", " : "") + devices[i].name;
+        if (!devices[i].productType.empty()) {
+            list += " (" + devices[i].productType + ")";
+        }
+    }
+    return list;
+}
+
+/// The options read and stream share: where the recording goes and in which form.
+struct OutputOptions {
+    std::string format;
+    std::string out;
+    bool time = false;
+    bool header = false;
+    CLI::Option* formatOption = nullptr;
+    CLI::Option* outOption = nullptr;
+
+    void add(CLI::App& command, const std::string& formats) {
+        formatOption = command.add_option("--format", format, formats);
+        outOption = command.add_option(
+            "--out", out, "write to FILE instead of standard output (format from its extension)");
+        command.add_flag("--time", time, "CSV: a time_s column (sample index / achieved rate)");
+        command.add_flag("--header", header, "JSON: the recording's metadata too");
+    }
+
+    host::RecordingOutput resolve(const std::vector<host::OutputFormat>& accepted,
+                                  host::OutputFormat fallback) const {
+        host::RecordingOutput output;
+        const auto given = [](const CLI::Option* option, const std::string& value) {
+            return option->count() > 0 ? std::optional<std::string>(value) : std::nullopt;
+        };
+        output.path = given(outOption, out);
+        output.format =
+            host::chooseFormat(given(formatOption, format), output.path, accepted, fallback);
+        output.time = time;
+        output.header = header;
+        if (time && output.format != host::OutputFormat::Csv) {
+            throw host::UsageError("--time adds a column to CSV output; give --format csv");
+        }
+        return output;
+    }
+};
+
 /// The command line: every option's storage and the subcommands that own
 /// them. action() turns the parsed line into what to run; it checks the
 /// KEY=VALUE settings first, so a malformed one never reaches the plug-in.
 class CommandLine {
 public:
     CommandLine() {
-        app_.require_subcommand(1);
+        app_.require_subcommand(0, 1);
         app_.fallthrough();  // global options may follow the subcommand too
         app_.add_option("--library", library_,
                         "plug-in to load (default: libni_usb_daq.so next to this program)");
-        app_.add_option("--device", device_, "NI-DAQmx device name (sets NI_DEVICE_NAME)");
+        app_.add_option("--device", device_,
+                        "NI-DAQmx device to drive (default: the only device, else Dev1); its "
+                        "ai0 is the default channel");
         app_.add_option("--id", id_, "device id of the stub (sets KRA_DEVICE_ID)");
+        auto* quiet = app_.add_flag("-q,--quiet", quiet_,
+                                    "hide information lines (warnings and errors stay)");
+        app_.add_flag("-v,--verbose", verbose_, "show information lines (the default)")
+            ->excludes(quiet);
+        app_.add_flag("--version", version_, "print the version and the plug-in file, then exit");
+        settings_ = app_.add_subcommand("settings", "list the acquisition settings (KEY=VALUE)");
+        settings_->add_flag("--json", settingsJson_, "as a JSON array");
+        settings_->add_flag("--markdown", settingsMarkdown_, "as a Markdown table");
         addDeviceCommands();
         addAcquisitionCommands();
     }
 
     CLI::App& app() { return app_; }
 
-    Action action() {
-        if (*info_) {
-            return [](host::DeviceSession& s) { return host::runInfo(s, std::cout); };
+    /// Runs what the command line asks for; the exit status.
+    int run() {
+        if (*settings_) {
+            std::cout << (settingsJson_       ? host::settingsJson()
+                          : settingsMarkdown_ ? host::settingsMarkdown()
+                                              : host::settingsText());
+            return finishOutput(0);
         }
-        if (*status_) {
-            return [this](host::DeviceSession& s) {
-                return host::runStatus(s, connectFirst_, std::cout);
-            };
+        if (!version_ && app_.get_subcommands().empty()) {
+            throw host::UsageError("a subcommand is required (see --help)");
         }
-        if (*configure_) {
-            return [params = host::parseKeyValueArgs(configureSettings_)](host::DeviceSession& s) {
-                return host::runConfigure(s, params, std::cout);
-            };
-        }
-        if (*scan_) {
-            return
-                [this](host::DeviceSession& s) { return host::runScan(s, allBuses_, std::cout); };
-        }
-        if (*query_) {
-            return queryAction();
-        }
-        if (*caps_) {
-            return [](host::DeviceSession& s) { return host::runCapabilities(s, std::cout); };
-        }
-        if (*read_) {
-            return readAction();
-        }
-        if (*stream_) {
-            return streamAction();
-        }
-        return plotAction();
-    }
+        const Action chosen = version_ ? Action() : action();
 
-    /// Loads the plug-in, creates the stub from the environment the global
-    /// options describe, and runs the action on it.
-    int run(const Action& action) const {
+        const host::PluginLogFilter logFilter(quiet_);
+        host::ignoreBrokenPipe();
+        bool manifestPointed = false;
+        if (const char* dir = std::getenv("KRA_DEVICE_MANIFEST_DIR"); dir == nullptr || *dir == 0) {
+            if (const auto packaged = host::packagedManifestDir()) {
+                ::setenv("KRA_DEVICE_MANIFEST_DIR", host::utf8Text(*packaged).c_str(), 1);
+                manifestPointed = true;
+            }
+        }
+        manifestSource_ = host::manifestSource(manifestPointed);
         if (!device_.empty()) {
             ::setenv("NI_DEVICE_NAME", device_.c_str(), 1);
         }
@@ -82,28 +145,76 @@ public:
             ::setenv("KRA_DEVICE_ID", id_.c_str(), 1);
         }
         const host::PluginLibrary plugin(library_.empty() ? host::defaultPluginPath()
-                                                          : std::filesystem::path(library_));
-        host::DeviceSession session(plugin.createStub());
+                                                          : host::pathFromUtf8(library_));
+        if (version_) {
+            std::cout << host::programVersion() << "\nplug-in: " << host::utf8Text(plugin.path())
+                      << '\n';
+            return finishOutput(0);
+        }
+        host::DeviceSession session = openSession(plugin);
         session.stub().initialize();
-        const int status = action(session);
+        return finishOutput(chosen(session));
+    }
+
+private:
+    static int finishOutput(int status) {
+        errno = 0;
         std::cout.flush();
         if (!std::cout) {
+            if (errno == EPIPE) {
+                throw host::OutputClosed();
+            }
             throw host::HostError("cannot write to standard output");
         }
         return status;
     }
 
-private:
+    /// A stub for the device the command line names, checked against the
+    /// driver's list: an unknown device ends here, before any command runs.
+    host::DeviceSession openSession(const host::PluginLibrary& plugin) const {
+        host::DeviceSession session(plugin.createStub());
+        const auto listed = host::listDevices(session);
+        if (!listed) {
+            // Nothing to check against: the names are the plug-in's to judge.
+            session.setDevice({device_.empty() ? std::string("Dev1") : device_, {}});
+            return session;
+        }
+        const auto& devices = *listed;
+        const auto named = [&](const std::string& name) {
+            return std::find_if(devices.begin(), devices.end(), [&](const auto& device) {
+                return sameDeviceName(device.name, name);
+            });
+        };
+        if (!device_.empty()) {
+            const auto found = named(device_);
+            if (found == devices.end()) {
+                throw host::HostError("unknown device '" + device_ + "': " + deviceList(devices));
+            }
+            session.setDevice({device_, found->productType});
+            return session;
+        }
+        if (devices.size() == 1 && !sameDeviceName(devices.front().name, "Dev1")) {
+            // The only device there is, whatever its name.
+            ::setenv("NI_DEVICE_NAME", devices.front().name.c_str(), 1);
+            return host::DeviceSession(plugin.createStub(), devices.front());
+        }
+        const auto dev1 = named("Dev1");
+        session.setDevice(dev1 != devices.end() ? *dev1 : host::DeviceIdentity{});
+        return session;
+    }
+
     void addDeviceCommands() {
         info_ = app_.add_subcommand("info", "connect; print device info, health and self-test");
         status_ = app_.add_subcommand("status", "print the status record of the system feature");
         status_->add_flag("--connect", connectFirst_, "connect before asking");
         configure_ = app_.add_subcommand("configure", "configure the analogue-input acquisition");
         addSettings(*configure_, configureSettings_);
-        scan_ = app_.add_subcommand("scan", "list the devices the driver knows");
+        scan_ = app_.add_subcommand(
+            "scan", "list the devices the driver knows, with ranges and rates per channel");
         scan_->add_flag("--all", allBuses_, "list devices of every bus, not only USB");
         query_ = app_.add_subcommand("query", "describe a device and one of its channels");
-        queryDevice_ = query_->add_option("--device-name", queryDeviceName_, "device to describe");
+        queryDevice_ = query_->add_option("--device-name", queryDeviceName_,
+                                          "device to describe (default: --device)");
         queryChannel_ =
             query_->add_option("--channel", queryChannelName_, "physical channel to describe");
         caps_ = app_.add_subcommand("caps", "print the capability document");
@@ -112,8 +223,7 @@ private:
     void addAcquisitionCommands() {
         read_ = app_.add_subcommand("read", "read one finite block (or one value per channel)");
         read_->add_flag("--single", single_, "one value per channel (read_single)");
-        read_->add_option("--format", readFormat_, "json (default) or csv")
-            ->check(CLI::IsMember({"json", "csv"}));
+        readOutput_.add(*read_, "json (default) or csv");
         addSettings(*read_, readSettings_);
 
         stream_ = app_.add_subcommand("stream", "stream frames until a limit or Ctrl-C");
@@ -121,8 +231,7 @@ private:
                       ->check(CLI::Range(std::uint64_t{1}, std::uint64_t{1} << 62));
         seconds_ = stream_->add_option("--seconds", secondLimit_, "stop after S seconds")
                        ->check(CLI::Range(1e-3, 1e7));
-        stream_->add_option("--format", streamFormat_, "jsonl (default) or csv")
-            ->check(CLI::IsMember({"jsonl", "csv"}));
+        streamOutput_.add(*stream_, "jsonl (default) or csv");
         addSettings(*stream_, streamSettings_);
 
         plot_ = app_.add_subcommand("plot", "plot a finite read (or a stretch of stream) as SVG");
@@ -136,8 +245,70 @@ private:
 
     static void addSettings(CLI::App& command, std::vector<std::string>& settings) {
         command.add_option("settings", settings,
-                           "acquisition settings as KEY=VALUE (ai_channels=Dev1/ai0:3, "
-                           "sample_clock_rate_hz=1000, samples_per_channel=100, ...)");
+                           "acquisition settings as KEY=VALUE, listed below and by "
+                           "'ni-usb-daq-host settings'");
+        command.footer("\nSettings:\n" + host::settingsText());
+    }
+
+    /// The user's settings, checked against the table.
+    static kra::device::OperationParams checked(const std::vector<std::string>& args) {
+        return host::checkSettings(host::parseKeyValueArgs(args));
+    }
+
+    /// A block read needs a finite acquisition; any other mode is refused
+    /// here rather than by the driver after configuring.
+    static void requireFinite(const kra::device::OperationParams& settings,
+                              const std::string& command) {
+        const auto mode = host::settingValue(settings, "sample_mode");
+        if (settings.contains("sample_mode") && mode != "FINITE") {
+            throw host::UsageError(command + " acquires one finite block: sample_mode=" + mode +
+                                   " is for stream (leave sample_mode out, or give FINITE)");
+        }
+    }
+
+    static void requireContinuous(const kra::device::OperationParams& settings,
+                                  const std::string& command) {
+        const auto mode = host::settingValue(settings, "sample_mode");
+        if (mode != "CONTINUOUS") {
+            throw host::UsageError(command + " runs until stopped: sample_mode=" + mode +
+                                   " is not a stream (use 'read' for one finite block)");
+        }
+    }
+
+    Action action() {
+        if (*info_) {
+            return [](host::DeviceSession& s) { return host::runInfo(s, std::cout); };
+        }
+        if (*status_) {
+            return [this](host::DeviceSession& s) {
+                return host::runStatus(s, connectFirst_, std::cout);
+            };
+        }
+        if (*configure_) {
+            return [params = checked(configureSettings_)](host::DeviceSession& s) {
+                return host::runConfigure(s, host::withDeviceDefaults(params, s.device()),
+                                          std::cout);
+            };
+        }
+        if (*scan_) {
+            return
+                [this](host::DeviceSession& s) { return host::runScan(s, allBuses_, std::cout); };
+        }
+        if (*query_) {
+            return queryAction();
+        }
+        if (*caps_) {
+            return [this](host::DeviceSession& s) {
+                return host::runCapabilities(s, manifestSource_, quiet_, std::cout);
+            };
+        }
+        if (*read_) {
+            return readAction();
+        }
+        if (*stream_) {
+            return streamAction();
+        }
+        return plotAction();
     }
 
     Action queryAction() {
@@ -154,33 +325,55 @@ private:
     Action readAction() {
         host::ReadOptions options;
         options.single = single_;
-        options.format = readFormat_ == "csv" ? host::ReadFormat::Csv : host::ReadFormat::Json;
-        options.settings = host::parseKeyValueArgs(readSettings_);
-        return [options](host::DeviceSession& s) { return host::runRead(s, options, std::cout); };
+        options.settings = checked(readSettings_);
+        if (!single_) {
+            requireFinite(options.settings, "read");
+        }
+        options.output = readOutput_.resolve({host::OutputFormat::Json, host::OutputFormat::Csv},
+                                             host::OutputFormat::Json);
+        // Opened now: a file that cannot be written stops the command before
+        // the plug-in is even loaded.
+        auto target = std::make_shared<host::OutputTarget>(options.output.path);
+        return [options, target](host::DeviceSession& s) mutable {
+            options.settings = host::withDeviceDefaults(options.settings, s.device());
+            return host::runRead(s, options, *target);
+        };
     }
 
     Action streamAction() {
         host::StreamOptions options;
-        options.settings = host::parseKeyValueArgs(streamSettings_);
-        options.format =
-            streamFormat_ == "csv" ? host::StreamFormat::Csv : host::StreamFormat::JsonLines;
+        options.settings = checked(streamSettings_);
+        requireContinuous(options.settings, "stream");
+        options.output =
+            streamOutput_.resolve({host::OutputFormat::JsonLines, host::OutputFormat::Csv},
+                                  host::OutputFormat::JsonLines);
         if (frames_->count() > 0) {
             options.limits.frames = frameLimit_;
         }
         if (seconds_->count() > 0) {
             options.limits.duration = std::chrono::duration<double>(secondLimit_);
         }
-        return [options](host::DeviceSession& s) { return host::runStream(s, options, std::cout); };
+        auto target = std::make_shared<host::OutputTarget>(options.output.path);
+        return [options, target](host::DeviceSession& s) mutable {
+            options.settings = host::withDeviceDefaults(options.settings, s.device());
+            return host::runStream(s, options, *target);
+        };
     }
 
     Action plotAction() {
         host::PlotOptions options;
-        options.settings = host::parseKeyValueArgs(plotSettings_);
-        options.out = plotFile_;
+        options.settings = checked(plotSettings_);
         if (plotSeconds_->count() > 0) {
+            requireContinuous(options.settings, "plot --stream-seconds");
             options.streamDuration = std::chrono::duration<double>(plotDuration_);
+        } else {
+            requireFinite(options.settings, "plot");
         }
-        return [options](host::DeviceSession& s) { return host::runPlot(s, options, std::cout); };
+        options.out = host::pathFromUtf8(plotFile_);
+        return [options](host::DeviceSession& s) mutable {
+            options.settings = host::withDeviceDefaults(options.settings, s.device());
+            return host::runPlot(s, options, std::cout);
+        };
     }
 
     CLI::App app_{"Drives a National Instruments USB DAQ device through the ni_usb_daq plug-in.",
@@ -188,7 +381,14 @@ private:
     std::string library_;
     std::string device_;
     std::string id_;
+    bool quiet_ = false;
+    bool verbose_ = false;
+    bool version_ = false;
+    std::string manifestSource_;
 
+    CLI::App* settings_ = nullptr;
+    bool settingsJson_ = false;
+    bool settingsMarkdown_ = false;
     CLI::App* info_ = nullptr;
     CLI::App* status_ = nullptr;
     bool connectFirst_ = false;
@@ -205,14 +405,14 @@ private:
 
     CLI::App* read_ = nullptr;
     bool single_ = false;
-    std::string readFormat_ = "json";
+    OutputOptions readOutput_;
     std::vector<std::string> readSettings_;
     CLI::App* stream_ = nullptr;
     CLI::Option* frames_ = nullptr;
     CLI::Option* seconds_ = nullptr;
     std::uint64_t frameLimit_ = 0;
     double secondLimit_ = 0;
-    std::string streamFormat_ = "jsonl";
+    OutputOptions streamOutput_;
     std::vector<std::string> streamSettings_;
     CLI::App* plot_ = nullptr;
     std::string plotFile_ = "plot.svg";
@@ -231,7 +431,9 @@ int main(int argc, char** argv) {
         return commandLine.app().exit(error) == 0 ? 0 : host::kUsageExitCode;
     }
     try {
-        return commandLine.run(commandLine.action());
+        return commandLine.run();
+    } catch (const host::OutputClosed& closed) {
+        return closed.exitCode();
     } catch (const host::HostError& error) {
         std::cerr << host::kProgramName << ": " << error.what() << '\n';
         return error.exitCode();

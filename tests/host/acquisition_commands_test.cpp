@@ -74,6 +74,17 @@ std::vector<std::string> startTags(const std::string& xml) {
 
 }  // namespace
 
+/// The lines of `text` that are not '#' comments.
+static std::vector<std::string> dataLines(const std::string& text) {
+    std::vector<std::string> lines;
+    for (auto& line : split(text)) {
+        if (line.rfind('#', 0) != 0) {
+            lines.push_back(std::move(line));
+        }
+    }
+    return lines;
+}
+
 TEST(CsvOutput, HasAHeaderOfChannelNamesAndOneRowPerSampleCountedAcrossFrames) {
     const std::tuple<std::string, std::string, std::size_t> cases[] = {
         {"read --format csv ai_channels=Dev1/ai0:2 samples_per_channel=25",
@@ -87,7 +98,7 @@ TEST(CsvOutput, HasAHeaderOfChannelNamesAndOneRowPerSampleCountedAcrossFrames) {
         SCOPED_TRACE(args);
         const HostRun run = runHost(split(args, ' '));
         ASSERT_EQ(run.exitCode, 0) << run.err;
-        const auto lines = split(run.out);
+        const auto lines = dataLines(run.out);
         ASSERT_EQ(lines.size(), rows + 1) << run.out;
         EXPECT_EQ(lines[0], header);
         for (std::size_t s = 0; s < rows; ++s) {
@@ -148,7 +159,7 @@ TEST(StreamCommand, TimeLimitEndsAStreamWithoutAFrameLimit) {
 }
 
 TEST(ScriptedStream, ErrorStateEndsTheStreamWithAnErrorEventThenUnsubscribesStopsAndFrees) {
-    const std::string message = "Streaming stopped: DAQmx error -200279: scripted overflow";
+    const std::string message = "Streaming stopped: DAQmx error -200284: scripted failure";
     const HostRun run = runScripted("stream", {"SCRIPTED_FRAMES=1,2", "SCRIPTED_ERROR=" + message});
     EXPECT_EQ(run.exitCode, 1);
     const auto lines = split(run.out);
@@ -165,6 +176,17 @@ TEST(ScriptedStream, ErrorStateEndsTheStreamWithAnErrorEventThenUnsubscribesStop
     EXPECT_NE(destroyed, std::string::npos) << run.err;
 }
 
+TEST(ScriptedStream, BufferOverflowIsExplainedInWordsWithItsStatus) {
+    const HostRun run = runScripted(
+        "stream",
+        {"SCRIPTED_FRAMES=1", "SCRIPTED_ERROR=Streaming stopped: DAQmx error -200279: x"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(contains(run.err,
+                         "ni-usb-daq-host: the consumer could not keep up: raise "
+                         "samples_per_channel, lower the rate, or read faster (driver status "
+                         "-200279"));
+}
+
 TEST(ScriptedStream, SequenceGapIsReportedAndTheFramesStillWritten) {
     const HostRun run = runScripted("stream --frames 3", {"SCRIPTED_FRAMES=1,2,4"});
     EXPECT_EQ(run.exitCode, 0) << run.err;
@@ -176,7 +198,9 @@ TEST(ScriptedStream, CsvOfAnErroredStreamKeepsStdoutPureCsv) {
     const HostRun run = runScripted("stream --format csv",
                                     {"SCRIPTED_FRAMES=1,2", "SCRIPTED_ERROR=Streaming stopped: x"});
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.out, "sample,Dev1/ai0\n0,0.5\n1,0.25\n2,0.5\n3,0.25\n");
+    EXPECT_EQ(run.out.substr(run.out.find("\nsample,") + 1),
+              "sample,Dev1/ai0\n0,0.5\n1,0.25\n2,0.5\n3,0.25\n");
+    EXPECT_EQ(run.out.rfind("# device: Dev1\n", 0), 0u) << run.out;
     EXPECT_TRUE(contains(run.err, "Streaming stopped: x"));
 }
 

@@ -11,8 +11,31 @@ test -f "$scratch/prefix/bin/ni-usb-daq-host"
 device_dir=$(echo "$scratch"/prefix/lib*/ni_usb_daq/devices/ni-usb-daq)
 test -f "$device_dir/libni_usb_daq.so"
 test -f "$device_dir/device-manifest.json"
+test -f "$scratch/prefix/share/ni_usb_daq/devices/ni-usb-daq/device-manifest.json"
 cmake -S "$(dirname "$0")/host" -B "$scratch/host-build" -DCMAKE_PREFIX_PATH="$scratch/prefix" \
       -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$scratch/host-build" >/dev/null
 NIDAQMX_SIM_TIME_SCALE=0 "$scratch/prefix/bin/ni-usb-daq-host" info >/dev/null
+# The installed program, run from a folder outside the source tree, gives the
+# installed manifest's capabilities and says where they came from.
+# (A temporary folder: none of the plug-in's relative search folders reaches
+# the source tree's manifest from there.)
+outside=$(mktemp -d)
+trap 'rm -rf "$outside"' EXIT
+(
+  cd "$outside"
+  env -u KRA_DEVICE_MANIFEST_DIR "$scratch/prefix/bin/ni-usb-daq-host" caps \
+    >"$scratch/caps.json" 2>"$scratch/caps.err"
+)
+grep -q '"analog_input"' "$scratch/caps.json"
+grep -q "share/ni_usb_daq/devices/ni-usb-daq/device-manifest.json" "$scratch/caps.err"
+# A reader that goes away ends a stream quietly, with the status a shell gives
+# a program that SIGPIPE ended.
+set +o pipefail
+NIDAQMX_SIM_TIME_SCALE=0 "$scratch/prefix/bin/ni-usb-daq-host" -q stream samples_per_channel=1000 \
+  2>"$scratch/pipe.err" | head -c 1 >/dev/null
+status=${PIPESTATUS[0]}
+set -o pipefail
+test "$status" -eq 141
+! grep -q "ni-usb-daq-host:" "$scratch/pipe.err"
 NIDAQMX_SIM_TIME_SCALE=0 "$scratch/host-build/tiny_host"

@@ -1,0 +1,232 @@
+#include "Output.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <iostream>
+#include <system_error>
+
+#include "HostError.h"
+#include "NumberFormat.h"
+
+#ifndef NI_USB_DAQ_VERSION
+#define NI_USB_DAQ_VERSION "unknown"
+#endif
+
+namespace ni_usb_daq::host {
+
+namespace {
+
+std::string_view formatName(OutputFormat format) {
+    switch (format) {
+        case OutputFormat::Json:
+            return "json";
+        case OutputFormat::JsonLines:
+            return "jsonl";
+        case OutputFormat::Csv:
+            return "csv";
+    }
+    return "json";
+}
+
+std::optional<OutputFormat> formatOfName(std::string_view name) {
+    for (const auto format : {OutputFormat::Json, OutputFormat::JsonLines, OutputFormat::Csv}) {
+        if (formatName(format) == name) {
+            return format;
+        }
+    }
+    if (name == "ndjson") {
+        return OutputFormat::JsonLines;
+    }
+    return std::nullopt;
+}
+
+std::string acceptedNames(const std::vector<OutputFormat>& accepted) {
+    std::string names;
+    for (const auto format : accepted) {
+        names += (names.empty() ? "" : ", ") + std::string(formatName(format));
+    }
+    return names;
+}
+
+std::string pad2(unsigned value) {
+    const char digits[] = {static_cast<char>('0' + value / 10 % 10),
+                           static_cast<char>('0' + value % 10)};
+    return std::string(digits, 2);
+}
+
+}  // namespace
+
+std::filesystem::path pathFromUtf8(std::string_view text) {
+    return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
+
+std::string utf8Text(const std::filesystem::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
+OutputFormat chooseFormat(const std::optional<std::string>& formatOption,
+                          const std::optional<std::string>& outPath,
+                          const std::vector<OutputFormat>& accepted, OutputFormat fallback) {
+    const auto acceptable = [&](std::optional<OutputFormat> format) {
+        return format && std::find(accepted.begin(), accepted.end(), *format) != accepted.end();
+    };
+    if (formatOption) {
+        const auto format = formatOfName(*formatOption);
+        if (!acceptable(format)) {
+            throw UsageError("--format " + *formatOption + " is not one of " +
+                             acceptedNames(accepted));
+        }
+        return *format;
+    }
+    if (!outPath) {
+        return fallback;
+    }
+    std::string extension = utf8Text(pathFromUtf8(*outPath).extension());
+    if (!extension.empty()) {
+        extension.erase(0, 1);
+    }
+    const auto format = formatOfName(extension);
+    if (!acceptable(format)) {
+        std::string extensions;
+        for (std::size_t i = 0; i < accepted.size(); ++i) {
+            extensions += (i == 0                     ? "."
+                           : i + 1 == accepted.size() ? " or ."
+                                                      : ", .") +
+                          std::string(formatName(accepted[i]));
+        }
+        throw UsageError("cannot tell the format of '" + *outPath +
+                         "' from its extension (name it " + extensions + ", or give --format)");
+    }
+    return *format;
+}
+
+OutputTarget::OutputTarget(const std::optional<std::string>& path) {
+    if (!path) {
+        return;
+    }
+    name_ = *path;
+    const std::filesystem::path file = pathFromUtf8(*path);
+    const std::filesystem::path folder =
+        file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
+    std::error_code error;
+    const auto status = std::filesystem::status(folder, error);
+    if (!std::filesystem::exists(status)) {
+        throw HostError("cannot write '" + *path + "': the folder '" + utf8Text(folder) +
+                        "' does not exist");
+    }
+    if (!std::filesystem::is_directory(status)) {
+        throw HostError("cannot write '" + *path + "': '" + utf8Text(folder) + "' is not a folder");
+    }
+    if (std::filesystem::is_directory(file, error)) {
+        throw HostError("cannot write '" + *path + "': it is a folder");
+    }
+    errno = 0;
+    file_.emplace(file, std::ios::binary | std::ios::trunc);
+    if (!*file_) {
+        const int reason = errno;
+        throw HostError("cannot write '" + *path + "': " +
+                        (reason != 0 ? std::generic_category().message(reason)
+                                     : std::string("it cannot be opened")));
+    }
+}
+
+std::ostream& OutputTarget::stream() {
+    return file_ ? static_cast<std::ostream&>(*file_) : std::cout;
+}
+
+void OutputTarget::noteFailure() {
+    if (failure_ == 0) {
+        failure_ = errno;
+    }
+}
+
+void OutputTarget::check() {
+    std::ostream& out = stream();
+    if (out) {
+        errno = 0;
+        out.flush();
+        if (out) {
+            return;
+        }
+    }
+    // The reason of the write that failed, unless one was noted earlier.
+    noteFailure();
+    if (failure_ == EPIPE) {
+        throw OutputClosed();
+    }
+    throw HostError("cannot write to " + (file_ ? "'" + name_ + "'" : name_) +
+                    (failure_ != 0 ? ": " + std::generic_category().message(failure_) : ""));
+}
+
+std::string utcText(std::chrono::system_clock::time_point time) {
+    using namespace std::chrono;
+    const auto micros = time_point_cast<microseconds>(time);
+    const auto day = floor<days>(micros);
+    const year_month_day date(day);
+    const hh_mm_ss clock(micros - day);
+    std::string micro = std::to_string(clock.subseconds().count());
+    micro.insert(0, 6 - micro.size(), '0');
+    return std::to_string(static_cast<int>(date.year())) + "-" +
+           pad2(static_cast<unsigned>(date.month())) + "-" +
+           pad2(static_cast<unsigned>(date.day())) + "T" +
+           pad2(static_cast<unsigned>(clock.hours().count())) + ":" +
+           pad2(static_cast<unsigned>(clock.minutes().count())) + ":" +
+           pad2(static_cast<unsigned>(clock.seconds().count())) + "." + micro + "Z";
+}
+
+std::string programVersion() {
+    return std::string(kProgramName) + " " + NI_USB_DAQ_VERSION;
+}
+
+std::string csvComments(const RecordingHeader& header) {
+    std::string channels;
+    for (const auto& channel : header.channels) {
+        channels += (channels.empty() ? "" : " ") + channel;
+    }
+    std::string text;
+    text += "# device: " + header.device;
+    text += header.productType.empty() ? "\n" : " (" + header.productType + ")\n";
+    text += "# channels: " + channels + "\n";
+    if (!header.digitalLines.empty()) {
+        text += "# digital_lines: " + header.digitalLines + " (one snapshot per frame)\n";
+    }
+    if (header.sampleRateHz > 0) {
+        text += "# sample_rate_hz: " + formatNumber(header.sampleRateHz) +
+                " (achieved; requested " + formatNumber(header.requestedSampleRateHz) + ")\n";
+    }
+    if (!header.sampleMode.empty()) {
+        text += "# sample_mode: " + header.sampleMode + "\n";
+    }
+    text += "# voltage_range_v: " + header.voltageRangeMin + " to " + header.voltageRangeMax + "\n";
+    text += "# terminal_config: " + header.terminalConfig + "\n";
+    text += "# units: V\n";
+    text += "# start_utc: " + utcText(header.start) + "\n";
+    text += "# program: " + programVersion() + "\n";
+    return text;
+}
+
+nlohmann::json headerJson(const RecordingHeader& header) {
+    nlohmann::json object = {
+        {"event", "header"},
+        {"device", header.device},
+        {"product_type", header.productType},
+        {"channels", header.channels},
+        {"sample_rate_hz", header.sampleRateHz},
+        {"requested_sample_rate_hz", header.requestedSampleRateHz},
+        {"sample_mode", header.sampleMode},
+        {"voltage_range_v",
+         {parseNumber(header.voltageRangeMin).value_or(0.0),
+          parseNumber(header.voltageRangeMax).value_or(0.0)}},
+        {"terminal_config", header.terminalConfig},
+        {"units", "V"},
+        {"start_utc", utcText(header.start)},
+        {"program", programVersion()},
+    };
+    if (!header.digitalLines.empty()) {
+        object["digital_lines"] = header.digitalLines;
+    }
+    return object;
+}
+
+}  // namespace ni_usb_daq::host

@@ -1,0 +1,272 @@
+// What the host refuses before anything runs, which device it drives, and
+// what its recordings say about themselves: the settings table, --device,
+// the CSV and JSON headers, the time and digital columns, --out, -q and
+// --version.
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "HostProcess.h"
+
+using host_tests::contains;
+using host_tests::HostRun;
+using host_tests::runHost;
+using host_tests::split;
+using nlohmann::json;
+
+namespace {
+
+const std::string kHost = "ni-usb-daq-host: ";
+
+/// A folder of its own for one test, removed at the end.
+class ScratchDir {
+public:
+    explicit ScratchDir(const std::string& name)
+        : path_(std::filesystem::temp_directory_path() /
+                (name + "-" + std::to_string(::getpid()))) {
+        std::filesystem::create_directories(path_);
+    }
+    ~ScratchDir() { std::filesystem::remove_all(path_); }
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path path_;
+};
+
+std::string fileText(const std::filesystem::path& path) {
+    std::stringstream text;
+    text << std::ifstream(path).rdbuf();
+    return text.str();
+}
+
+/// "# key: value" comment lines as key -> value.
+std::map<std::string, std::string> comments(const std::string& csv) {
+    std::map<std::string, std::string> entries;
+    for (const auto& line : split(csv)) {
+        if (line.rfind("# ", 0) == 0 && line.find(": ") != std::string::npos) {
+            const auto colon = line.find(": ");
+            entries[line.substr(2, colon - 2)] = line.substr(colon + 2);
+        }
+    }
+    return entries;
+}
+
+std::vector<std::string> dataLines(const std::string& csv) {
+    std::vector<std::string> lines;
+    for (auto& line : split(csv)) {
+        if (line.rfind('#', 0) != 0) {
+            lines.push_back(std::move(line));
+        }
+    }
+    return lines;
+}
+
+}  // namespace
+
+TEST(Refusals, NothingRunsAndOneMessageSaysWhy) {
+    struct Refusal {
+        std::vector<std::string> args;
+        int exitCode;
+        std::string message;
+    };
+    const Refusal refusals[] = {
+        {{"read", "sample_rate=5000"},
+         2,
+         "unknown setting 'sample_rate' (did you mean sample_clock_rate_hz?)"},
+        {{"read", "samples_per_channel=abc"}, 2, "samples_per_channel=abc is not a number"},
+        {{"read", "samples_per_channel=2.5"}, 2, "samples_per_channel=2.5 is not a whole number"},
+        {{"read", "sample_clock_rate_hz=10x"}, 2, "sample_clock_rate_hz=10x is not a number"},
+        {{"read", "sample_clock_rate_hz=0"}, 2, "sample_clock_rate_hz=0 is too small"},
+        {{"read", "terminal_config=bogus"}, 2, "terminal_config=bogus is not one of RSE, NRSE"},
+        {{"read", "start_trigger_type=DIGITAL_EDGE"},
+         2,
+         "start_trigger_type=DIGITAL_EDGE is refused: stored but never applied"},
+        {{"stream", "units=AMPS"}, 2, "only units=VOLTS is accepted"},
+        {{"configure", "delivery_model=CALLBACK"}, 2, "only delivery_model=BLOCKING_READ"},
+        {{"read", "voltage_range_min=5", "voltage_range_max=1"},
+         2,
+         "voltage_range_min (5) must be below voltage_range_max (1)"},
+        {{"stream", "sample_mode=FINITE"}, 2, "use 'read' for one finite block"},
+        {{"read", "--out", "recording.txt"}, 2, "cannot tell the format of 'recording.txt'"},
+        {{"stream", "--time"}, 2, "--time adds a column to CSV output"},
+        {{"read", "--out", "/nonexistent-dir/x.csv"},
+         1,
+         "cannot write '/nonexistent-dir/x.csv': the folder '/nonexistent-dir' does not exist"},
+        {{}, 2, "a subcommand is required"},
+    };
+    for (const auto& refusal : refusals) {
+        SCOPED_TRACE(testing::PrintToString(refusal.args));
+        const HostRun run = runHost(refusal.args);
+        EXPECT_EQ(run.exitCode, refusal.exitCode);
+        EXPECT_TRUE(run.out.empty()) << run.out;
+        EXPECT_TRUE(contains(run.err, kHost));
+        EXPECT_TRUE(contains(run.err, refusal.message));
+        EXPECT_EQ(split(run.err).size(), 1u) << run.err;
+    }
+}
+
+TEST(Refusals, AnUnknownDeviceFailsEverySubcommandWithOneMessage) {
+    for (const std::string command :
+         {"info", "status", "scan", "query", "caps", "read", "stream", "plot", "configure"}) {
+        SCOPED_TRACE(command);
+        const HostRun run = runHost({"--device", "Dev9", command});
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_TRUE(run.out.empty()) << run.out;
+        EXPECT_EQ(run.err.rfind(kHost + "unknown device 'Dev9': the driver lists Dev1 (", 0), 0u)
+            << run.err;
+        EXPECT_EQ(split(run.err).size(), 1u) << run.err;
+    }
+}
+
+TEST(Settings, SiSuffixesAndTheValuesThePlugInBehavesAsAreAccepted) {
+    const HostRun run = runHost({"configure", "sample_clock_rate_hz=2.5k", "samples_per_channel=1k",
+                                 "voltage_range_min=-500m", "voltage_range_max=500m", "units=VOLTS",
+                                 "start_trigger_type=NONE", "delivery_model=BLOCKING_READ",
+                                 "analog_trigger_level_v=0.0"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const json data = json::parse(run.out).at("data");
+    EXPECT_EQ(data.at("requested_sample_rate_hz"), "2500.000000");
+    EXPECT_EQ(data.at("samples_per_channel"), "1000");
+}
+
+TEST(Settings, TheTableIsListedAndTheReadmeShowsItUnchanged) {
+    const HostRun listed = runHost({"settings", "--json"});
+    ASSERT_EQ(listed.exitCode, 0) << listed.err;
+    const json table = json::parse(listed.out);
+    ASSERT_EQ(table.size(), 18u);
+    EXPECT_EQ(table.at(0).at("key"), "device_name");
+    const HostRun markdown = runHost({"settings", "--markdown"});
+    ASSERT_EQ(markdown.exitCode, 0) << markdown.err;
+    EXPECT_TRUE(contains(fileText(std::filesystem::path(NI_USB_DAQ_SOURCE_DIR) / "README.md"),
+                         markdown.out))
+        << "README.md is out of date: paste 'ni-usb-daq-host settings --markdown'";
+}
+
+TEST(DeviceOption, SetsTheDefaultChannelsAndTheDeviceQueryDescribes) {
+    const HostRun read =
+        runHost({"--device", "Dev2", "read", "--format", "csv", "samples_per_channel=2"});
+    ASSERT_EQ(read.exitCode, 0) << read.err;
+    EXPECT_EQ(comments(read.out).at("device").rfind("Dev2 (USB-", 0), 0u);
+    EXPECT_EQ(dataLines(read.out).at(0), "sample,Dev2/ai0");
+
+    const HostRun query = runHost({"--device", "Dev2", "query"});
+    ASSERT_EQ(query.exitCode, 0) << query.err;
+    const json info = json::parse(query.out);
+    EXPECT_EQ(info.at("device_name"), "Dev2");
+    // One channel may use the single-channel maximum; more share the aggregate.
+    const json& rates = info.at("max_rate_per_channel_hz");
+    EXPECT_EQ(rates.at(0), info.at("ai_max_single_chan_rate_hz"));
+    EXPECT_DOUBLE_EQ(rates.at(3).get<double>(),
+                     info.at("ai_max_multi_chan_rate_hz").get<double>() / 4);
+}
+
+TEST(DeviceOption, WithoutItTheOnlyDevicePresentIsUsed) {
+    const ScratchDir dir("host-one-device");
+    std::ofstream(dir.path() / "rig.json")
+        << R"({"devices":[{"name":"Lab3","product_type":"USB-6001","ai_channels":4,)"
+        << R"("ai_max_single_chan_rate_hz":20000,"ai_max_multi_chan_rate_hz":20000,)"
+        << R"("ai_voltage_ranges":[[-10,10]]}]})";
+    const HostRun run = runHost({"read", "--format", "csv", "samples_per_channel=3"},
+                                {"NIDAQMX_SIM_DEVICES=" + (dir.path() / "rig.json").string()});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(dataLines(run.out).at(0), "sample,Lab3/ai0");
+}
+
+TEST(CsvHeader, SaysWhatWasRecordedAndTheTimeColumnIsIndexOverRate) {
+    const HostRun run =
+        runHost({"read", "--format", "csv", "--time", "ai_channels=Dev1/ai0:1",
+                 "samples_per_channel=7", "sample_clock_rate_hz=3k", "voltage_range_min=-5",
+                 "voltage_range_max=5", "terminal_config=NRSE"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const auto header = comments(run.out);
+    EXPECT_EQ(header.at("device").rfind("Dev1 (USB-", 0), 0u);
+    EXPECT_EQ(header.at("channels"), "Dev1/ai0 Dev1/ai1");
+    EXPECT_EQ(header.at("voltage_range_v"), "-5 to 5");
+    EXPECT_EQ(header.at("terminal_config"), "NRSE");
+    EXPECT_EQ(header.at("units"), "V");
+    EXPECT_EQ(header.at("start_utc").size(), std::string("2026-01-01T00:00:00.000000Z").size());
+    EXPECT_EQ(header.at("program").rfind("ni-usb-daq-host ", 0), 0u);
+    const double rate = std::stod(header.at("sample_rate_hz"));
+    EXPECT_GT(rate, 0.0);
+
+    const auto lines = dataLines(run.out);
+    ASSERT_EQ(lines.size(), 8u);
+    EXPECT_EQ(lines[0], "sample,time_s,Dev1/ai0,Dev1/ai1");
+    for (std::size_t s = 0; s < 7; ++s) {
+        const auto row = split(lines[s + 1], ',');
+        ASSERT_EQ(row.size(), 4u);
+        EXPECT_EQ(std::stod(row[1]), static_cast<double>(s) / rate) << lines[s + 1];
+    }
+}
+
+TEST(CsvHeader, DigitalLinesBecomeColumnsOfTheFramesSnapshot) {
+    const HostRun run =
+        runHost({"stream", "--frames", "2", "--format", "csv", "samples_per_channel=3",
+                 "digital_input_lines=Dev1/port0/line0:1"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(comments(run.out).at("digital_lines"), "Dev1/port0/line0:1 (one snapshot per frame)");
+    const auto lines = dataLines(run.out);
+    ASSERT_EQ(lines.size(), 7u) << run.out;
+    EXPECT_EQ(lines[0], "sample,Dev1/ai0,Dev1/port0/line0,Dev1/port0/line1");
+    for (std::size_t r = 1; r < lines.size(); ++r) {
+        const auto row = split(lines[r], ',');
+        ASSERT_EQ(row.size(), 4u) << lines[r];
+        EXPECT_TRUE((row[2] == "0" || row[2] == "1") && (row[3] == "0" || row[3] == "1"));
+    }
+}
+
+TEST(JsonLines, HeaderLineFirstThenTheFramesAsThePlugInWroteThem) {
+    const HostRun run = runHost(
+        {"stream", "--frames", "2", "--header", "ai_channels=Dev1/ai0:2", "samples_per_channel=4"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const auto lines = split(run.out);
+    ASSERT_EQ(lines.size(), 3u);
+    const json header = json::parse(lines[0]);
+    EXPECT_EQ(header.at("event"), "header");
+    EXPECT_EQ(header.at("device"), "Dev1");
+    EXPECT_EQ(header.at("channels"), json({"Dev1/ai0", "Dev1/ai1", "Dev1/ai2"}));
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        const json frame = json::parse(lines[i]);
+        EXPECT_EQ(frame.at("sequence_no"), i);
+        // Compact, keys in order: the plug-in's text, not a re-serialisation.
+        EXPECT_EQ(frame.dump(), lines[i]);
+    }
+}
+
+TEST(OutOption, WritesTheFileInTheFormatOfItsExtensionEvenInANonAsciiFolder) {
+    const ScratchDir dir("host-out");
+    const auto folder = dir.path() / std::filesystem::path(u8"données");
+    std::filesystem::create_directories(folder);
+    const auto csv = folder / "run.csv";
+    const auto jsonFile = folder / "block.json";
+    const HostRun stream =
+        runHost({"stream", "--frames", "2", "--out", csv.string(), "samples_per_channel=5"});
+    ASSERT_EQ(stream.exitCode, 0) << stream.err;
+    EXPECT_TRUE(stream.out.empty());
+    EXPECT_EQ(dataLines(fileText(csv)).size(), 11u);
+
+    const HostRun read = runHost({"read", "--out", jsonFile.string(), "samples_per_channel=5"});
+    ASSERT_EQ(read.exitCode, 0) << read.err;
+    EXPECT_EQ(json::parse(fileText(jsonFile)).at("frame").at("sample_count"), 5);
+}
+
+TEST(Verbosity, QuietHidesThePlugInsInformationAndVersionNamesThePlugIn) {
+    EXPECT_TRUE(contains(runHost({"info"}).err, "[ni-usb-daq I] "));
+    const HostRun quiet = runHost({"-q", "info"});
+    ASSERT_EQ(quiet.exitCode, 0) << quiet.err;
+    EXPECT_FALSE(contains(quiet.err, "[ni-usb-daq I] "));
+
+    const HostRun version = runHost({"--version"});
+    ASSERT_EQ(version.exitCode, 0) << version.err;
+    EXPECT_EQ(version.out,
+              "ni-usb-daq-host " NI_USB_DAQ_VERSION "\nplug-in: " NI_USB_DAQ_PLUGIN_PATH "\n");
+}

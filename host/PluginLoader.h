@@ -27,7 +27,7 @@ private:
 
 using StubPtr = std::unique_ptr<kra::device::IDeviceStub, StubDeleter>;
 
-/// The plug-in library opened with dlopen, its two entry points resolved.
+/// The plug-in library opened with the system's loader, its two entry points resolved.
 /// Construction throws HostError when the file cannot be loaded or lacks one
 /// of the entry points; the mapping is released when the last owner (this
 /// object or a stub made from it) goes away.
@@ -49,8 +49,8 @@ private:
     StubDeleter::DestroyFunction destroy_ = nullptr;
 };
 
-/// The plug-in built next to this program: its directory is taken from
-/// /proc/self/exe, so the program finds it wherever the build tree lies.
+/// The plug-in built next to this program: its directory is this program's
+/// own, so the program finds it wherever the build tree lies.
 std::filesystem::path defaultPluginPath();
 
 }  // namespace ni_usb_daq::host

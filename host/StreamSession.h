@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <csignal>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -14,6 +13,7 @@
 #include "DeviceRecords.h"
 #include "DeviceSession.h"
 #include "FrameDocument.h"
+#include "Platform.h"
 
 namespace ni_usb_daq::host {
 
@@ -49,24 +49,9 @@ private:
     bool closed_ = false;
 };
 
-/// While it lives, SIGINT and SIGTERM ask the running stream to end: the
-/// handler only sets a flag that the main thread polls, and the main thread
-/// then stops the stream through the stub. SIGPIPE is ignored meanwhile, so a
-/// reader that goes away shows as a failed write, not a killed process.
-class StopSignals {
-public:
-    StopSignals();
-    ~StopSignals();
-    StopSignals(const StopSignals&) = delete;
-    StopSignals& operator=(const StopSignals&) = delete;
-
-    bool requested() const;
-
-private:
-    struct sigaction previousInterrupt_ {};
-    struct sigaction previousTerminate_ {};
-    struct sigaction previousPipe_ {};
-};
+/// While it lives, Ctrl-C (and SIGTERM, or Ctrl-Break on Windows) asks the
+/// running stream to end; see platform::StopRequests.
+using StopSignals = platform::StopRequests;
 
 /// A subscription to the "stream" topic of "analog_input" and the stream it
 /// receives. The callback only queues; stop() closes the queue, unsubscribes

@@ -12,6 +12,7 @@
 #include "Commands.h"
 #include "HostError.h"
 #include "KeyValueArgs.h"
+#include "Platform.h"
 #include "PluginLoader.h"
 
 namespace host = ni_usb_daq::host;
@@ -76,21 +77,30 @@ public:
     /// options describe, and runs the action on it.
     int run(const Action& action) const {
         if (!device_.empty()) {
-            ::setenv("NI_DEVICE_NAME", device_.c_str(), 1);
+            host::platform::setEnvironment("NI_DEVICE_NAME", device_);
         }
         if (!id_.empty()) {
-            ::setenv("KRA_DEVICE_ID", id_.c_str(), 1);
+            host::platform::setEnvironment("KRA_DEVICE_ID", id_);
         }
         const host::PluginLibrary plugin(library_.empty() ? host::defaultPluginPath()
-                                                          : std::filesystem::path(library_));
-        host::DeviceSession session(plugin.createStub());
-        session.stub().initialize();
-        const int status = action(session);
-        std::cout.flush();
-        if (!std::cout) {
-            throw host::HostError("cannot write to standard output");
+                                                          : host::platform::pathFromUtf8(library_));
+        try {
+            host::DeviceSession session(plugin.createStub());
+            session.stub().initialize();
+            const int status = action(session);
+            std::cout.flush();
+            if (!std::cout) {
+                throw host::HostError("cannot write to standard output");
+            }
+            return status;
+        } catch (const host::HostError&) {
+            throw;
+        } catch (const std::exception& error) {
+            // An exception the plug-in threw has its destructor and what() in
+            // the plug-in's library, which goes away with `plugin`: carry on
+            // with a copy the program owns.
+            throw host::HostError(error.what());
         }
-        return status;
     }
 
 private:
@@ -224,9 +234,12 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Frames and CSV rows end in "\n" on every system.
+    host::platform::useBinaryStdout();
+    host::platform::Utf8Arguments arguments(argc, argv);
     CommandLine commandLine;
     try {
-        commandLine.app().parse(argc, argv);
+        commandLine.app().parse(arguments.count(), arguments.values());
     } catch (const CLI::ParseError& error) {
         return commandLine.app().exit(error) == 0 ? 0 : host::kUsageExitCode;
     }
@@ -236,7 +249,6 @@ int main(int argc, char** argv) {
         std::cerr << host::kProgramName << ": " << error.what() << '\n';
         return error.exitCode();
     } catch (const std::exception& error) {
-        // Whatever the plug-in throws across the interface ends up here too.
         std::cerr << host::kProgramName << ": " << error.what() << '\n';
         return host::kFailureExitCode;
     }

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -13,7 +14,7 @@
 
 namespace test_support {
 
-/// The built plug-in, opened with dlopen and resolved by its two symbols, as a
+/// The built plug-in, opened with the system's loader and resolved by its two symbols, as a
 /// host does it. Each test program opens it once.
 class PluginLibrary {
 public:
@@ -95,12 +96,22 @@ private:
     std::string path_;
 };
 
-/// Threads of this process right now (from /proc).
+/// Threads of this process right now (from /proc, or a Windows thread snapshot).
 int processThreadCount();
 
 /// Threads of this process once it has come down to `expected`, waiting up to
-/// two seconds: a joined thread can still be listed in /proc for a moment
-/// after the join returns. A thread that really leaked shows after the wait.
+/// two seconds: a joined thread can still be listed for a moment after the
+/// join returns. A thread that really leaked shows after the wait.
 int settledThreadCount(int expected);
+
+/// Memory of this process in physical memory (resident set, working set), in KiB.
+long residentKiB();
+
+/// The symbols a shared library exports (ELF dynamic symbols, PE export table).
+std::set<std::string> exportedSymbols(const std::string& library);
+
+/// Why permission bits cannot keep this process out of a directory (root,
+/// or Windows), or nullopt when they can.
+std::optional<std::string> permissionsCannotDeny();
 
 }  // namespace test_support

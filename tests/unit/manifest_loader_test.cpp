@@ -3,7 +3,6 @@
 // document built from it; the manifest that ships with the plug-in; where the
 // stub finds its manifest, what one that cannot be loaded costs (one warning
 // line), and the identity the stub takes from it.
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -296,8 +295,8 @@ TEST_F(ManifestSearch, CandidateThatCannotBeCheckedIsWarnedAboutAndSkipped) {
 }
 
 TEST_F(ManifestSearch, AccessDeniedDirectoryIsSkipped) {
-    if (::geteuid() == 0) {
-        GTEST_SKIP() << "permission bits do not stop root";
+    if (const auto reason = test_support::permissionsCannotDeny()) {
+        GTEST_SKIP() << *reason;
     }
     place("devices");
     place("../devices");

@@ -31,8 +31,9 @@ void setEnvironment(const std::string& name, const std::string& value);
 /// True when standard error is a terminal (or a console window).
 bool stderrIsTerminal();
 
-/// Standard output carries bytes as they are written: no line-end translation.
-void useBinaryStdout();
+/// Standard output and error carry bytes as they are written: no line-end
+/// translation, so frames, CSV rows and messages end in "\n" everywhere.
+void useBinaryOutput();
 
 /// The command line as UTF-8 words, with argc/argv-style access for the parser.
 class Utf8Arguments {

@@ -65,7 +65,7 @@ bool stderrIsTerminal() {
     return ::isatty(STDERR_FILENO) == 1;
 }
 
-void useBinaryStdout() {}  // POSIX has no text mode
+void useBinaryOutput() {}  // POSIX has no text mode
 
 Utf8Arguments::Utf8Arguments(int argc, char** argv) : words_(argv, argv + argc) {
     for (auto& word : words_) {

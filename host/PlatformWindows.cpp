@@ -103,7 +103,10 @@ std::filesystem::path executablePath() {
         }
         if (length < buffer.size()) {
             buffer.resize(length);
-            return std::filesystem::path(buffer);
+            // Started through a link, the program still looks beside its real file.
+            std::error_code error;
+            auto real = std::filesystem::canonical(std::filesystem::path(buffer), error);
+            return error ? std::filesystem::path(buffer) : real;
         }
         buffer.resize(buffer.size() * 2);
     }
@@ -124,9 +127,11 @@ bool stderrIsTerminal() {
     return ::GetConsoleMode(::GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
 }
 
-void useBinaryStdout() {
-    std::fflush(stdout);
-    ::_setmode(::_fileno(stdout), _O_BINARY);
+void useBinaryOutput() {
+    for (std::FILE* stream : {stdout, stderr}) {
+        std::fflush(stream);
+        ::_setmode(::_fileno(stream), _O_BINARY);
+    }
 }
 
 Utf8Arguments::Utf8Arguments(int argc, char** argv) {

@@ -186,7 +186,7 @@ private:
     Action plotAction() {
         host::PlotOptions options;
         options.settings = host::parseKeyValueArgs(plotSettings_);
-        options.out = plotFile_;
+        options.out = host::platform::pathFromUtf8(plotFile_);
         if (plotSeconds_->count() > 0) {
             options.streamDuration = std::chrono::duration<double>(plotDuration_);
         }
@@ -234,8 +234,8 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
-    // Frames and CSV rows end in "\n" on every system.
-    host::platform::useBinaryStdout();
+    // Frames, CSV rows and messages end in "\n" on every system.
+    host::platform::useBinaryOutput();
     host::platform::Utf8Arguments arguments(argc, argv);
     CommandLine commandLine;
     try {

@@ -26,6 +26,7 @@
 // daqmx/sim/devices-example.json is a complete example.
 #include "RigFile.h"
 
+#include <filesystem>
 #include <fstream>
 #include <limits>
 #include <stdexcept>
@@ -153,7 +154,11 @@ SimDevice parseDevice(const json& entry) {
 }  // namespace
 
 std::optional<std::vector<SimDevice>> loadRigFile(const std::string& path, std::string& problem) {
-    std::ifstream in(path, std::ios::binary);
+    // The path is UTF-8 text; on Windows a plain string would be read in the
+    // ANSI code page.
+    std::ifstream in(std::filesystem::path(std::u8string_view(
+                         reinterpret_cast<const char8_t*>(path.data()), path.size())),
+                     std::ios::binary);
     if (!in) {
         problem = "cannot open " + path;
         return std::nullopt;

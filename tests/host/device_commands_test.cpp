@@ -14,6 +14,7 @@
 
 #include "HostProcess.h"
 #include "daqmx/NIDAQmx.h"
+#include "support/TestSupport.h"
 
 using host_tests::contains;
 using host_tests::HostRun;
@@ -103,6 +104,9 @@ TEST(ConfigureCommand, PrintsTheResultAndOnFailureItsErrorAndExitsNonZero) {
 TEST(PluginLoading, DefaultLibraryIsFoundNextToTheProgramEvenThroughALink) {
     // The program is started through a symbolic link in another directory:
     // the plug-in must be looked up beside the real file, not beside argv[0].
+    if (const auto reason = test_support::symlinksUnsupported()) {
+        GTEST_SKIP() << *reason;
+    }
     const auto directory = std::filesystem::temp_directory_path() /
                            ("host-link-" + std::to_string(host_tests::currentProcessId()));
     std::filesystem::create_directories(directory);

@@ -42,4 +42,7 @@ std::set<std::string> exportedSymbols(const std::string& path);
 /// nullopt when they can.
 std::optional<std::string> permissionsCannotDeny();
 
+/// Why this process cannot create symbolic links, or nullopt when it can.
+std::optional<std::string> symlinksUnsupported();
+
 }  // namespace test_support::platform

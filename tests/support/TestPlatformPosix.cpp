@@ -100,4 +100,8 @@ std::optional<std::string> permissionsCannotDeny() {
     return std::nullopt;
 }
 
+std::optional<std::string> symlinksUnsupported() {
+    return std::nullopt;
+}
+
 }  // namespace test_support::platform

@@ -184,4 +184,18 @@ std::optional<std::string> permissionsCannotDeny() {
            "its owner out";
 }
 
+std::optional<std::string> symlinksUnsupported() {
+    // Creating one takes a privilege (or developer mode); Wine has none to give.
+    const auto directory = uniqueTemporaryPath("ni_usb_daq_link_");
+    std::error_code error;
+    std::filesystem::create_directory(directory, error);
+    std::filesystem::create_directory_symlink(directory, directory / "link", error);
+    std::error_code ignored;
+    std::filesystem::remove_all(directory, ignored);
+    if (error) {
+        return "this process cannot create symbolic links: " + error.message();
+    }
+    return std::nullopt;
+}
+
 }  // namespace test_support::platform

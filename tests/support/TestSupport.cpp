@@ -117,10 +117,15 @@ TempDir::~TempDir() {
 }
 
 std::string TempDir::write(const std::string& relative, const std::string& content) const {
-    const std::filesystem::path file = std::filesystem::path(path_) / relative;
+    const auto utf8 = [](const std::string& text) {
+        return std::filesystem::path(
+            std::u8string(reinterpret_cast<const char8_t*>(text.data()), text.size()));
+    };
+    const std::filesystem::path file = utf8(path_) / utf8(relative);
     std::filesystem::create_directories(file.parent_path());
     std::ofstream(file, std::ios::binary) << content;
-    return file.string();
+    const std::u8string text = file.u8string();
+    return std::string(reinterpret_cast<const char*>(text.data()), text.size());
 }
 
 int processThreadCount() {
@@ -144,6 +149,10 @@ std::set<std::string> exportedSymbols(const std::string& library) {
 
 std::optional<std::string> permissionsCannotDeny() {
     return platform::permissionsCannotDeny();
+}
+
+std::optional<std::string> symlinksUnsupported() {
+    return platform::symlinksUnsupported();
 }
 
 int settledThreadCount(int expected) {

@@ -90,6 +90,7 @@ public:
     TempDir& operator=(const TempDir&) = delete;
     const std::string& path() const { return path_; }
     /// Writes `content` to path()/relative, creating directories on the way.
+    /// Paths in and out are UTF-8 text.
     std::string write(const std::string& relative, const std::string& content) const;
 
 private:
@@ -113,5 +114,9 @@ std::set<std::string> exportedSymbols(const std::string& library);
 /// Why permission bits cannot keep this process out of a directory (root,
 /// or Windows), or nullopt when they can.
 std::optional<std::string> permissionsCannotDeny();
+
+/// Why this process cannot create symbolic links (Windows without the
+/// privilege, Wine), or nullopt when it can.
+std::optional<std::string> symlinksUnsupported();
 
 }  // namespace test_support

@@ -7,10 +7,13 @@
 #ifdef _WIN32
 #include <windows.h>
 
+#include <filesystem>
+
 namespace {
-// With a full path, the loader finds the plug-in's driver DLL beside it.
+// With a full path (drive and all), the loader finds the plug-in's driver DLL beside it.
 void* openLibrary(const char* path) {
-    return ::LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    const std::filesystem::path full = std::filesystem::absolute(path);
+    return ::LoadLibraryExW(full.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 void* symbol(void* library, const char* name) {
     return reinterpret_cast<void*>(::GetProcAddress(static_cast<HMODULE>(library), name));

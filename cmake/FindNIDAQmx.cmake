@@ -13,7 +13,8 @@
 if(WIN32)
   set(_nidaqmx_support "National Instruments/Shared/ExternalCompilerSupport/C")
   set(_nidaqmx_places)
-  foreach(_nidaqmx_programs "$ENV{ProgramFiles\(x86\)}" "$ENV{ProgramFiles}"
+  set(_nidaqmx_programs_x86 "ProgramFiles(x86)")
+  foreach(_nidaqmx_programs "$ENV{${_nidaqmx_programs_x86}}" "$ENV{ProgramFiles}"
                             "C:/Program Files (x86)" "C:/Program Files")
     if(_nidaqmx_programs)
       file(TO_CMAKE_PATH "${_nidaqmx_programs}" _nidaqmx_programs)
@@ -36,7 +37,7 @@ if(WIN32)
     PATHS ${_nidaqmx_places}
     # The vendor's folder lies outside any cross-build's target root.
     NO_CMAKE_FIND_ROOT_PATH)
-  set(_nidaqmx_missing "the vendor's NIDAQmx.lib (the import library of nicaiu.dll; install NI-DAQmx with its C support, or set NIDAQmx_ROOT)")
+  set(_nidaqmx_missing "the vendor's NIDAQmx.lib (the import library of nicaiu.dll: install NI-DAQmx with its C support, or set NIDAQmx_ROOT)")
 else()
   find_path(NIDAQmx_INCLUDE_DIR NAMES NIDAQmx.h
     HINTS ${NIDAQmx_ROOT} ENV NIDAQMX_ROOT
@@ -62,5 +63,6 @@ mark_as_advanced(NIDAQmx_INCLUDE_DIR NIDAQmx_LIBRARY)
 unset(_nidaqmx_support)
 unset(_nidaqmx_places)
 unset(_nidaqmx_programs)
+unset(_nidaqmx_programs_x86)
 unset(_nidaqmx_lib_suffixes)
 unset(_nidaqmx_missing)

@@ -3,7 +3,8 @@
  *
  * The declarations use the vendor's C types and calling convention so that the
  * plug-in links unchanged against either the simulated driver in daqmx/sim or
- * the vendor's libnidaqmx.so. Only what the plug-in uses is declared here.
+ * the vendor's library (libnidaqmx.so on Linux, nicaiu.dll through its import
+ * library NIDAQmx.lib on Windows). Only what the plug-in uses is declared here.
  */
 #ifndef NI_USB_DAQ_NIDAQMX_H
 #define NI_USB_DAQ_NIDAQMX_H
@@ -12,6 +13,15 @@
 
 #ifdef __cplusplus
 extern "C" {
+#endif
+
+/* The driver's calling convention: stdcall on 32-bit Windows, where the
+ * vendor's DLL uses it; the platform's only convention everywhere else. Every
+ * function declared here carries it. */
+#if defined(_WIN32) && !defined(_WIN64)
+#define DAQMX_CALL __stdcall
+#else
+#define DAQMX_CALL
 #endif
 
 typedef int32_t int32;
@@ -55,48 +65,51 @@ typedef void* TaskHandle;
 #define DAQmxErrorBufferTooSmallForString (-200228)
 
 /* Errors */
-int32 DAQmxGetExtendedErrorInfo(char errorString[], uInt32 bufferSize);
+int32 DAQMX_CALL DAQmxGetExtendedErrorInfo(char errorString[], uInt32 bufferSize);
 
 /* System and device properties */
-int32 DAQmxGetSysDevNames(char* data, uInt32 bufferSize);
-int32 DAQmxGetDevProductType(const char device[], char* data, uInt32 bufferSize);
-int32 DAQmxGetDevProductNum(const char device[], uInt32* data);
-int32 DAQmxGetDevSerialNum(const char device[], uInt32* data);
-int32 DAQmxGetDevIsSimulated(const char device[], bool32* data);
-int32 DAQmxGetDevAIMaxSingleChanRate(const char device[], float64* data);
-int32 DAQmxGetDevAIMaxMultiChanRate(const char device[], float64* data);
-int32 DAQmxGetDevAIPhysicalChans(const char device[], char* data, uInt32 bufferSize);
-int32 DAQmxGetDevAIVoltageRngs(const char device[], float64* data, uInt32 arraySizeInElements);
-int32 DAQmxGetPhysicalChanAITermCfgs(const char physicalChannel[], int32* data);
+int32 DAQMX_CALL DAQmxGetSysDevNames(char* data, uInt32 bufferSize);
+int32 DAQMX_CALL DAQmxGetDevProductType(const char device[], char* data, uInt32 bufferSize);
+int32 DAQMX_CALL DAQmxGetDevProductNum(const char device[], uInt32* data);
+int32 DAQMX_CALL DAQmxGetDevSerialNum(const char device[], uInt32* data);
+int32 DAQMX_CALL DAQmxGetDevIsSimulated(const char device[], bool32* data);
+int32 DAQMX_CALL DAQmxGetDevAIMaxSingleChanRate(const char device[], float64* data);
+int32 DAQMX_CALL DAQmxGetDevAIMaxMultiChanRate(const char device[], float64* data);
+int32 DAQMX_CALL DAQmxGetDevAIPhysicalChans(const char device[], char* data, uInt32 bufferSize);
+int32 DAQMX_CALL DAQmxGetDevAIVoltageRngs(const char device[], float64* data,
+                                          uInt32 arraySizeInElements);
+int32 DAQMX_CALL DAQmxGetPhysicalChanAITermCfgs(const char physicalChannel[], int32* data);
 
 /* Device control */
-int32 DAQmxResetDevice(const char deviceName[]);
-int32 DAQmxSelfTestDevice(const char deviceName[]);
+int32 DAQMX_CALL DAQmxResetDevice(const char deviceName[]);
+int32 DAQMX_CALL DAQmxSelfTestDevice(const char deviceName[]);
 
 /* Tasks */
-int32 DAQmxCreateTask(const char taskName[], TaskHandle* taskHandle);
-int32 DAQmxCreateAIVoltageChan(TaskHandle taskHandle, const char physicalChannel[],
-                               const char nameToAssignToChannel[], int32 terminalConfig,
-                               float64 minVal, float64 maxVal, int32 units,
-                               const char customScaleName[]);
-int32 DAQmxCreateDIChan(TaskHandle taskHandle, const char lines[], const char nameToAssignToLines[],
-                        int32 lineGrouping);
-int32 DAQmxCfgSampClkTiming(TaskHandle taskHandle, const char source[], float64 rate,
-                            int32 activeEdge, int32 sampleMode, uInt64 sampsPerChanToAcquire);
-int32 DAQmxGetSampClkRate(TaskHandle taskHandle, float64* data);
-int32 DAQmxGetTaskNumChans(TaskHandle taskHandle, uInt32* data);
-int32 DAQmxGetReadAvailSampPerChan(TaskHandle taskHandle, uInt32* data);
-int32 DAQmxStartTask(TaskHandle taskHandle);
-int32 DAQmxStopTask(TaskHandle taskHandle);
-int32 DAQmxClearTask(TaskHandle taskHandle);
+int32 DAQMX_CALL DAQmxCreateTask(const char taskName[], TaskHandle* taskHandle);
+int32 DAQMX_CALL DAQmxCreateAIVoltageChan(TaskHandle taskHandle, const char physicalChannel[],
+                                          const char nameToAssignToChannel[], int32 terminalConfig,
+                                          float64 minVal, float64 maxVal, int32 units,
+                                          const char customScaleName[]);
+int32 DAQMX_CALL DAQmxCreateDIChan(TaskHandle taskHandle, const char lines[],
+                                   const char nameToAssignToLines[], int32 lineGrouping);
+int32 DAQMX_CALL DAQmxCfgSampClkTiming(TaskHandle taskHandle, const char source[], float64 rate,
+                                       int32 activeEdge, int32 sampleMode,
+                                       uInt64 sampsPerChanToAcquire);
+int32 DAQMX_CALL DAQmxGetSampClkRate(TaskHandle taskHandle, float64* data);
+int32 DAQMX_CALL DAQmxGetTaskNumChans(TaskHandle taskHandle, uInt32* data);
+int32 DAQMX_CALL DAQmxGetReadAvailSampPerChan(TaskHandle taskHandle, uInt32* data);
+int32 DAQMX_CALL DAQmxStartTask(TaskHandle taskHandle);
+int32 DAQMX_CALL DAQmxStopTask(TaskHandle taskHandle);
+int32 DAQMX_CALL DAQmxClearTask(TaskHandle taskHandle);
 
 /* Reads */
-int32 DAQmxReadAnalogF64(TaskHandle taskHandle, int32 numSampsPerChan, float64 timeout,
-                         bool32 fillMode, float64 readArray[], uInt32 arraySizeInSamps,
-                         int32* sampsPerChanRead, bool32* reserved);
-int32 DAQmxReadDigitalLines(TaskHandle taskHandle, int32 numSampsPerChan, float64 timeout,
-                            bool32 fillMode, uInt8 readArray[], uInt32 arraySizeInBytes,
-                            int32* sampsPerChanRead, int32* numBytesPerSamp, bool32* reserved);
+int32 DAQMX_CALL DAQmxReadAnalogF64(TaskHandle taskHandle, int32 numSampsPerChan, float64 timeout,
+                                    bool32 fillMode, float64 readArray[], uInt32 arraySizeInSamps,
+                                    int32* sampsPerChanRead, bool32* reserved);
+int32 DAQMX_CALL DAQmxReadDigitalLines(TaskHandle taskHandle, int32 numSampsPerChan,
+                                       float64 timeout, bool32 fillMode, uInt8 readArray[],
+                                       uInt32 arraySizeInBytes, int32* sampsPerChanRead,
+                                       int32* numBytesPerSamp, bool32* reserved);
 
 #ifdef __cplusplus
 }

@@ -14,6 +14,17 @@ namespace kra::device {
 /// The interface a host drives a device plug-in through. The host calls each
 /// operation by its position, so the order of declaration is part of the
 /// interface and must never change.
+///
+/// Standard-library types (strings, maps, callbacks, JSON values, exceptions)
+/// cross the boundary by value, so host and plug-in must be built by the same
+/// compiler family with the same runtime and build type: a MinGW plug-in
+/// cannot serve an MSVC host, nor a Debug build a Release one.
+///
+/// An exception the plug-in throws is made by the plug-in's code: its
+/// destructor and what() live in the plug-in library. A host copies what it
+/// needs of it into an exception (or string) of its own before the library
+/// can be unloaded; a host that unloads the plug-in while still holding one of
+/// its exceptions crashes on Windows.
 class IDeviceStub {
 public:
     using StateCallback = std::function<void(const DeviceState&)>;

@@ -28,7 +28,7 @@ private:
 
 using StubPtr = std::unique_ptr<kra::device::IDeviceStub, StubDeleter>;
 
-/// The plug-in library opened with dlopen, its two entry points resolved.
+/// The plug-in library opened with the system's loader, its two entry points resolved.
 /// Construction throws HostError when the file cannot be loaded or lacks one
 /// of the entry points; the mapping is released when the last owner (this
 /// object or a stub made from it) goes away.
@@ -50,12 +50,12 @@ private:
     StubDeleter::DestroyFunction destroy_ = nullptr;
 };
 
-/// The plug-in built next to this program: its directory is taken from
-/// /proc/self/exe, so the program finds it wherever the build tree lies.
+/// The plug-in built next to this program: its directory is this program's
+/// own, so the program finds it wherever the build tree lies.
 std::filesystem::path defaultPluginPath();
 
-/// The folder of this program's own file (links resolved), from
-/// /proc/self/exe; nullopt when it cannot be told.
+/// The folder of this program's own file (links resolved); nullopt when it
+/// cannot be told.
 std::optional<std::filesystem::path> programDirectory();
 
 }  // namespace ni_usb_daq::host

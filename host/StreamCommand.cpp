@@ -1,7 +1,5 @@
 // The stream subcommand: frames as JSON lines or CSV rows while the stream
 // runs, with a progress line for a person watching the terminal.
-#include <unistd.h>
-
 #include <algorithm>
 #include <iostream>
 
@@ -12,6 +10,7 @@
 #include "HostError.h"
 #include "JsonOutput.h"
 #include "NumberFormat.h"
+#include "Platform.h"
 
 namespace ni_usb_daq::host {
 
@@ -21,7 +20,7 @@ namespace {
 /// with '\r'. Only a terminal gets it: in a log file it would be noise.
 class ProgressLine {
 public:
-    ProgressLine() : enabled_(::isatty(STDERR_FILENO) == 1) {}
+    ProgressLine() : enabled_(platform::stderrIsTerminal()) {}
 
     void show(const StreamStats& stats, std::chrono::duration<double> elapsed) {
         if (!enabled_) {

@@ -9,14 +9,6 @@ namespace ni_usb_daq::host {
 
 namespace {
 
-// Set by the signal handler, read by the main thread: the one piece of
-// process-wide mutable state, as a handler can touch nothing else safely.
-volatile std::sig_atomic_t stopSignalled = 0;
-
-extern "C" void onStopSignal(int) {
-    stopSignalled = 1;
-}
-
 constexpr std::chrono::milliseconds kTickInterval{250};
 constexpr std::chrono::milliseconds kLongestWait{100};
 
@@ -97,36 +89,6 @@ void StreamEventQueue::close() {
         spare_.clear();
     }
     notFull_.notify_all();
-}
-
-void ignoreBrokenPipe() {
-    struct sigaction ignore {};
-    ignore.sa_handler = SIG_IGN;
-    sigemptyset(&ignore.sa_mask);
-    ::sigaction(SIGPIPE, &ignore, nullptr);
-}
-
-StopSignals::StopSignals() {
-    stopSignalled = 0;
-    struct sigaction action {};
-    action.sa_handler = onStopSignal;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, &previousInterrupt_);
-    ::sigaction(SIGTERM, &action, &previousTerminate_);
-    struct sigaction ignore {};
-    ignore.sa_handler = SIG_IGN;
-    sigemptyset(&ignore.sa_mask);
-    ::sigaction(SIGPIPE, &ignore, &previousPipe_);
-}
-
-StopSignals::~StopSignals() {
-    ::sigaction(SIGINT, &previousInterrupt_, nullptr);
-    ::sigaction(SIGTERM, &previousTerminate_, nullptr);
-    ::sigaction(SIGPIPE, &previousPipe_, nullptr);
-}
-
-bool StopSignals::requested() const {
-    return stopSignalled != 0;
 }
 
 StreamSession::StreamSession(DeviceSession& session, std::size_t queueCapacityBytes)

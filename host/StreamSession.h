@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <csignal>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -16,6 +15,7 @@
 #include "DeviceRecords.h"
 #include "DeviceSession.h"
 #include "FrameText.h"
+#include "Platform.h"
 
 namespace ni_usb_daq::host {
 
@@ -58,28 +58,9 @@ private:
     bool closed_ = false;
 };
 
-/// Ignores SIGPIPE for the rest of the process: a reader that goes away
-/// shows as a failed write, which every command ends on the same way.
-void ignoreBrokenPipe();
-
-/// While it lives, SIGINT and SIGTERM ask the running stream to end: the
-/// handler only sets a flag that the main thread polls, and the main thread
-/// then stops the stream through the stub. SIGPIPE is ignored meanwhile, so a
-/// reader that goes away shows as a failed write, not a killed process.
-class StopSignals {
-public:
-    StopSignals();
-    ~StopSignals();
-    StopSignals(const StopSignals&) = delete;
-    StopSignals& operator=(const StopSignals&) = delete;
-
-    bool requested() const;
-
-private:
-    struct sigaction previousInterrupt_ {};
-    struct sigaction previousTerminate_ {};
-    struct sigaction previousPipe_ {};
-};
+/// While it lives, Ctrl-C (and SIGTERM, or Ctrl-Break on Windows) asks the
+/// running stream to end; see platform::StopRequests.
+using StopSignals = platform::StopRequests;
 
 /// A subscription to the "stream" topic of "analog_input" and the stream it
 /// receives. The callback only queues; stop() closes the queue, unsubscribes

@@ -20,6 +20,7 @@
 #include "KeyValueArgs.h"
 #include "LogFilter.h"
 #include "Output.h"
+#include "Platform.h"
 #include "PluginLoader.h"
 #include "Settings.h"
 
@@ -129,20 +130,21 @@ public:
         const Action chosen = version_ ? Action() : action();
 
         const host::PluginLogFilter logFilter(quiet_);
-        host::ignoreBrokenPipe();
+        host::platform::ignoreBrokenPipe();
         bool manifestPointed = false;
         if (const char* dir = std::getenv("KRA_DEVICE_MANIFEST_DIR"); dir == nullptr || *dir == 0) {
             if (const auto packaged = host::packagedManifestDir()) {
-                ::setenv("KRA_DEVICE_MANIFEST_DIR", host::utf8Text(*packaged).c_str(), 1);
+                host::platform::setEnvironment("KRA_DEVICE_MANIFEST_DIR",
+                                               host::utf8Text(*packaged));
                 manifestPointed = true;
             }
         }
         manifestSource_ = host::manifestSource(manifestPointed);
         if (!device_.empty()) {
-            ::setenv("NI_DEVICE_NAME", device_.c_str(), 1);
+            host::platform::setEnvironment("NI_DEVICE_NAME", device_);
         }
         if (!id_.empty()) {
-            ::setenv("KRA_DEVICE_ID", id_.c_str(), 1);
+            host::platform::setEnvironment("KRA_DEVICE_ID", id_);
         }
         const host::PluginLibrary plugin(library_.empty() ? host::defaultPluginPath()
                                                           : host::pathFromUtf8(library_));
@@ -151,9 +153,18 @@ public:
                       << '\n';
             return finishOutput(0);
         }
-        host::DeviceSession session = openSession(plugin);
-        session.stub().initialize();
-        return finishOutput(chosen(session));
+        try {
+            host::DeviceSession session = openSession(plugin);
+            session.stub().initialize();
+            return finishOutput(chosen(session));
+        } catch (const host::HostError&) {
+            throw;
+        } catch (const std::exception& error) {
+            // An exception the plug-in threw has its destructor and what() in
+            // the plug-in's library, which goes away with `plugin`: carry on
+            // with a copy the program owns.
+            throw host::HostError(error.what());
+        }
     }
 
 private:
@@ -195,7 +206,7 @@ private:
         }
         if (devices.size() == 1 && !sameDeviceName(devices.front().name, "Dev1")) {
             // The only device there is, whatever its name.
-            ::setenv("NI_DEVICE_NAME", devices.front().name.c_str(), 1);
+            host::platform::setEnvironment("NI_DEVICE_NAME", devices.front().name);
             return host::DeviceSession(plugin.createStub(), devices.front());
         }
         const auto dev1 = named("Dev1");
@@ -424,9 +435,12 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Frames, CSV rows and messages end in "\n" on every system.
+    host::platform::useBinaryOutput();
+    host::platform::Utf8Arguments arguments(argc, argv);
     CommandLine commandLine;
     try {
-        commandLine.app().parse(argc, argv);
+        commandLine.app().parse(arguments.count(), arguments.values());
     } catch (const CLI::ParseError& error) {
         return commandLine.app().exit(error) == 0 ? 0 : host::kUsageExitCode;
     }
@@ -438,7 +452,6 @@ int main(int argc, char** argv) {
         std::cerr << host::kProgramName << ": " << error.what() << '\n';
         return error.exitCode();
     } catch (const std::exception& error) {
-        // Whatever the plug-in throws across the interface ends up here too.
         std::cerr << host::kProgramName << ": " << error.what() << '\n';
         return host::kFailureExitCode;
     }

@@ -5,6 +5,8 @@
 #include <iterator>
 #include <sstream>
 
+#include "stubs/Utf8Path.h"
+
 namespace kra::device::stubs {
 namespace {
 
@@ -35,7 +37,7 @@ json recordDocument(const DeviceManifest* manifest) {
 /// The file's text as it reads now; a file that cannot be opened or read
 /// (gone, a directory, an I/O error) is empty input, which the parse rejects.
 std::string currentText(const std::string& path) {
-    std::ifstream file(path);
+    std::ifstream file(pathFromUtf8(path));
     try {
         return std::string{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
     } catch (const std::ios_base::failure&) {

@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "stubs/Logging.h"
+#include "stubs/Utf8Path.h"
 
 namespace kra::device::stubs {
 namespace {
@@ -24,7 +25,7 @@ constexpr std::array<std::string_view, 5> kManifestSearchDirs = {
 /// on the path must not make the stub impossible to create.
 bool entryExists(const std::string& candidate) {
     std::error_code error;
-    const bool exists = std::filesystem::exists(candidate, error);
+    const bool exists = std::filesystem::exists(pathFromUtf8(candidate), error);
     if (error) {
         logWarn("NIUSBDAQStub: cannot check manifest candidate {}: {}", candidate, error.message());
         return false;

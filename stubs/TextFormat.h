@@ -16,8 +16,9 @@ std::string formatFixed(double value, int decimals = 6);
 std::string formatHex(std::uint64_t value);
 
 /// strtod in the C locale: leading white space skipped, the longest valid
-/// prefix converted, trailing text ignored. Empty when nothing converts or the
-/// value is out of range.
+/// prefix converted, trailing text ignored; "inf", "infinity", "nan" (any case)
+/// and hexadecimal floats ("0x1.8p3") read as strtod reads them. Empty when
+/// nothing converts or the value is out of range. The same on every system.
 std::optional<double> parseDouble(const std::string& text);
 
 /// strtol (base 10) in the C locale into a signed 32-bit value. Empty when no

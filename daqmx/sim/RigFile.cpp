@@ -42,6 +42,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <limits>
@@ -237,7 +238,11 @@ SimDevice parseDevice(const json& entry) {
 }  // namespace
 
 std::optional<std::vector<SimDevice>> loadRigFile(const std::string& path, std::string& problem) {
-    std::ifstream in(path, std::ios::binary);
+    // The path is UTF-8 text; on Windows a plain string would be read in the
+    // ANSI code page.
+    std::ifstream in(std::filesystem::path(std::u8string_view(
+                         reinterpret_cast<const char8_t*>(path.data()), path.size())),
+                     std::ios::binary);
     if (!in) {
         problem = "cannot open " + path;
         return std::nullopt;

@@ -1,5 +1,7 @@
 // Looks like a plug-in but lacks destroyDeviceStub: a host must refuse it
 // rather than create stubs it could never free.
-extern "C" __attribute__((visibility("default"))) void* createDeviceStub() {
+#include "../support/PluginEntryPoint.h"
+
+extern "C" TEST_PLUGIN_ENTRY_POINT void* createDeviceStub() {
     return nullptr;
 }

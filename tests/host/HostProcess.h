@@ -1,10 +1,9 @@
 #pragma once
 
-#include <sys/types.h>
-
 #include <gtest/gtest.h>
 #include <chrono>
-#include <cstdio>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,9 +19,9 @@ struct HostRun {
 /// The pieces of `text` between `separator`s; a trailing separator adds none.
 std::vector<std::string> split(const std::string& text, char separator = '\n');
 
-/// The host program as a child process writing to unnamed files, so that it
-/// never blocks on a full pipe. Its environment is the test's with
-/// NIDAQMX_SIM_TIME_SCALE=0 (every block at once), then `environment` (NAME=VALUE).
+/// The host program as a child process writing to files, so that it never
+/// blocks on a full pipe (HostProcessPosix.cpp, HostProcessWindows.cpp). Its environment is the
+/// test's with NIDAQMX_SIM_TIME_SCALE=0 (every block at once), then `environment` (NAME=VALUE).
 class HostProcess {
 public:
     explicit HostProcess(const std::vector<std::string>& args,
@@ -35,15 +34,23 @@ public:
     /// False when the child ends or `timeout` passes before standard output
     /// holds `count` lines.
     bool waitForOutputLines(std::size_t count, std::chrono::milliseconds timeout) const;
+    /// SIGINT stands for Ctrl-C: on Windows the child gets Ctrl-Break, the
+    /// console event that can be sent to one process group.
     void sendSignal(int signal) const;
     /// Waits for the child's end; a child that outlives `timeout` is killed.
     HostRun finish(std::chrono::milliseconds timeout = std::chrono::seconds(60));
 
 private:
-    pid_t pid_ = -1;
-    std::FILE* out_ = std::tmpfile();
-    std::FILE* err_ = std::tmpfile();
+    struct Child;
+    std::unique_ptr<Child> child_;
 };
+
+/// Why sendSignal cannot reach the child here (Wine delivers no console
+/// events), or nullopt when it can.
+std::optional<std::string> signalsUnsupported();
+
+/// This test program's process id, for names no other run picks.
+unsigned long currentProcessId();
 
 /// Success when `text` contains `part`; the failure shows both.
 inline testing::AssertionResult contains(const std::string& text, const std::string& part) {

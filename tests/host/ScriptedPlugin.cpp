@@ -12,6 +12,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "../support/PluginEntryPoint.h"
 #include "IDeviceStub.h"
 
 namespace {
@@ -116,10 +117,10 @@ private:
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) IDeviceStub* createDeviceStub() {
+extern "C" TEST_PLUGIN_ENTRY_POINT IDeviceStub* createDeviceStub() {
     return std::make_unique<ScriptedStub>().release();
 }
 
-extern "C" __attribute__((visibility("default"))) void destroyDeviceStub(IDeviceStub* stub) {
+extern "C" TEST_PLUGIN_ENTRY_POINT void destroyDeviceStub(IDeviceStub* stub) {
     std::unique_ptr<IDeviceStub> owned(stub);
 }

@@ -2,7 +2,6 @@
 // by frame, how a stream ends, and the SVG file of a plot. Endings the real
 // driver cannot be made to produce from outside the process are played by
 // the scripted stand-in plug-in.
-#include <unistd.h>
 
 #include <csignal>
 #include <filesystem>
@@ -136,6 +135,9 @@ TEST(StreamCommand, FrameLimitGivesThatManyJsonLinesNumberedFromOne) {
 }
 
 TEST(StreamCommand, InterruptStopsTheStreamCleanly) {
+    if (const auto reason = host_tests::signalsUnsupported()) {
+        GTEST_SKIP() << *reason;
+    }
     // Paced in real time so the stream is still running when the signal comes.
     HostProcess host({"stream", "sample_clock_rate_hz=1000", "samples_per_channel=10"},
                      {"NIDAQMX_SIM_TIME_SCALE=1"});
@@ -205,8 +207,8 @@ TEST(ScriptedStream, CsvOfAnErroredStreamKeepsStdoutPureCsv) {
 }
 
 TEST(PlotCommand, FiniteAndStreamedPlotsAreWellFormedSvgWithOneTracePerChannel) {
-    const auto directory =
-        std::filesystem::temp_directory_path() / ("host-plot-" + std::to_string(::getpid()));
+    const auto directory = std::filesystem::temp_directory_path() /
+                           ("host-plot-" + std::to_string(host_tests::currentProcessId()));
     std::filesystem::create_directories(directory);
     const std::string svgPath = (directory / "plot.svg").string();
     struct Plot {

@@ -2,7 +2,6 @@
 // and configure, checked against what the simulated driver itself says;
 // finding the plug-in; and the ways a command fails: each with nothing on
 // standard output and one message of the host's own.
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -15,6 +14,7 @@
 
 #include "HostProcess.h"
 #include "daqmx/NIDAQmx.h"
+#include "support/TestSupport.h"
 
 using host_tests::contains;
 using host_tests::HostRun;
@@ -104,8 +104,11 @@ TEST(ConfigureCommand, PrintsTheResultAndOnFailureItsErrorAndExitsNonZero) {
 TEST(PluginLoading, DefaultLibraryIsFoundNextToTheProgramEvenThroughALink) {
     // The program is started through a symbolic link in another directory:
     // the plug-in must be looked up beside the real file, not beside argv[0].
-    const auto directory =
-        std::filesystem::temp_directory_path() / ("host-link-" + std::to_string(::getpid()));
+    if (const auto reason = test_support::symlinksUnsupported()) {
+        GTEST_SKIP() << *reason;
+    }
+    const auto directory = std::filesystem::temp_directory_path() /
+                           ("host-link-" + std::to_string(host_tests::currentProcessId()));
     std::filesystem::create_directories(directory);
     const auto link = directory / "ni-usb-daq-host";
     std::filesystem::remove(link);

@@ -25,16 +25,6 @@ using kra::device::DeviceStateCode;
 
 namespace {
 
-long residentKiB() {
-    std::ifstream status("/proc/self/status");
-    for (std::string line; std::getline(status, line);) {
-        if (line.rfind("VmRSS:", 0) == 0) {
-            return std::strtol(line.c_str() + 6, nullptr, 10);
-        }
-    }
-    return -1;
-}
-
 std::uint64_t sequenceOf(const DeviceState& state) {
     const auto& text = state.properties.at("frame");
     // The member order is fixed: "sequence_no" comes just before "timestamp_ns".
@@ -88,7 +78,7 @@ TEST_F(ConcurrencySoakTest, HostThreadsAgainstOneStreamingStub) {
         "analog_input", "stream", [&](const DeviceState& state) { steady.onState(state); });
     ASSERT_NE(steadyHandle.id, 0u);
     ASSERT_TRUE(stub->execute("analog_input", "start_stream", {}, "").success);
-    const long rssStart = residentKiB();
+    const long rssStart = test_support::residentKiB();
 
     std::atomic<bool> done{false};
     std::atomic<int> failures{0};
@@ -145,7 +135,7 @@ TEST_F(ConcurrencySoakTest, HostThreadsAgainstOneStreamingStub) {
     for (auto& thread : threads) {
         thread.join();
     }
-    const long rssEnd = residentKiB();
+    const long rssEnd = test_support::residentKiB();
     EXPECT_GE(steady.frames.load(), targetFrames) << "the stream did not keep up";
     EXPECT_EQ(steady.violations.load(), 0);
     EXPECT_EQ(failures.load(), 0);

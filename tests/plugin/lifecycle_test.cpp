@@ -34,17 +34,8 @@ const std::string kDisconnected = "[ni-usb-daq I] NIUSBDAQStub::disconnect devic
 }  // namespace
 
 TEST(PluginBoundary, ExportsExactlyTheTwoEntryPoints) {
-    std::set<std::string> symbols;
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(
-        ::popen("nm -D --defined-only --format=posix '" NI_USB_DAQ_PLUGIN_PATH "'", "r"), ::pclose);
-    char name[512];
-    char kind = 0;
-    while (pipe && std::fscanf(pipe.get(), "%511s %c%*[^\n]", name, &kind) == 2) {
-        if (kind != 'A') {  // version nodes are not code or data
-            symbols.insert(name);
-        }
-    }
-    EXPECT_EQ(symbols, (std::set<std::string>{"createDeviceStub", "destroyDeviceStub"}));
+    EXPECT_EQ(test_support::exportedSymbols(NI_USB_DAQ_PLUGIN_PATH),
+              (std::set<std::string>{"createDeviceStub", "destroyDeviceStub"}));
     test_support::PluginLibrary::instance().destroy()(nullptr);  // ignored
 }
 

@@ -1,9 +1,5 @@
 #include "TestSupport.h"
 
-#include <dlfcn.h>
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -11,6 +7,8 @@
 #include <sstream>
 #include <stdexcept>
 #include <thread>
+
+#include "TestPlatform.h"
 
 namespace test_support {
 
@@ -20,12 +18,13 @@ PluginLibrary& PluginLibrary::instance() {
 }
 
 PluginLibrary::PluginLibrary() {
-    handle_ = ::dlopen(NI_USB_DAQ_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
+    std::string error;
+    handle_ = platform::loadLibrary(NI_USB_DAQ_PLUGIN_PATH, error);
     if (handle_ == nullptr) {
-        throw std::runtime_error(std::string("cannot load plug-in: ") + ::dlerror());
+        throw std::runtime_error("cannot load plug-in: " + error);
     }
-    create_ = reinterpret_cast<Create>(::dlsym(handle_, "createDeviceStub"));
-    destroy_ = reinterpret_cast<Destroy>(::dlsym(handle_, "destroyDeviceStub"));
+    create_ = reinterpret_cast<Create>(platform::findSymbol(handle_, "createDeviceStub"));
+    destroy_ = reinterpret_cast<Destroy>(platform::findSymbol(handle_, "destroyDeviceStub"));
     if (create_ == nullptr || destroy_ == nullptr) {
         throw std::runtime_error("plug-in lacks its entry points");
     }
@@ -44,43 +43,46 @@ ScopedEnv::ScopedEnv(std::string name, std::optional<std::string> value) : name_
         previous_ = old;
     }
     if (value) {
-        ::setenv(name_.c_str(), value->c_str(), 1);
+        platform::setEnvironment(name_, *value);
     } else {
-        ::unsetenv(name_.c_str());
+        platform::unsetEnvironment(name_);
     }
 }
 
 ScopedEnv::~ScopedEnv() {
     if (previous_) {
-        ::setenv(name_.c_str(), previous_->c_str(), 1);
+        platform::setEnvironment(name_, *previous_);
     } else {
-        ::unsetenv(name_.c_str());
+        platform::unsetEnvironment(name_);
     }
 }
 
+namespace {
+constexpr int kStderrDescriptor = 2;
+}  // namespace
+
 StderrCapture::StderrCapture() {
-    char pattern[] = "/tmp/ni_usb_daq_stderr_XXXXXX";
-    captureFd_ = ::mkstemp(pattern);
+    captureFd_ = platform::createTemporaryFile(path_);
     if (captureFd_ < 0) {
         throw std::runtime_error("cannot create stderr capture file");
     }
-    path_ = pattern;
     std::fflush(stderr);
-    savedFd_ = ::dup(STDERR_FILENO);
-    ::dup2(captureFd_, STDERR_FILENO);
+    savedFd_ = platform::duplicateDescriptor(kStderrDescriptor);
+    platform::redirectDescriptor(captureFd_, kStderrDescriptor);
 }
 
 StderrCapture::~StderrCapture() {
     std::fflush(stderr);
-    ::dup2(savedFd_, STDERR_FILENO);
-    ::close(savedFd_);
-    ::close(captureFd_);
-    ::unlink(path_.c_str());
+    platform::redirectDescriptor(savedFd_, kStderrDescriptor);
+    platform::closeDescriptor(savedFd_);
+    platform::closeDescriptor(captureFd_);
+    std::error_code ignored;
+    std::filesystem::remove(path_, ignored);
 }
 
 std::string StderrCapture::text() const {
     std::fflush(stderr);
-    std::ifstream in(path_);
+    std::ifstream in(path_, std::ios::binary);
     std::ostringstream content;
     content << in.rdbuf();
     return content.str();
@@ -105,13 +107,7 @@ void SimulatorTest::TearDown() {
     DAQmxSim_Reset();
 }
 
-TempDir::TempDir() {
-    char pattern[] = "/tmp/ni_usb_daq_test_XXXXXX";
-    if (::mkdtemp(pattern) == nullptr) {
-        throw std::runtime_error("cannot create temporary directory");
-    }
-    path_ = pattern;
-}
+TempDir::TempDir() : path_(platform::createTemporaryDirectory()) {}
 
 TempDir::~TempDir() {
     std::error_code ignored;
@@ -121,10 +117,15 @@ TempDir::~TempDir() {
 }
 
 std::string TempDir::write(const std::string& relative, const std::string& content) const {
-    const std::filesystem::path file = std::filesystem::path(path_) / relative;
+    const auto utf8 = [](const std::string& text) {
+        return std::filesystem::path(
+            std::u8string(reinterpret_cast<const char8_t*>(text.data()), text.size()));
+    };
+    const std::filesystem::path file = utf8(path_) / utf8(relative);
     std::filesystem::create_directories(file.parent_path());
     std::ofstream(file, std::ios::binary) << content;
-    return file.string();
+    const std::u8string text = file.u8string();
+    return std::string(reinterpret_cast<const char*>(text.data()), text.size());
 }
 
 int processThreadCount() {
@@ -135,12 +136,23 @@ int processThreadCount() {
         return true;
     }();
     (void)runtimeThreadsStarted;
-    int count = 0;
-    for ([[maybe_unused]] const auto& entry :
-         std::filesystem::directory_iterator("/proc/self/task")) {
-        ++count;
-    }
-    return count;
+    return platform::threadCount();
+}
+
+long residentKiB() {
+    return platform::residentKiB();
+}
+
+std::set<std::string> exportedSymbols(const std::string& library) {
+    return platform::exportedSymbols(library);
+}
+
+std::optional<std::string> permissionsCannotDeny() {
+    return platform::permissionsCannotDeny();
+}
+
+std::optional<std::string> symlinksUnsupported() {
+    return platform::symlinksUnsupported();
 }
 
 int settledThreadCount(int expected) {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -13,7 +14,7 @@
 
 namespace test_support {
 
-/// The built plug-in, opened with dlopen and resolved by its two symbols, as a
+/// The built plug-in, opened with the system's loader and resolved by its two symbols, as a
 /// host does it. Each test program opens it once.
 class PluginLibrary {
 public:
@@ -89,18 +90,33 @@ public:
     TempDir& operator=(const TempDir&) = delete;
     const std::string& path() const { return path_; }
     /// Writes `content` to path()/relative, creating directories on the way.
+    /// Paths in and out are UTF-8 text.
     std::string write(const std::string& relative, const std::string& content) const;
 
 private:
     std::string path_;
 };
 
-/// Threads of this process right now (from /proc).
+/// Threads of this process right now (from /proc, or a Windows thread snapshot).
 int processThreadCount();
 
 /// Threads of this process once it has come down to `expected`, waiting up to
-/// two seconds: a joined thread can still be listed in /proc for a moment
-/// after the join returns. A thread that really leaked shows after the wait.
+/// two seconds: a joined thread can still be listed for a moment after the
+/// join returns. A thread that really leaked shows after the wait.
 int settledThreadCount(int expected);
+
+/// Memory of this process in physical memory (resident set, working set), in KiB.
+long residentKiB();
+
+/// The symbols a shared library exports (ELF dynamic symbols, PE export table).
+std::set<std::string> exportedSymbols(const std::string& library);
+
+/// Why permission bits cannot keep this process out of a directory (root,
+/// or Windows), or nullopt when they can.
+std::optional<std::string> permissionsCannotDeny();
+
+/// Why this process cannot create symbolic links (Windows without the
+/// privilege, Wine), or nullopt when it can.
+std::optional<std::string> symlinksUnsupported();
 
 }  // namespace test_support

@@ -1,0 +1,72 @@
+#pragma once
+
+// What the host program needs from the operating system, in one place:
+// PlatformPosix.cpp and PlatformWindows.cpp implement it, and CMake compiles
+// the one for the system being built for.
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace ni_usb_daq::host::platform {
+
+/// A shared library loaded with the system's loader (dlopen, LoadLibraryEx).
+/// Its own dependencies are looked for beside it first, as the plug-in's
+/// driver is installed there. Throws HostError with the loader's reason.
+std::shared_ptr<void> loadLibrary(const std::filesystem::path& path);
+
+/// The address of an exported symbol, or null when the library lacks it.
+void* findSymbol(void* library, const char* name);
+
+/// This program's own file, wherever it was started from.
+std::filesystem::path executablePath();
+
+/// Sets an environment variable of this process, for the plug-in to read.
+void setEnvironment(const std::string& name, const std::string& value);
+
+/// A reader that goes away shows as a failed write, which every command ends
+/// on the same quiet way, instead of a signal that kills the program.
+void ignoreBrokenPipe();
+
+/// True when standard error is a terminal (or a console window).
+bool stderrIsTerminal();
+
+/// Standard output and error carry bytes as they are written: no line-end
+/// translation, so frames, CSV rows and messages end in "\n" everywhere.
+void useBinaryOutput();
+
+/// The command line as UTF-8 words, with argc/argv-style access for the parser.
+class Utf8Arguments {
+public:
+    Utf8Arguments(int argc, char** argv);
+
+    int count() const { return static_cast<int>(pointers_.size()); }
+    char** values() { return pointers_.data(); }
+
+private:
+    std::vector<std::string> words_;
+    std::vector<char*> pointers_;
+};
+
+/// While it lives, a request to stop from outside (Ctrl-C and SIGTERM on
+/// POSIX, Ctrl-C and Ctrl-Break on Windows) asks the running stream to end:
+/// the handler only sets a flag that the main thread polls, and the main
+/// thread then stops the stream through the stub. On POSIX SIGPIPE is ignored
+/// meanwhile, so a reader that goes away shows as a failed write, not a killed
+/// process.
+class StopRequests {
+public:
+    StopRequests();
+    ~StopRequests();
+    StopRequests(const StopRequests&) = delete;
+    StopRequests& operator=(const StopRequests&) = delete;
+
+    bool requested() const;
+
+private:
+    struct Previous;
+    std::unique_ptr<Previous> previous_;
+};
+
+}  // namespace ni_usb_daq::host::platform

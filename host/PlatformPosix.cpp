@@ -1,0 +1,108 @@
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <system_error>
+
+#include "HostError.h"
+#include "Platform.h"
+
+namespace ni_usb_daq::host::platform {
+
+namespace {
+
+// Set by the signal handler, read by the main thread: the one piece of
+// process-wide mutable state, as a handler can touch nothing else safely.
+volatile std::sig_atomic_t stopSignalled = 0;
+
+extern "C" void onStopSignal(int) {
+    stopSignalled = 1;
+}
+
+std::string lastDlError() {
+    const char* text = ::dlerror();
+    return text != nullptr ? std::string(text) : std::string("unknown error");
+}
+
+}  // namespace
+
+std::shared_ptr<void> loadLibrary(const std::filesystem::path& path) {
+    // RTLD_NOW: an unresolved symbol in the plug-in shows here, with the
+    // loader's reason, rather than as a crash in the middle of a command.
+    // The plug-in finds its driver beside it through its $ORIGIN run path.
+    void* raw = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (raw == nullptr) {
+        throw HostError("cannot load plug-in '" + path.string() + "': " + lastDlError());
+    }
+    return std::shared_ptr<void>(raw, [](void* handle) { ::dlclose(handle); });
+}
+
+void* findSymbol(void* library, const char* name) {
+    ::dlerror();
+    return ::dlsym(library, name);
+}
+
+std::filesystem::path executablePath() {
+    std::error_code error;
+    auto executable = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error) {
+        throw HostError("cannot locate this program (/proc/self/exe: " + error.message() +
+                        "); name the plug-in with --library");
+    }
+    return executable;
+}
+
+void setEnvironment(const std::string& name, const std::string& value) {
+    ::setenv(name.c_str(), value.c_str(), 1);
+}
+
+void ignoreBrokenPipe() {
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    ::sigaction(SIGPIPE, &ignore, nullptr);
+}
+
+bool stderrIsTerminal() {
+    return ::isatty(STDERR_FILENO) == 1;
+}
+
+void useBinaryOutput() {}  // POSIX has no text mode
+
+Utf8Arguments::Utf8Arguments(int argc, char** argv) : words_(argv, argv + argc) {
+    for (auto& word : words_) {
+        pointers_.push_back(word.data());
+    }
+}
+
+struct StopRequests::Previous {
+    struct sigaction interrupt {};
+    struct sigaction terminate {};
+    struct sigaction pipe {};
+};
+
+StopRequests::StopRequests() : previous_(std::make_unique<Previous>()) {
+    stopSignalled = 0;
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, &previous_->interrupt);
+    ::sigaction(SIGTERM, &action, &previous_->terminate);
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    ::sigaction(SIGPIPE, &ignore, &previous_->pipe);
+}
+
+StopRequests::~StopRequests() {
+    ::sigaction(SIGINT, &previous_->interrupt, nullptr);
+    ::sigaction(SIGTERM, &previous_->terminate, nullptr);
+    ::sigaction(SIGPIPE, &previous_->pipe, nullptr);
+}
+
+bool StopRequests::requested() const {
+    return stopSignalled != 0;
+}
+
+}  // namespace ni_usb_daq::host::platform

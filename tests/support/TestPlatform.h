@@ -42,6 +42,10 @@ std::set<std::string> exportedSymbols(const std::string& path);
 /// nullopt when they can.
 std::optional<std::string> permissionsCannotDeny();
 
+/// Why the plug-in's standard C++ streams are not the program's own (each
+/// module linking its own C++ runtime), or nullopt when they are shared.
+std::optional<std::string> separateCppRuntimes();
+
 /// Why this process cannot create symbolic links, or nullopt when it can.
 std::optional<std::string> symlinksUnsupported();
 

@@ -104,4 +104,8 @@ std::optional<std::string> symlinksUnsupported() {
     return std::nullopt;
 }
 
+std::optional<std::string> separateCppRuntimes() {
+    return std::nullopt;
+}
+
 }  // namespace test_support::platform

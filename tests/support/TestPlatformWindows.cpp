@@ -198,4 +198,9 @@ std::optional<std::string> symlinksUnsupported() {
     return std::nullopt;
 }
 
+std::optional<std::string> separateCppRuntimes() {
+    return "each DLL links its own C++ runtime, so the program cannot filter the plug-in's "
+           "std::cerr";
+}
+
 }  // namespace test_support::platform

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "HostProcess.h"
+#include "support/WideText.h"
 
 namespace host_tests {
 
@@ -18,15 +19,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 std::wstring wide(const std::string& text) {
-    if (text.empty()) {
-        return {};
-    }
-    const int size =
-        ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring result(static_cast<std::size_t>(size), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(),
-                          size);
-    return result;
+    return test_support::wideFromUtf8(text);
 }
 
 /// One word of a command line, quoted so that CommandLineToArgvW (and the C

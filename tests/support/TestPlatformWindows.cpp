@@ -15,21 +15,14 @@
 #include <vector>
 
 #include "TestPlatform.h"
+#include "WideText.h"
 
 namespace test_support::platform {
 
 namespace {
 
 std::wstring wide(const std::string& text) {
-    if (text.empty()) {
-        return {};
-    }
-    const int size =
-        ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring result(static_cast<std::size_t>(size), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(),
-                          size);
-    return result;
+    return test_support::wideFromUtf8(text);
 }
 
 /// A name no other test program running at the same time picks.

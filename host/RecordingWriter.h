@@ -1,0 +1,88 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ni_usb_daq::host {
+
+/// One channel as the driver set it up for the run.
+struct ChannelFacts {
+    std::string name;  ///< physical channel, e.g. "Dev1/ai0"
+    double rangeMinV = 0.0;
+    double rangeMaxV = 0.0;
+    std::string terminalConfig;  ///< "RSE", "DIFF", ...
+    std::string units = "V";
+};
+
+/// What a recording's header states: facts the plug-in reported back for
+/// this run (device of the channels, ranges in use, achieved rate at full
+/// precision), never the request alone.
+struct RecordingFacts {
+    std::string device;  ///< the device the channels belong to
+    std::string productType;
+    std::string serialNumber;
+    std::vector<ChannelFacts> channels;     ///< in task order
+    std::vector<std::string> digitalLines;  ///< one name per recorded line; empty for none
+    double sampleRateHz = 0.0;              ///< achieved (else requested), full precision
+    double requestedSampleRateHz = 0.0;
+    std::string sampleMode;
+    std::string settingsJson;  ///< the settings configure was given, as a JSON object text
+    std::string program;       ///< "ni-usb-daq-host 0.1.0"
+    std::chrono::system_clock::time_point start;
+};
+
+/// One frame of the stream, as the plug-in wrote it.
+struct FrameRecord {
+    std::string_view text;  ///< the frame's compact JSON text
+    std::uint64_t sequenceNo = 0;
+    std::int64_t timestampNs = 0;
+    std::uint64_t firstSample = 0;  ///< index of its first sample since the start
+    std::uint64_t sampleCount = 0;  ///< samples per channel
+    std::uint64_t channelCount = 0;
+};
+
+/// An outage the recording went on across: samples in it were lost.
+struct GapRecord {
+    std::string reason;       ///< "overflow", "transfer_abort", "device_removed", "reset", ...
+    std::int32_t status = 0;  ///< the driver status that began it
+    std::chrono::system_clock::time_point outageStart;
+    std::chrono::system_clock::time_point outageEnd;
+    std::uint64_t lastSampleIndex = 0;       ///< index of the last sample before it
+    bool hasLastSample = false;              ///< false when no sample came before it
+    std::uint64_t estimatedLostSamples = 0;  ///< per channel: outage x rate, rounded
+};
+
+enum class RecordingEndKind { Complete, Interrupted, Error };
+
+/// How the recording ended, with its totals.
+struct RecordingEnd {
+    RecordingEndKind kind = RecordingEndKind::Complete;
+    std::string errorMessage;  ///< when kind is Error
+    std::int32_t errorStatus = 0;
+    std::uint64_t samplesPerChannel = 0;
+    std::uint64_t frames = 0;
+    std::uint64_t gaps = 0;
+    std::uint64_t estimatedLostSamples = 0;
+    std::uint64_t errors = 0;  ///< sequence gaps, malformed frames, missing digital snapshots
+    double durationS = 0.0;
+};
+
+/// One recording format (CSV, JSON lines, HDF5). The stream loop hands every
+/// format the same calls, in this order: begin, then frames and gaps as they
+/// come, then end. Each call throws HostError when the output fails.
+class RecordingWriter {
+public:
+    virtual ~RecordingWriter() = default;
+
+    virtual void begin(const RecordingFacts& facts) = 0;
+    virtual void frame(const FrameRecord& frame) = 0;
+    virtual void gap(const GapRecord& gap) = 0;
+    virtual void end(const RecordingEnd& end) = 0;
+    /// No frame is waiting: a moment to make what was written visible.
+    virtual void idle() {}
+};
+
+}  // namespace ni_usb_daq::host

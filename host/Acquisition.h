@@ -1,11 +1,14 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "DeviceRecords.h"
 #include "DeviceSession.h"
 #include "Output.h"
+#include "RecordingWriter.h"
 
 namespace ni_usb_daq::host {
 
@@ -14,13 +17,18 @@ namespace ni_usb_daq::host {
 kra::device::OperationParams withDeviceDefaults(kra::device::OperationParams settings,
                                                 const DeviceIdentity& device);
 
+/// Throws UsageError, naming both devices, when the settings name analogue
+/// channels of a device other than `device` (given with --device).
+void requireChannelsOf(const kra::device::OperationParams& settings, const std::string& device);
+
 /// "configure" of "analog_input" with the settings; HostError when it fails.
 /// Returns the result's data (channels, rates, mode).
 kra::device::StringMap configureAcquisition(DeviceSession& session,
                                             const kra::device::OperationParams& settings);
 
 /// The settings of a finite read: the user's, with sample_mode=FINITE unless
-/// they name a mode themselves.
+/// they name a mode themselves, and a read timeout long enough for the whole
+/// block unless they set read_timeout_s.
 kra::device::OperationParams finiteSettings(kra::device::OperationParams settings);
 
 struct FiniteRead {
@@ -30,21 +38,23 @@ struct FiniteRead {
     std::chrono::system_clock::time_point start;
 };
 
-/// Configures for a finite read and runs "read_finite".
-FiniteRead readFinite(DeviceSession& session, const kra::device::OperationParams& settings);
+/// Configures for a finite read and runs "read_finite". A stop request
+/// (Ctrl-C) while it waits abandons the read: the target's temporary file is
+/// removed, "<command>: interrupted" goes to standard error and the process
+/// ends at once with status 130, as the plug-in cannot be left mid-read.
+FiniteRead readFinite(DeviceSession& session, const kra::device::OperationParams& settings,
+                      OutputTarget* target, std::string_view command);
 
-/// Samples per second of the configured clock: "achieved_sample_rate_hz" when
-/// the driver reported one, else "sample_rate_hz"; HostError without either.
-double configuredSampleRate(const kra::device::StringMap& configuration);
+/// Samples per second of the configured clock at full precision:
+/// "achieved_sample_rate_hz_exact", else "achieved_sample_rate_hz", else
+/// "sample_rate_hz"; 0 when there is no clock.
+double achievedSampleRate(const kra::device::StringMap& configuration);
 
-/// The configured channel list ("ai_channels" of the configure result).
-std::string configuredChannels(const kra::device::StringMap& configuration);
-
-/// What a recording's header says: the device, the configure result and the
-/// settings it was made with.
-RecordingHeader recordingHeader(const DeviceSession& session,
-                                const kra::device::OperationParams& settings,
-                                const kra::device::StringMap& configuration, std::size_t channels,
-                                std::chrono::system_clock::time_point start);
+/// What a recording's header states, from what configure reported: the
+/// channels and ranges in use, the device they belong to, the achieved rate.
+/// Falls back to the settings for what an older plug-in does not report.
+/// `digital`: the run records the digital lines of the settings.
+RecordingFacts recordingFacts(DeviceSession& session, const kra::device::OperationParams& settings,
+                              const kra::device::StringMap& configuration, bool digital);
 
 }  // namespace ni_usb_daq::host

@@ -58,18 +58,26 @@ struct ReadOptions {
 int runRead(DeviceSession& session, const ReadOptions& options, OutputTarget& target);
 
 struct StreamOptions {
-    StreamLimits limits;
+    StreamLimits limits;            ///< --frames, --samples
+    std::optional<double> seconds;  ///< --seconds
     RecordingOutput output;
     kra::device::OperationParams settings;  ///< checked, device defaults applied
 };
 int runStream(DeviceSession& session, const StreamOptions& options, OutputTarget& target);
 
 struct PlotOptions {
-    std::filesystem::path out = "plot.svg";
+    std::string out = "plot.svg";
     /// Stream for this long instead of one finite read.
-    std::optional<std::chrono::duration<double>> streamDuration;
+    std::optional<double> streamSeconds;
+    /// Stream this many samples per channel instead of one finite read.
+    std::optional<std::uint64_t> samples;
+    /// All channels on one set of axes, however many there are.
+    bool overlay = false;
     kra::device::OperationParams settings;
 };
-int runPlot(DeviceSession& session, const PlotOptions& options, std::ostream& out);
+/// Writes the SVG to `target` (opened before the plug-in is loaded) and a
+/// summary document to `out`.
+int runPlot(DeviceSession& session, const PlotOptions& options, OutputTarget& target,
+            std::ostream& out);
 
 }  // namespace ni_usb_daq::host

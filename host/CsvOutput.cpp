@@ -2,7 +2,6 @@
 
 #include <ostream>
 
-#include "ChannelNames.h"
 #include "NumberFormat.h"
 
 namespace ni_usb_daq::host {
@@ -22,19 +21,15 @@ std::string csvField(const std::string& text) {
 }
 
 void CsvWriter::appendHeader(std::string& text, const std::vector<std::string>& channelNames,
-                             bool time, std::size_t digitalLines, const std::string& digitalList) {
+                             bool time, const std::vector<std::string>& digitalLines) {
     text += time ? "sample,time_s" : "sample";
     for (const auto& name : channelNames) {
         text += ',';
         text += csvField(name);
     }
-    if (digitalLines > 0) {
-        auto names = expandChannelList(digitalList);
-        for (std::size_t i = 0; i < digitalLines; ++i) {
-            text += ',';
-            text += names && names->size() == digitalLines ? csvField((*names)[i])
-                                                           : "di" + std::to_string(i);
-        }
+    for (const auto& name : digitalLines) {
+        text += ',';
+        text += csvField(name);
     }
     text += '\n';
 }

@@ -14,10 +14,9 @@ public:
     explicit CsvWriter(std::ostream& out) : out_(out) {}
 
     /// Appends the line of column names: "sample", "time_s" when `time`, the
-    /// channels, then the digital lines (named from `digitalList` when it
-    /// expands to `digitalLines` names, else di0, di1, ...).
+    /// channels, then the digital lines.
     static void appendHeader(std::string& text, const std::vector<std::string>& channelNames,
-                             bool time, std::size_t digitalLines, const std::string& digitalList);
+                             bool time, const std::vector<std::string>& digitalLines);
 
     /// One row: the index, then the values.
     void writeRow(std::uint64_t index, std::span<const double> values);

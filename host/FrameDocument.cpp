@@ -81,4 +81,24 @@ FrameDocument parseFrame(const std::string& text) {
     return document;
 }
 
+std::string truncatedFrame(std::string_view text, std::uint64_t keep) {
+    json frame = json::parse(text, nullptr, /*allow_exceptions=*/false);
+    if (frame.is_discarded() || !frame.is_object() || !frame.contains("samples") ||
+        !frame["samples"].is_array()) {
+        malformed("not a JSON object with \"samples\"");
+    }
+    for (json& channel : frame["samples"]) {
+        if (!channel.is_array()) {
+            malformed("a channel is not an array");
+        }
+        if (channel.size() > keep) {
+            channel.erase(channel.begin() + static_cast<std::ptrdiff_t>(keep), channel.end());
+        }
+    }
+    frame["sample_count"] = keep;
+    // The plug-in writes its frames with this library's compact form, so the
+    // kept numbers come out as they came in.
+    return frame.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
 }  // namespace ni_usb_daq::host

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace ni_usb_daq::host {
@@ -20,5 +21,10 @@ struct FrameDocument {
 /// not a frame: missing members, or channel arrays that disagree with
 /// "sample_count" or "n_channels".
 FrameDocument parseFrame(const std::string& text);
+
+/// The frame's text with only the first `keep` samples of each channel and
+/// "sample_count" set to match; the other members and every number's text
+/// stay as they were. Throws HostError when the text is not a frame.
+std::string truncatedFrame(std::string_view text, std::uint64_t keep);
 
 }  // namespace ni_usb_daq::host

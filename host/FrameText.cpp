@@ -1,5 +1,6 @@
 #include "FrameText.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstring>
@@ -43,7 +44,11 @@ std::optional<FrameNumbers> scanFrameNumbers(std::string_view text) {
     if (!channels || !samples || !sequence) {
         return std::nullopt;
     }
-    return FrameNumbers{*sequence, *samples, *channels};
+    FrameNumbers numbers{*sequence, *samples, *channels};
+    if (const auto stamp = member(text, "\"timestamp_ns\":", true)) {
+        numbers.timestampNs = static_cast<std::int64_t>(*stamp);
+    }
+    return numbers;
 }
 
 CsvRowWriter::CsvRowWriter(CsvColumns columns) : columns_(columns) {
@@ -70,6 +75,10 @@ bool CsvRowWriter::locate(std::string_view text, const FrameNumbers& numbers) {
             digital_.push_back(item == "true" ? '1' : '0');
             value = comma == std::string_view::npos ? std::string_view() : value.substr(comma + 1);
         }
+    }
+    digitalComplete_ = columns_.digitalLines == 0 || digital_.size() == columns_.digitalLines;
+    if (!digitalComplete_ || columns_.digitalLines == 0) {
+        digital_.clear();
     }
     constexpr std::string_view kSamples = "\"samples\":[";
     const auto samples = text.find(kSamples);
@@ -113,7 +122,7 @@ std::optional<std::string_view> CsvRowWriter::rows(std::string_view text,
     constexpr std::size_t kIndexRoom = 24;
     constexpr std::size_t kTimeRoom = 48;
     const std::size_t rowRoom =
-        kIndexRoom + (columns_.time ? kTimeRoom : 0) + 2 * digital_.size() + 1;
+        kIndexRoom + (columns_.time ? kTimeRoom : 0) + 2 * columns_.digitalLines + 1;
     const std::size_t room = text.size() + numbers.sampleCount * rowRoom + kTimeRoom;
     if (room > bufferSize_) {
         buffer_ = std::make_unique_for_overwrite<char[]>(room);
@@ -155,9 +164,13 @@ std::optional<std::string_view> CsvRowWriter::rows(std::string_view text,
             }
             cursor = value + 1;
         }
-        for (const char line : digital_) {
-            *out++ = ',';
-            *out++ = line;
+        if (digitalComplete_) {
+            for (const char line : digital_) {
+                *out++ = ',';
+                *out++ = line;
+            }
+        } else {
+            out = std::fill_n(out, columns_.digitalLines, ',');
         }
         *out++ = '\n';
     }

@@ -18,6 +18,7 @@ struct FrameNumbers {
     std::uint64_t sequenceNo = 0;
     std::uint64_t sampleCount = 0;
     std::uint64_t channelCount = 0;
+    std::int64_t timestampNs = 0;  ///< 0 when the frame has none
 };
 
 /// "sequence_no", "sample_count" and "n_channels" read from the frame's text
@@ -30,6 +31,9 @@ std::optional<FrameNumbers> scanFrameNumbers(std::string_view text);
 struct CsvColumns {
     bool time = false;          ///< a "time_s" column: index / sampleRateHz
     double sampleRateHz = 0.0;  ///< achieved rate, for the time column
+    /// Digital columns every row has; a frame without that many digital
+    /// values leaves them empty.
+    std::size_t digitalLines = 0;
 };
 
 /// Writes CSV rows straight from frame text: the sample index, optionally
@@ -47,16 +51,18 @@ public:
     std::optional<std::string_view> rows(std::string_view text, const FrameNumbers& numbers,
                                          std::uint64_t firstIndex);
 
-    /// Digital lines of the last frame appended (0 when it had none).
-    std::size_t digitalLineCount() const { return digital_.size(); }
+    /// False when the last frame did not carry the digital values its
+    /// columns expect (its rows have empty digital cells).
+    bool digitalComplete() const { return digitalComplete_; }
 
 private:
     bool locate(std::string_view text, const FrameNumbers& numbers);
 
     CsvColumns columns_;
     std::vector<const char*> cursors_;  ///< next value of each channel
-    std::vector<char> digital_;         ///< '0' or '1' per line
-    std::unique_ptr<char[]> buffer_;    ///< the rows; never cleared, only overwritten
+    std::vector<char> digital_;         ///< '0' or '1' per line, or empty cells
+    bool digitalComplete_ = true;
+    std::unique_ptr<char[]> buffer_;  ///< the rows; never cleared, only overwritten
     std::size_t bufferSize_ = 0;
 };
 

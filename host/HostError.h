@@ -13,6 +13,9 @@ inline constexpr std::string_view kProgramName = "ni-usb-daq-host";
 inline constexpr int kUsageExitCode = 2;
 /// Exit status of everything else that went wrong.
 inline constexpr int kFailureExitCode = 1;
+/// Exit status of a command that a stop request (Ctrl-C) ended before its
+/// result existed, as a shell reports a program that SIGINT ended.
+inline constexpr int kInterruptedExitCode = 130;
 /// Exit status when the reader of standard output went away: what a shell
 /// reports for a program that SIGPIPE ended, so pipelines treat it alike.
 inline constexpr int kOutputClosedExitCode = 141;
@@ -41,6 +44,13 @@ public:
 class OutputClosed : public HostError {
 public:
     OutputClosed() : HostError("output closed", kOutputClosedExitCode) {}
+};
+
+/// A stop request (Ctrl-C) ended a command before its result existed; what
+/// ends with it has already said so.
+class Interrupted : public HostError {
+public:
+    Interrupted() : HostError("interrupted", kInterruptedExitCode) {}
 };
 
 }  // namespace ni_usb_daq::host

@@ -6,7 +6,7 @@
 #include <system_error>
 
 #include "HostError.h"
-#include "NumberFormat.h"
+#include "Platform.h"
 
 #ifndef NI_USB_DAQ_VERSION
 #define NI_USB_DAQ_VERSION "unknown"
@@ -121,14 +121,40 @@ OutputTarget::OutputTarget(const std::optional<std::string>& path) {
     if (std::filesystem::is_directory(file, error)) {
         throw HostError("cannot write '" + *path + "': it is a folder");
     }
+    if (std::filesystem::exists(file, error)) {
+        // Renaming would replace a file the user may not write to; asking to
+        // append opens it without changing it.
+        errno = 0;
+        std::ofstream existing(file, std::ios::binary | std::ios::app);
+        if (!existing) {
+            const int reason = errno;
+            throw HostError("cannot write '" + *path + "': " +
+                            (reason != 0 ? std::generic_category().message(reason)
+                                         : std::string("it cannot be opened")));
+        }
+    }
+    for (unsigned attempt = 0;; ++attempt) {
+        temporary_ = file;
+        temporary_ += pathFromUtf8(".partial-" + std::to_string(platform::processId()) + "-" +
+                                   std::to_string(attempt));
+        if (!std::filesystem::exists(temporary_, error) || attempt >= 100) {
+            break;
+        }
+    }
+    final_ = file;
     errno = 0;
-    file_.emplace(file, std::ios::binary | std::ios::trunc);
+    file_.emplace(temporary_, std::ios::binary | std::ios::trunc);
     if (!*file_) {
         const int reason = errno;
+        file_.reset();
         throw HostError("cannot write '" + *path + "': " +
                         (reason != 0 ? std::generic_category().message(reason)
-                                     : std::string("it cannot be opened")));
+                                     : std::string("it cannot be created")));
     }
+}
+
+OutputTarget::~OutputTarget() {
+    discard();
 }
 
 std::ostream& OutputTarget::stream() {
@@ -159,6 +185,33 @@ void OutputTarget::check() {
                     (failure_ != 0 ? ": " + std::generic_category().message(failure_) : ""));
 }
 
+void OutputTarget::commit() {
+    check();
+    if (!file_) {
+        return;
+    }
+    errno = 0;
+    file_->close();
+    if (!*file_) {
+        noteFailure();
+        throw HostError("cannot write to '" + name_ + "'" +
+                        (failure_ != 0 ? ": " + std::generic_category().message(failure_) : ""));
+    }
+    file_.reset();
+    platform::replaceFile(temporary_, final_);
+    temporary_.clear();
+}
+
+void OutputTarget::discard() noexcept {
+    if (temporary_.empty()) {
+        return;
+    }
+    file_.reset();
+    std::error_code ignored;
+    std::filesystem::remove(temporary_, ignored);
+    temporary_.clear();
+}
+
 std::string utcText(std::chrono::system_clock::time_point time) {
     using namespace std::chrono;
     const auto micros = time_point_cast<microseconds>(time);
@@ -177,56 +230,6 @@ std::string utcText(std::chrono::system_clock::time_point time) {
 
 std::string programVersion() {
     return std::string(kProgramName) + " " + NI_USB_DAQ_VERSION;
-}
-
-std::string csvComments(const RecordingHeader& header) {
-    std::string channels;
-    for (const auto& channel : header.channels) {
-        channels += (channels.empty() ? "" : " ") + channel;
-    }
-    std::string text;
-    text += "# device: " + header.device;
-    text += header.productType.empty() ? "\n" : " (" + header.productType + ")\n";
-    text += "# channels: " + channels + "\n";
-    if (!header.digitalLines.empty()) {
-        text += "# digital_lines: " + header.digitalLines + " (one snapshot per frame)\n";
-    }
-    if (header.sampleRateHz > 0) {
-        text += "# sample_rate_hz: " + formatNumber(header.sampleRateHz) +
-                " (achieved; requested " + formatNumber(header.requestedSampleRateHz) + ")\n";
-    }
-    if (!header.sampleMode.empty()) {
-        text += "# sample_mode: " + header.sampleMode + "\n";
-    }
-    text += "# voltage_range_v: " + header.voltageRangeMin + " to " + header.voltageRangeMax + "\n";
-    text += "# terminal_config: " + header.terminalConfig + "\n";
-    text += "# units: V\n";
-    text += "# start_utc: " + utcText(header.start) + "\n";
-    text += "# program: " + programVersion() + "\n";
-    return text;
-}
-
-nlohmann::json headerJson(const RecordingHeader& header) {
-    nlohmann::json object = {
-        {"event", "header"},
-        {"device", header.device},
-        {"product_type", header.productType},
-        {"channels", header.channels},
-        {"sample_rate_hz", header.sampleRateHz},
-        {"requested_sample_rate_hz", header.requestedSampleRateHz},
-        {"sample_mode", header.sampleMode},
-        {"voltage_range_v",
-         {parseNumber(header.voltageRangeMin).value_or(0.0),
-          parseNumber(header.voltageRangeMax).value_or(0.0)}},
-        {"terminal_config", header.terminalConfig},
-        {"units", "V"},
-        {"start_utc", utcText(header.start)},
-        {"program", programVersion()},
-    };
-    if (!header.digitalLines.empty()) {
-        object["digital_lines"] = header.digitalLines;
-    }
-    return object;
 }
 
 }  // namespace ni_usb_daq::host

@@ -27,18 +27,26 @@ OutputFormat chooseFormat(const std::optional<std::string>& formatOption,
                           const std::optional<std::string>& outPath,
                           const std::vector<OutputFormat>& accepted, OutputFormat fallback);
 
-/// Where a command writes its result: standard output, or the file of --out,
-/// opened (and its folder checked) before anything is acquired.
+/// Where a command writes its result: standard output, or the file of --out.
+/// A file is written under a temporary name beside it, made (and its folder
+/// checked) before anything is acquired, and takes the file's name only on
+/// commit(): a command that fails leaves an existing file as it was and
+/// creates none.
 class OutputTarget {
 public:
     /// Standard output when `path` is empty. Throws HostError saying why a
-    /// file cannot be written: a missing folder, a folder that is not one, or
-    /// the system's reason for refusing to open it.
+    /// file cannot be written: a missing folder, a folder that is not one, a
+    /// file that cannot be replaced, or the system's reason for refusing to
+    /// create the temporary file.
     explicit OutputTarget(const std::optional<std::string>& path);
+    ~OutputTarget();
+    OutputTarget(const OutputTarget&) = delete;
+    OutputTarget& operator=(const OutputTarget&) = delete;
 
     std::ostream& stream();
     /// "standard output" or the file's name.
     const std::string& name() const { return name_; }
+    bool isFile() const { return file_.has_value(); }
 
     /// Keeps the reason of a write that just failed (errno), for check().
     void noteFailure();
@@ -47,25 +55,18 @@ public:
     /// when anything else made a write fail.
     void check();
 
+    /// Flushes, checks and, for a file, puts it in place of the target.
+    void commit();
+    /// Removes the temporary file; the target stays as it was. Safe to call
+    /// more than once, and from a path that ends the process at once.
+    void discard() noexcept;
+
 private:
     std::optional<std::ofstream> file_;
+    std::filesystem::path temporary_;
+    std::filesystem::path final_;
     int failure_ = 0;
     std::string name_ = "standard output";
-};
-
-/// What a CSV or JSON lines header says about the recording.
-struct RecordingHeader {
-    std::string device;
-    std::string productType;
-    std::vector<std::string> channels;
-    std::string digitalLines;  ///< the configured list; empty for none
-    double sampleRateHz = 0.0;
-    double requestedSampleRateHz = 0.0;
-    std::string sampleMode;
-    std::string voltageRangeMin;
-    std::string voltageRangeMax;
-    std::string terminalConfig;
-    std::chrono::system_clock::time_point start;
 };
 
 /// "2026-12-07T03:04:05.123456Z".
@@ -73,12 +74,5 @@ std::string utcText(std::chrono::system_clock::time_point time);
 
 /// "ni-usb-daq-host 0.1.0".
 std::string programVersion();
-
-/// The header as "# key: value" lines, which CSV readers skip when told
-/// that '#' starts a comment.
-std::string csvComments(const RecordingHeader& header);
-
-/// The header as one JSON object ("event": "header").
-nlohmann::json headerJson(const RecordingHeader& header);
 
 }  // namespace ni_usb_daq::host

@@ -29,6 +29,15 @@ void setEnvironment(const std::string& name, const std::string& value);
 /// on the same quiet way, instead of a signal that kills the program.
 void ignoreBrokenPipe();
 
+/// Puts `from` in the place of `to` in one step, replacing a file already
+/// there: a reader sees the old file or the new one, never a part. Throws
+/// HostError with the system's reason.
+void replaceFile(const std::filesystem::path& from, const std::filesystem::path& to);
+
+/// A number that no other running process of this program uses, for the
+/// names of its temporary files.
+unsigned long processId();
+
 /// True when standard error is a terminal (or a console window).
 bool stderrIsTerminal();
 

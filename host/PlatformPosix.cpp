@@ -1,7 +1,9 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <system_error>
 
@@ -62,6 +64,18 @@ void ignoreBrokenPipe() {
     ignore.sa_handler = SIG_IGN;
     sigemptyset(&ignore.sa_mask);
     ::sigaction(SIGPIPE, &ignore, nullptr);
+}
+
+void replaceFile(const std::filesystem::path& from, const std::filesystem::path& to) {
+    // rename(2) replaces the target atomically within one file system.
+    if (::rename(from.c_str(), to.c_str()) != 0) {
+        throw HostError("cannot rename '" + from.string() + "' to '" + to.string() +
+                        "': " + std::generic_category().message(errno));
+    }
+}
+
+unsigned long processId() {
+    return static_cast<unsigned long>(::getpid());
 }
 
 bool stderrIsTerminal() {

@@ -120,6 +120,18 @@ void setEnvironment(const std::string& name, const std::string& value) {
 
 void ignoreBrokenPipe() {}  // no SIGPIPE: a closed pipe fails the write
 
+void replaceFile(const std::filesystem::path& from, const std::filesystem::path& to) {
+    // A plain rename refuses an existing target on Windows.
+    if (::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) == 0) {
+        throw HostError("cannot rename '" + utf8FromWide(from.wstring()) + "' to '" +
+                        utf8FromWide(to.wstring()) + "': " + systemMessage(::GetLastError()));
+    }
+}
+
+unsigned long processId() {
+    return static_cast<unsigned long>(::GetCurrentProcessId());
+}
+
 bool stderrIsTerminal() {
     DWORD mode = 0;
     return ::GetConsoleMode(::GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;

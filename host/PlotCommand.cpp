@@ -1,10 +1,9 @@
 // The plot subcommand: one finite read, or a stretch of stream, as an SVG.
 #include <algorithm>
-#include <fstream>
+#include <cmath>
 #include <iostream>
 
 #include "Acquisition.h"
-#include "ChannelNames.h"
 #include "Commands.h"
 #include "FrameDocument.h"
 #include "HostError.h"
@@ -16,100 +15,137 @@ namespace ni_usb_daq::host {
 
 namespace {
 
-// Ends a plot stream early rather than hold an unbounded recording in
-// memory; an unpaced simulator can deliver millions of samples a second.
-constexpr std::size_t kMaxRecordedValues = 4'000'000;
+// A plot holds its whole recording in memory; an unpaced simulator can
+// deliver millions of samples a second, so a plot stream stops here.
+constexpr std::uint64_t kMaxRecordedValues = 4'000'000;
+
+// More channels than this share one set of axes badly: each gets a lane.
+constexpr std::size_t kMostOverlaidChannels = 4;
 
 /// Appends every frame's samples to one series per channel.
-class Recorder : public StreamConsumer {
+class Recorder : public RecordingWriter {
 public:
-    bool onFrame(const std::string& text, const FrameNumbers& /*numbers*/) override {
-        const FrameDocument frame = parseFrame(text);
-        if (series_.empty()) {
-            series_.resize(frame.channels.size());
-        }
-        if (frame.channels.size() != series_.size()) {
+    void begin(const RecordingFacts& facts) override { series_.resize(facts.channels.size()); }
+
+    void frame(const FrameRecord& frame) override {
+        const FrameDocument document = parseFrame(std::string(frame.text));
+        if (document.channels.size() != series_.size()) {
             throw HostError("the channel count changed during the stream");
         }
         for (std::size_t c = 0; c < series_.size(); ++c) {
-            series_[c].insert(series_[c].end(), frame.channels[c].begin(), frame.channels[c].end());
-            recorded_ += frame.channels[c].size();
+            series_[c].insert(series_[c].end(), document.channels[c].begin(),
+                              document.channels[c].end());
         }
-        if (recorded_ >= kMaxRecordedValues) {
-            std::cerr << kProgramName << ": recorded " << recorded_
-                      << " values, the most a plot keeps; stream stopped early\n";
-            return false;
-        }
-        return true;
     }
+
+    void gap(const GapRecord& gap) override {
+        // Lost samples break the line rather than join its two sides.
+        for (auto& series : series_) {
+            series.push_back(std::numeric_limits<double>::quiet_NaN());
+        }
+        (void)gap;
+    }
+
+    void end(const RecordingEnd& /*end*/) override {}
 
     std::vector<std::vector<double>> take() { return std::move(series_); }
 
 private:
     std::vector<std::vector<double>> series_;
-    std::size_t recorded_ = 0;
 };
 
 struct Recording {
-    kra::device::StringMap configuration;
+    RecordingFacts facts;
     std::vector<std::vector<double>> channels;
 };
 
-Recording recordFinite(DeviceSession& session, const kra::device::OperationParams& settings) {
-    FiniteRead read = readFinite(session, settings);
-    return {std::move(read.configuration), parseFrame(read.frameText).channels};
-}
-
-Recording recordStream(DeviceSession& session, const kra::device::OperationParams& settings,
-                       std::chrono::duration<double> duration) {
+Recording recordFinite(DeviceSession& session, const kra::device::OperationParams& settings,
+                       OutputTarget& target) {
+    FiniteRead read = readFinite(session, settings, &target, "plot");
     Recording recording;
-    recording.configuration = configureAcquisition(session, settings);
-    Recorder recorder;
-    const StreamOutcome outcome = runStream(session, {std::nullopt, duration}, recorder);
-    if (outcome.end == StreamEnd::DeviceError) {
-        throw HostError(outcome.errorMessage);
-    }
-    recording.channels = recorder.take();
-    if (recording.channels.empty()) {
-        // No frame came in time: still one (empty) trace per channel.
-        const auto channels = numberEntry(recording.configuration, "n_channels").value_or(0);
-        recording.channels.resize(static_cast<std::size_t>(std::max(channels, 0.0)));
-    }
+    recording.facts = recordingFacts(session, settings, read.configuration, false);
+    recording.facts.start = read.start;
+    recording.channels = parseFrame(read.frameText).channels;
     return recording;
 }
 
-void writeFile(const std::filesystem::path& path, const std::string& content) {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file << content;
-    file.close();
-    if (!file) {
-        throw HostError("cannot write '" + utf8Text(path) + "'");
+Recording recordStream(DeviceSession& session, const PlotOptions& options, OutputTarget& target) {
+    const auto configuration = configureAcquisition(session, options.settings);
+    Recording recording;
+    recording.facts = recordingFacts(session, options.settings, configuration, false);
+    const double rate = recording.facts.sampleRateHz;
+    StreamLimits limits;
+    limits.samples = options.samples;
+    if (options.streamSeconds && rate > 0) {
+        const auto samples =
+            static_cast<std::uint64_t>(std::llround(*options.streamSeconds * rate));
+        limits.samples = limits.samples ? std::min(*limits.samples, samples) : samples;
+    } else if (options.streamSeconds) {
+        limits.duration = std::chrono::duration<double>(*options.streamSeconds);
     }
+    const std::uint64_t most =
+        kMaxRecordedValues / std::max<std::size_t>(recording.facts.channels.size(), 1);
+    const bool capped = !limits.samples || *limits.samples > most;
+    if (capped) {
+        limits.samples = most;
+    }
+    Recorder recorder;
+    const StreamOutcome outcome = runStream(session, limits, recorder, recording.facts);
+    switch (outcome.end) {
+        case StreamEnd::DeviceError:
+            throw HostError(outcome.errorMessage);
+        case StreamEnd::Interrupted:
+            target.discard();
+            std::cerr << kProgramName << ": plot: interrupted; nothing written\n";
+            throw Interrupted();
+        default:
+            break;
+    }
+    if (capped && outcome.end == StreamEnd::SampleLimit) {
+        std::cerr << kProgramName << ": recorded " << outcome.stats.samples
+                  << " samples per channel, the most a plot keeps; stream stopped early\n";
+    }
+    recording.facts.start =
+        std::chrono::system_clock::now() -
+        std::chrono::duration_cast<std::chrono::system_clock::duration>(outcome.elapsed);
+    recording.channels = recorder.take();
+    recording.channels.resize(recording.facts.channels.size());
+    return recording;
 }
 
 }  // namespace
 
-int runPlot(DeviceSession& session, const PlotOptions& options, std::ostream& out) {
-    Recording recording = options.streamDuration
-                              ? recordStream(session, options.settings, *options.streamDuration)
-                              : recordFinite(session, options.settings);
-    const double rate = configuredSampleRate(recording.configuration);
-    const auto names =
-        channelNames(configuredChannels(recording.configuration), recording.channels.size());
+int runPlot(DeviceSession& session, const PlotOptions& options, OutputTarget& target,
+            std::ostream& out) {
+    const bool streamed = options.streamSeconds || options.samples;
+    Recording recording = streamed ? recordStream(session, options, target)
+                                   : recordFinite(session, options.settings, target);
+    const RecordingFacts& facts = recording.facts;
+    const double rate = facts.sampleRateHz;
+    std::vector<std::string> names;
+    for (const auto& channel : facts.channels) {
+        names.push_back(channel.name);
+    }
     const std::size_t samples = recording.channels.empty() ? 0 : recording.channels.front().size();
 
     PlotInput plot;
-    plot.sampleRateHz = rate;
-    plot.title = std::to_string(names.size()) + " channel(s), " + std::to_string(samples) +
-                 " samples at " + formatNumber(rate) + " Hz";
-    for (std::size_t c = 0; c < recording.channels.size(); ++c) {
+    plot.sampleRateHz = rate > 0 ? rate : 1.0;
+    plot.title = facts.device + (facts.productType.empty() ? "" : " (" + facts.productType + ")") +
+                 ", started " + utcText(facts.start) + ": " + std::to_string(names.size()) +
+                 " channel(s), " + std::to_string(samples) + " samples at " + formatNumber(rate) +
+                 " Hz";
+    plot.lanes = !options.overlay && names.size() > kMostOverlaidChannels;
+    for (std::size_t c = 0; c < recording.channels.size() && c < names.size(); ++c) {
         plot.traces.push_back({names[c], std::move(recording.channels[c])});
     }
-    writeFile(options.out, renderSvgPlot(plot));
-    writeDocument(out, {{"svg", utf8Text(options.out)},
+    target.stream() << renderSvgPlot(plot);
+    target.commit();
+    writeDocument(out, {{"svg", options.out},
+                        {"device", facts.device},
                         {"channels", names},
                         {"samples_per_channel", samples},
-                        {"sample_rate_hz", rate}});
+                        {"sample_rate_hz", rate},
+                        {"start_utc", utcText(facts.start)}});
     return 0;
 }
 

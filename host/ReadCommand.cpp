@@ -6,7 +6,7 @@
 #include "Acquisition.h"
 #include "ChannelNames.h"
 #include "Commands.h"
-#include "CsvOutput.h"
+#include "CsvRecordingWriter.h"
 #include "FrameText.h"
 #include "HostError.h"
 #include "JsonOutput.h"
@@ -18,36 +18,67 @@ using nlohmann::json;
 
 namespace {
 
-/// The CSV of one frame: the header comments, the column names, the rows.
-void writeCsvRecording(std::ostream& out, const RecordingHeader& header, bool time,
-                       const std::string& frameText, const FrameNumbers& numbers) {
-    CsvRowWriter writer({time, header.sampleRateHz});
-    const auto rows = writer.rows(frameText, numbers, 0);
-    if (!rows) {
-        throw HostError("malformed sample frame from read_finite");
+/// The header a JSON document carries: the facts as the JSON lines header
+/// states them.
+json headerDocument(const RecordingFacts& facts) {
+    json channels = json::array();
+    json ranges = json::array();
+    for (const auto& channel : facts.channels) {
+        channels.push_back(channel.name);
+        ranges.push_back({channel.rangeMinV, channel.rangeMaxV});
     }
-    std::string text = csvComments(header);
-    CsvWriter::appendHeader(text, header.channels, time, writer.digitalLineCount(),
-                            header.digitalLines);
-    out << text << *rows;
+    json header = {
+        {"device", facts.device},
+        {"product_type", facts.productType},
+        {"channels", channels},
+        {"voltage_ranges_v", ranges},
+        {"terminal_config",
+         facts.channels.empty() ? std::string() : facts.channels.front().terminalConfig},
+        {"units", "V"},
+        {"sample_rate_hz", facts.sampleRateHz},
+        {"requested_sample_rate_hz", facts.requestedSampleRateHz},
+        {"sample_mode", facts.sampleMode},
+        {"start_utc", utcText(facts.start)},
+        {"program", facts.program},
+    };
+    return header;
+}
+
+/// One block as a whole recording: facts, its rows, the end.
+void writeCsvRecording(OutputTarget& target, bool time, const RecordingFacts& facts,
+                       const std::string& frameText) {
+    const auto numbers = scanFrameNumbers(frameText);
+    if (!numbers) {
+        throw HostError("malformed sample frame from the read");
+    }
+    CsvRecordingWriter writer(target, time);
+    writer.begin(facts);
+    writer.frame({frameText, numbers->sequenceNo, numbers->timestampNs, 0, numbers->sampleCount,
+                  numbers->channelCount});
+    if (writer.frameErrors() > 0) {
+        throw HostError("malformed sample frame from the read");
+    }
+    RecordingEnd end;
+    end.samplesPerChannel = numbers->sampleCount;
+    end.frames = 1;
+    end.durationS = facts.sampleRateHz > 0
+                        ? static_cast<double>(numbers->sampleCount) / facts.sampleRateHz
+                        : 0.0;
+    writer.end(end);
 }
 
 int readFiniteBlock(DeviceSession& session, const ReadOptions& options, OutputTarget& target) {
-    const FiniteRead read = readFinite(session, options.settings);
-    const auto numbers = scanFrameNumbers(read.frameText);
-    if (!numbers) {
-        throw HostError("malformed sample frame from read_finite");
-    }
-    const RecordingHeader header =
-        recordingHeader(session, options.settings, read.configuration,
-                        static_cast<std::size_t>(numbers->channelCount), read.start);
+    const FiniteRead read = readFinite(session, options.settings, &target, "read");
+    // A finite read carries no digital snapshot, so its recording has none.
+    RecordingFacts facts = recordingFacts(session, options.settings, read.configuration, false);
+    facts.start = read.start;
     if (options.output.format == OutputFormat::Csv) {
-        writeCsvRecording(target.stream(), header, options.output.time, read.frameText, *numbers);
+        writeCsvRecording(target, options.output.time, facts, read.frameText);
         return 0;
     }
     json document = dataToJson(read.data);
     if (options.output.header) {
-        document["header"] = headerJson(header);
+        document["header"] = headerDocument(facts);
     }
     writeDocument(target.stream(), document);
     return 0;
@@ -81,18 +112,23 @@ int readSingleValues(DeviceSession& session, const ReadOptions& options, OutputT
         return 0;
     }
     const auto values = singleValues(result.data);
-    RecordingHeader header;
-    header.device = session.device().name;
-    header.productType = session.device().productType;
-    header.channels = channelNames(settingValue(options.settings, "ai_channels"), values.size());
-    header.voltageRangeMin = settingValue(options.settings, "voltage_range_min");
-    header.voltageRangeMax = settingValue(options.settings, "voltage_range_max");
-    header.terminalConfig = settingValue(options.settings, "terminal_config");
-    header.start = start;
-    std::string text = csvComments(header);
-    CsvWriter::appendHeader(text, header.channels, false, 0, {});
-    target.stream() << text;
-    CsvWriter(target.stream()).writeRow(0, values);
+    // No configure ran: the facts are the request's, with one sample per
+    // channel in a frame made for the CSV writer.
+    kra::device::StringMap configuration = {
+        {"ai_channels", settingValue(options.settings, "ai_channels")},
+        {"n_channels", std::to_string(values.size())},
+        {"sample_mode", "ON_DEMAND"},
+        {"sample_rate_hz", "0"}};
+    RecordingFacts facts = recordingFacts(session, options.settings, configuration, false);
+    facts.start = start;
+    json samples = json::array();
+    for (const double value : values) {
+        samples.push_back(json::array({value}));
+    }
+    const json frame = {{"layout", "channels_first"}, {"n_channels", values.size()},
+                        {"sample_count", 1},          {"samples", samples},
+                        {"sequence_no", 0},           {"timestamp_ns", 0}};
+    writeCsvRecording(target, false, facts, compactLine(frame));
     return 0;
 }
 

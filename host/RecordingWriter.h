@@ -32,6 +32,9 @@ struct RecordingFacts {
     std::string settingsJson;  ///< the settings configure was given, as a JSON object text
     std::string program;       ///< "ni-usb-daq-host 0.1.0"
     std::chrono::system_clock::time_point start;
+    std::uint64_t samplesPerFrame = 0;  ///< block size per channel; 0 when unknown
+    /// The driver's input buffer per channel of a continuous task; 0 when unknown.
+    std::uint64_t inputBufferSamplesPerChannel = 0;
 };
 
 /// One frame of the stream, as the plug-in wrote it.
@@ -83,6 +86,9 @@ public:
     virtual void end(const RecordingEnd& end) = 0;
     /// No frame is waiting: a moment to make what was written visible.
     virtual void idle() {}
+    /// Frames so far that could not be written whole (malformed text, a
+    /// missing digital snapshot); each was said on standard error.
+    virtual std::uint64_t frameErrors() const { return 0; }
 };
 
 }  // namespace ni_usb_daq::host

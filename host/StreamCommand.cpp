@@ -1,14 +1,14 @@
-// The stream subcommand: frames as JSON lines or CSV rows while the stream
-// runs, with a progress line for a person watching the terminal.
-#include <algorithm>
+// The stream subcommand: frames into a recording while the stream runs, with
+// a progress line for a person watching the terminal.
+#include <cmath>
 #include <iostream>
+#include <memory>
 
 #include "Acquisition.h"
-#include "ChannelNames.h"
 #include "Commands.h"
-#include "CsvOutput.h"
+#include "CsvRecordingWriter.h"
 #include "HostError.h"
-#include "JsonOutput.h"
+#include "JsonLinesRecordingWriter.h"
 #include "NumberFormat.h"
 #include "Platform.h"
 
@@ -52,155 +52,100 @@ private:
     std::size_t width_ = 0;
 };
 
-/// Writes each frame as it came (JSON lines) or as CSV rows made from its
-/// text, and flushes whenever no frame is waiting, so that a reader following
-/// the stream live sees every frame at once without a write per frame when
-/// frames come faster than they are written.
-class FrameWriter : public StreamConsumer {
-public:
-    FrameWriter(OutputTarget& target, const StreamOptions& options, RecordingHeader header,
-                ProgressLine& progress)
-        : target_(target),
-          out_(target.stream()),
-          output_(options.output),
-          header_(std::move(header)),
-          rows_({options.output.time, header_.sampleRateHz}),
-          progress_(progress) {}
+constexpr std::int32_t kOverflowStatus = -200279;
 
-    void start(std::chrono::system_clock::time_point time) { header_.start = time; }
-
-    /// The header of a JSON lines recording, asked for with --header.
-    void writeJsonHeader() {
-        if (output_.format == OutputFormat::JsonLines && output_.header) {
-            out_ << compactLine(headerJson(header_)) << '\n';
-        }
+/// Why the driver's buffer overflowed, with the numbers that decide it and
+/// what to change.
+std::string overflowAdvice(const RecordingFacts& facts) {
+    const double rate = facts.sampleRateHz;
+    const auto seconds = [rate](std::uint64_t samples) {
+        return rate > 0 ? " (" + formatNumber(static_cast<double>(samples) / rate) + " s)"
+                        : std::string();
+    };
+    std::string text =
+        "the driver's input buffer overflowed (status " + std::to_string(kOverflowStatus) + "): ";
+    if (facts.inputBufferSamplesPerChannel > 0) {
+        text += "it holds " + std::to_string(facts.inputBufferSamplesPerChannel) +
+                " samples per channel" + seconds(facts.inputBufferSamplesPerChannel) + " at " +
+                formatNumber(rate) + " Hz";
+    } else {
+        text += "the samples came at " + formatNumber(rate) + " Hz";
     }
-
-    bool onFrame(const std::string& text, const FrameNumbers& frame) override {
-        if (output_.format == OutputFormat::JsonLines) {
-            out_.write(text.data(), static_cast<std::streamsize>(text.size()));
-            out_.put('\n');
-            return written();
-        }
-        const auto rows = rows_.rows(text, frame, nextSample_);
-        if (!rows) {
-            std::cerr << kProgramName << ": malformed sample frame " << frame.sequenceNo
-                      << ": its samples do not match \"sample_count\" and \"n_channels\"\n";
-            return written();
-        }
-        if (!csvHeaderWritten_) {
-            writeCsvHeader(static_cast<std::size_t>(frame.channelCount), rows_.digitalLineCount());
-        }
-        nextSample_ += frame.sampleCount;
-        out_.write(rows->data(), static_cast<std::streamsize>(rows->size()));
-        return written();
+    if (facts.samplesPerFrame > 0) {
+        text += ", read in blocks of " + std::to_string(facts.samplesPerFrame) +
+                " samples per channel" + seconds(facts.samplesPerFrame);
     }
+    text +=
+        ", and the reads or the output fell behind. Raise samples_per_channel (fewer, larger "
+        "blocks), lower sample_clock_rate_hz or the number of channels, or write to a faster "
+        "destination";
+    return text;
+}
 
-    void onIdle() override {
-        out_.flush();
-        written();
+/// The samples a stream takes: --samples, --seconds at the achieved rate
+/// (rounded), whichever is fewer.
+std::optional<std::uint64_t> sampleLimit(const StreamOptions& options, double rate) {
+    std::optional<std::uint64_t> limit = options.limits.samples;
+    if (options.seconds && rate > 0) {
+        const auto fromSeconds = static_cast<std::uint64_t>(std::llround(*options.seconds * rate));
+        limit = limit ? std::min(*limit, fromSeconds) : fromSeconds;
     }
-
-    void onTick(const StreamStats& stats, std::chrono::duration<double> elapsed) override {
-        progress_.show(stats, elapsed);
-    }
-
-    /// A CSV recording that got no frame still gets its header.
-    void finish() {
-        if (output_.format == OutputFormat::Csv && !csvHeaderWritten_) {
-            writeCsvHeader(header_.channels.size(), 0);
-        }
-    }
-
-private:
-    /// False when the output failed, with its reason noted before anything
-    /// else can change it.
-    bool written() {
-        if (out_.good()) {
-            return true;
-        }
-        target_.noteFailure();
-        return false;
-    }
-
-    void writeCsvHeader(std::size_t channels, std::size_t digitalLines) {
-        if (channels != header_.channels.size()) {
-            header_.channels = channelNames({}, channels);  // ch0, ch1, ...
-        }
-        std::string text = csvComments(header_);
-        CsvWriter::appendHeader(text, header_.channels, output_.time, digitalLines,
-                                header_.digitalLines);
-        out_ << text;
-        csvHeaderWritten_ = true;
-    }
-
-    OutputTarget& target_;
-    std::ostream& out_;
-    const RecordingOutput output_;
-    RecordingHeader header_;
-    CsvRowWriter rows_;
-    ProgressLine& progress_;
-    bool csvHeaderWritten_ = false;
-    std::uint64_t nextSample_ = 0;
-};
-
-constexpr int kOverflowStatus = -200279;
-
-/// The stream's error message in words a person can act on when the driver's
-/// buffer overflowed, else as the device said it.
-std::string streamErrorText(const std::string& message) {
-    if (message.find(std::to_string(kOverflowStatus)) == std::string::npos) {
-        return message;
-    }
-    return "the consumer could not keep up: raise samples_per_channel, lower the rate, or read "
-           "faster (driver status " +
-           std::to_string(kOverflowStatus) + ", the device's buffer overflowed)";
+    return limit;
 }
 
 }  // namespace
 
 int runStream(DeviceSession& session, const StreamOptions& options, OutputTarget& target) {
-    std::ostream& out = target.stream();
     const auto configuration = configureAcquisition(session, options.settings);
-    const auto channels = numberEntry(configuration, "n_channels").value_or(0);
-    ProgressLine progress;
-    FrameWriter writer(target, options,
-                       recordingHeader(session, options.settings, configuration,
-                                       static_cast<std::size_t>(std::max(channels, 0.0)), {}),
-                       progress);
-    const StreamOutcome outcome = runStream(session, options.limits, writer, [&] {
-        writer.start(std::chrono::system_clock::now());
-        writer.writeJsonHeader();
-    });
-    writer.finish();
-    progress.finish();
+    const RecordingFacts facts = recordingFacts(session, options.settings, configuration, true);
+    StreamLimits limits = options.limits;
+    limits.samples = sampleLimit(options, facts.sampleRateHz);
+    if (options.seconds && !(facts.sampleRateHz > 0)) {
+        // No sample clock: the seconds are the wall clock's.
+        limits.duration = std::chrono::duration<double>(*options.seconds);
+    }
+    std::unique_ptr<RecordingWriter> writer;
+    if (options.output.format == OutputFormat::Csv) {
+        writer = std::make_unique<CsvRecordingWriter>(target, options.output.time);
+    } else {
+        writer = std::make_unique<JsonLinesRecordingWriter>(target, options.output.header);
+    }
 
-    if (outcome.stats.errors() > 0) {
-        std::cerr << kProgramName << ": " << outcome.stats.sequenceGaps << " sequence gap(s), "
-                  << outcome.stats.malformedFrames << " malformed frame(s) in "
-                  << outcome.stats.frames << " frames\n";
+    ProgressLine progress;
+    const StreamOutcome outcome =
+        runStream(session, limits, *writer, facts,
+                  [&progress](const StreamStats& stats, std::chrono::duration<double> elapsed) {
+                      progress.show(stats, elapsed);
+                  });
+    progress.finish();
+    writer->end(recordingEnd(outcome, facts.sampleRateHz));
+    target.check();
+
+    const StreamStats& stats = outcome.stats;
+    if (stats.errors() > stats.driverErrors) {
+        std::cerr << kProgramName << ": " << stats.sequenceGaps << " sequence gap(s), "
+                  << stats.malformedFrames << " malformed frame(s), " << stats.writerErrors
+                  << " incomplete frame(s), " << stats.queueStalls << " time(s) the output fell "
+                  << "behind, in " << stats.frames << " frames\n";
     }
     switch (outcome.end) {
         case StreamEnd::DeviceError:
-            if (options.output.format == OutputFormat::JsonLines) {
-                out << compactLine({{"event", "error"}, {"message", outcome.errorMessage}}) << '\n';
+            std::cerr << kProgramName << ": the stream ended on a driver error after "
+                      << stats.frames << " frames (" << stats.samples
+                      << " samples per channel) were written: " << outcome.errorMessage << '\n';
+            if (outcome.errorStatus == kOverflowStatus) {
+                std::cerr << kProgramName << ": " << overflowAdvice(facts) << '\n';
             }
-            target.check();
-            std::cerr << kProgramName << ": " << streamErrorText(outcome.errorMessage) << '\n';
             return kFailureExitCode;
-        case StreamEnd::ConsumerStopped:
-            target.check();  // says why the output failed
-            throw HostError("cannot write to " + target.name() + "; stream stopped");
         case StreamEnd::Interrupted:
-            target.check();
-            std::cerr << kProgramName << ": interrupted; stream stopped after "
-                      << outcome.stats.frames << " frames\n";
+            std::cerr << kProgramName << ": interrupted; stream stopped after " << stats.frames
+                      << " frames (" << stats.samples << " samples per channel), all written\n";
             return 0;
         case StreamEnd::FrameLimit:
+        case StreamEnd::SampleLimit:
         case StreamEnd::TimeLimit:
             break;
     }
-    target.check();
     return 0;
 }
 

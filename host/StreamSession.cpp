@@ -1,8 +1,10 @@
 #include "StreamSession.h"
 
 #include <algorithm>
+#include <charconv>
 #include <iostream>
 
+#include "FrameDocument.h"
 #include "HostError.h"
 
 namespace ni_usb_daq::host {
@@ -11,10 +13,6 @@ namespace {
 
 constexpr std::chrono::milliseconds kTickInterval{250};
 constexpr std::chrono::milliseconds kLongestWait{100};
-
-}  // namespace
-
-namespace {
 
 void pushStreamEvent(StreamEventQueue& queue, const kra::device::DeviceState& state) {
     // Frames, by far the most events, are copied once: into a recycled text.
@@ -25,14 +23,32 @@ void pushStreamEvent(StreamEventQueue& queue, const kra::device::DeviceState& st
         }
     }
     const StreamEvent event = toStreamEvent(state);
-    queue.push(event.kind, event.text);
+    queue.push(event.kind, event.text, event.status);
+}
+
+std::int32_t statusAt(std::string_view text) {
+    std::int32_t status = 0;
+    const auto result = std::from_chars(text.data(), text.data() + text.size(), status);
+    return result.ec == std::errc() ? status : 0;
 }
 
 }  // namespace
 
+std::int32_t errorStatus(const kra::device::DeviceState& state) {
+    if (const auto given = state.properties.find("daqmx_status"); given != state.properties.end()) {
+        if (const auto status = statusAt(given->second); status != 0) {
+            return status;
+        }
+    }
+    constexpr std::string_view kPrefix = "DAQmx error ";
+    const std::string_view message = state.message;
+    const auto at = message.find(kPrefix);
+    return at == std::string_view::npos ? 0 : statusAt(message.substr(at + kPrefix.size()));
+}
+
 StreamEvent toStreamEvent(const kra::device::DeviceState& state) {
     if (state.code == kra::device::DeviceStateCode::Error) {
-        return {StreamEvent::Kind::Error, state.message};
+        return {StreamEvent::Kind::Error, state.message, errorStatus(state)};
     }
     if (const auto frame = state.properties.find("frame"); frame != state.properties.end()) {
         return {StreamEvent::Kind::Frame, frame->second};
@@ -40,14 +56,21 @@ StreamEvent toStreamEvent(const kra::device::DeviceState& state) {
     return {StreamEvent::Kind::Other, state.stateName + ": " + state.message};
 }
 
-void StreamEventQueue::push(StreamEvent::Kind kind, const std::string& text) {
+void StreamEventQueue::push(StreamEvent::Kind kind, const std::string& text, std::int32_t status) {
     std::unique_lock lock(mutex_);
-    notFull_.wait(
-        lock, [&] { return closed_ || events_.empty() || bytes_ + text.size() <= capacityBytes_; });
+    const auto room = [&] {
+        return closed_ || !waits_ || events_.empty() || bytes_ + text.size() <= capacityBytes_;
+    };
+    if (!room()) {
+        // The output fell behind: the stream thread now waits, and the
+        // driver's buffer fills meanwhile.
+        ++stalls_;
+        notFull_.wait(lock, room);
+    }
     if (closed_) {
         return;
     }
-    StreamEvent event{kind, {}};
+    StreamEvent event{kind, {}, status};
     if (!spare_.empty()) {
         event.text = std::move(spare_.back());
         spare_.pop_back();
@@ -82,6 +105,14 @@ void StreamEventQueue::recycle(std::string text) {
     }
 }
 
+void StreamEventQueue::stopWaiting() {
+    {
+        const std::lock_guard lock(mutex_);
+        waits_ = false;
+    }
+    notFull_.notify_all();
+}
+
 void StreamEventQueue::close() {
     {
         const std::lock_guard lock(mutex_);
@@ -89,6 +120,11 @@ void StreamEventQueue::close() {
         spare_.clear();
     }
     notFull_.notify_all();
+}
+
+std::uint64_t StreamEventQueue::stalls() const {
+    const std::lock_guard lock(mutex_);
+    return stalls_;
 }
 
 StreamSession::StreamSession(DeviceSession& session, std::size_t queueCapacityBytes)
@@ -118,8 +154,8 @@ void StreamSession::start() {
     started_ = true;
 }
 
-void StreamSession::stop() {
-    queue_->close();
+void StreamSession::stopAcquisition() {
+    queue_->stopWaiting();
     if (subscribed_) {
         subscribed_ = false;
         session_.stub().unsubscribe("analog_input", "stream", handle_);
@@ -130,59 +166,27 @@ void StreamSession::stop() {
     }
 }
 
+void StreamSession::stop() {
+    queue_->close();
+    stopAcquisition();
+}
+
 namespace {
 
-/// Checks that frames come numbered 1, 2, 3, ... and says so on standard
-/// error when they do not.
-class SequenceCheck {
+/// The stream loop's state: turns events into writer calls and counts.
+class FrameFlow {
 public:
-    /// False when `sequenceNo` is not the successor of the previous frame.
-    bool accept(std::uint64_t sequenceNo) {
-        const std::uint64_t expected = last_ + 1;
-        last_ = sequenceNo;
-        if (sequenceNo == expected) {
-            return true;
-        }
-        if (sequenceNo > expected) {
-            std::cerr << kProgramName << ": sequence gap: expected frame " << expected << ", got "
-                      << sequenceNo << " (" << sequenceNo - expected << " missing)\n";
-        } else {
-            std::cerr << kProgramName << ": sequence went back: expected frame " << expected
-                      << ", got " << sequenceNo << '\n';
-        }
-        return false;
-    }
+    FrameFlow(RecordingWriter& writer, const StreamLimits& limits, StreamOutcome& outcome)
+        : writer_(writer), limits_(limits), outcome_(outcome) {}
 
-private:
-    std::uint64_t last_ = 0;
-};
-
-}  // namespace
-
-StreamOutcome runStream(DeviceSession& session, const StreamLimits& limits,
-                        StreamConsumer& consumer, const std::function<void()>& onStarted) {
-    using Clock = std::chrono::steady_clock;
-    const StopSignals signals;
-    StreamSession stream(session, kStreamQueueBytes);
-    stream.start();
-    if (onStarted) {
-        onStarted();
-    }
-
-    const auto startedAt = Clock::now();
-    const auto deadline =
-        limits.duration ? startedAt + std::chrono::duration_cast<Clock::duration>(*limits.duration)
-                        : Clock::time_point::max();
-    auto nextTick = startedAt + kTickInterval;
-    StreamOutcome outcome;
-    SequenceCheck sequence;
-
-    // Takes one event; true when it ends the stream (outcome.end then says why).
-    const auto handle = [&](const StreamEvent& event) {
+    /// True when the event ends the stream (outcome_.end then says why).
+    bool take(StreamEvent& event) {
         switch (event.kind) {
             case StreamEvent::Kind::Error:
-                outcome.errorMessage = event.text;
-                outcome.end = StreamEnd::DeviceError;
+                outcome_.errorMessage = event.text;
+                outcome_.errorStatus = event.status;
+                outcome_.end = StreamEnd::DeviceError;
+                ++outcome_.stats.driverErrors;
                 return true;
             case StreamEvent::Kind::Other:
                 std::cerr << kProgramName << ": stream event " << event.text << '\n';
@@ -190,30 +194,123 @@ StreamOutcome runStream(DeviceSession& session, const StreamLimits& limits,
             case StreamEvent::Kind::Frame:
                 break;
         }
-        const auto frame = scanFrameNumbers(event.text);
-        if (!frame) {
-            ++outcome.stats.malformedFrames;
+        if (limitReached()) {
+            return true;
+        }
+        const auto numbers = scanFrameNumbers(event.text);
+        if (!numbers) {
+            ++outcome_.stats.malformedFrames;
             std::cerr << kProgramName << ": malformed sample frame: no whole \"sequence_no\", "
                       << "\"sample_count\" or \"n_channels\"\n";
             return false;
         }
-        if (!sequence.accept(frame->sequenceNo)) {
-            ++outcome.stats.sequenceGaps;
+        sequence(*numbers);
+        std::uint64_t count = numbers->sampleCount;
+        std::string_view text = event.text;
+        std::string cut;
+        if (limits_.samples && count > *limits_.samples - outcome_.stats.samples) {
+            count = *limits_.samples - outcome_.stats.samples;
+            cut = truncatedFrame(text, count);
+            text = cut;
         }
-        ++outcome.stats.frames;
-        outcome.stats.samples += frame->sampleCount;
-        if (!consumer.onFrame(event.text, *frame)) {
-            outcome.end = StreamEnd::ConsumerStopped;
+        writer_.frame({text, numbers->sequenceNo, numbers->timestampNs, nextSample_, count,
+                       numbers->channelCount});
+        outcome_.stats.writerErrors = writer_.frameErrors();
+        ++outcome_.stats.frames;
+        outcome_.stats.samples += count;
+        nextSample_ += count;
+        return limitReached();
+    }
+
+    bool limitReached() {
+        if (limits_.samples && outcome_.stats.samples >= *limits_.samples) {
+            outcome_.end = StreamEnd::SampleLimit;
             return true;
         }
-        return false;  // the frame limit is checked at the top of the loop
+        if (limits_.frames && outcome_.stats.frames >= *limits_.frames) {
+            outcome_.end = StreamEnd::FrameLimit;
+            return true;
+        }
+        return false;
+    }
+
+private:
+    /// Frames come numbered 1, 2, 3, ...; a missing stretch is a gap in the
+    /// recording, said on standard error and written where it happened.
+    void sequence(const FrameNumbers& frame) {
+        const std::uint64_t expected = lastSequence_ + 1;
+        lastSequence_ = frame.sequenceNo;
+        if (frame.sequenceNo == expected) {
+            return;
+        }
+        ++outcome_.stats.sequenceGaps;
+        if (frame.sequenceNo < expected) {
+            std::cerr << kProgramName << ": sequence went back: expected frame " << expected
+                      << ", got " << frame.sequenceNo << '\n';
+            return;
+        }
+        const std::uint64_t missing = frame.sequenceNo - expected;
+        std::cerr << kProgramName << ": sequence gap: expected frame " << expected << ", got "
+                  << frame.sequenceNo << " (" << missing << " missing)\n";
+        GapRecord gap;
+        gap.reason = "sequence_gap";
+        gap.outageStart = gap.outageEnd = std::chrono::system_clock::now();
+        gap.hasLastSample = nextSample_ > 0;
+        gap.lastSampleIndex = nextSample_ > 0 ? nextSample_ - 1 : 0;
+        // The missing frames were the size of this one, as every block is.
+        gap.estimatedLostSamples = missing * frame.sampleCount;
+        writer_.gap(gap);
+        ++outcome_.stats.gaps;
+        outcome_.stats.estimatedLostSamples += gap.estimatedLostSamples;
+        nextSample_ += gap.estimatedLostSamples;
+    }
+
+    RecordingWriter& writer_;
+    const StreamLimits& limits_;
+    StreamOutcome& outcome_;
+    std::uint64_t lastSequence_ = 0;
+    std::uint64_t nextSample_ = 0;
+};
+
+}  // namespace
+
+StreamOutcome runStream(DeviceSession& session, const StreamLimits& limits, RecordingWriter& writer,
+                        RecordingFacts facts, const ProgressCallback& progress) {
+    using Clock = std::chrono::steady_clock;
+    const StopSignals signals;
+    StreamSession stream(session, kStreamQueueBytes);
+    stream.start();
+    facts.start = std::chrono::system_clock::now();
+    writer.begin(facts);
+
+    const auto startedAt = Clock::now();
+    const auto deadline =
+        limits.duration ? startedAt + std::chrono::duration_cast<Clock::duration>(*limits.duration)
+                        : Clock::time_point::max();
+    auto nextTick = startedAt + kTickInterval;
+    StreamOutcome outcome;
+    FrameFlow flow(writer, limits, outcome);
+    const auto tick = [&] {
+        if (progress) {
+            progress(outcome.stats, Clock::now() - startedAt);
+        }
+    };
+    const auto watchQueue = [&] {
+        const auto stalls = stream.stalls();
+        if (stalls > outcome.stats.queueStalls) {
+            if (outcome.stats.queueStalls == 0) {
+                std::cerr << kProgramName << ": warning: the output cannot keep up: the host's "
+                          << (kStreamQueueBytes >> 20)
+                          << " MiB frame queue is full and the driver's stream thread waits; "
+                             "the driver's buffer overflows if this goes on\n";
+            }
+            outcome.stats.queueStalls = stalls;
+            tick();
+        }
     };
 
-    while (true) {
-        if (limits.frames && outcome.stats.frames >= *limits.frames) {
-            outcome.end = StreamEnd::FrameLimit;
-            break;
-        }
+    bool ended = flow.limitReached();
+    while (!ended) {
         if (signals.requested()) {
             outcome.end = StreamEnd::Interrupted;
             break;
@@ -228,25 +325,61 @@ StreamOutcome runStream(DeviceSession& session, const StreamLimits& limits,
             std::chrono::milliseconds{1}, kLongestWait);
         auto event = stream.next(std::chrono::milliseconds{0});
         if (!event) {
-            consumer.onIdle();
+            writer.idle();
             event = stream.next(wait);
         }
         if (event) {
-            const bool ends = handle(*event);
+            ended = flow.take(*event);
             stream.recycle(std::move(event->text));
-            if (ends) {
-                break;
-            }
         }
+        watchQueue();
         now = Clock::now();
-        if (now >= nextTick) {
-            consumer.onTick(outcome.stats, now - startedAt);
+        if (now >= nextTick || ended) {
+            tick();
             nextTick = now + kTickInterval;
         }
     }
-    consumer.onTick(outcome.stats, Clock::now() - startedAt);
+
+    // The acquisition ends here; the writing goes on with every frame that
+    // was already received, up to the limit.
+    stream.stopAcquisition();
+    if (outcome.end == StreamEnd::Interrupted || outcome.end == StreamEnd::TimeLimit) {
+        while (auto event = stream.next(std::chrono::milliseconds{0})) {
+            if (flow.take(*event)) {
+                break;
+            }
+        }
+    }
+    watchQueue();
+    outcome.elapsed = Clock::now() - startedAt;
+    tick();
     stream.stop();
     return outcome;
+}
+
+RecordingEnd recordingEnd(const StreamOutcome& outcome, double sampleRateHz) {
+    RecordingEnd end;
+    switch (outcome.end) {
+        case StreamEnd::DeviceError:
+            end.kind = RecordingEndKind::Error;
+            end.errorMessage = outcome.errorMessage;
+            end.errorStatus = outcome.errorStatus;
+            break;
+        case StreamEnd::Interrupted:
+            end.kind = RecordingEndKind::Interrupted;
+            break;
+        default:
+            end.kind = RecordingEndKind::Complete;
+            break;
+    }
+    end.samplesPerChannel = outcome.stats.samples;
+    end.frames = outcome.stats.frames;
+    end.gaps = outcome.stats.gaps;
+    end.estimatedLostSamples = outcome.stats.estimatedLostSamples;
+    end.errors = outcome.stats.errors();
+    end.durationS = sampleRateHz > 0 ? static_cast<double>(outcome.stats.samples) / sampleRateHz
+                                     : outcome.elapsed.count();
+    return end;
 }
 
 }  // namespace ni_usb_daq::host

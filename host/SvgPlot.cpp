@@ -17,8 +17,11 @@ constexpr double kHeight = 540;
 constexpr double kLeft = 80;
 constexpr double kTop = 50;
 constexpr double kRight = kWidth - 200;  // the legend lives to the right
-constexpr double kBottom = kHeight - 60;
+constexpr double kBelowPlot = 60;        // time ticks and their label
+constexpr double kLaneHeight = 90;
+constexpr double kLaneSpacing = 12;
 constexpr int kTargetTicks = 6;
+constexpr int kLaneTicks = 3;
 
 constexpr std::array<const char*, 10> kPalette = {"#1f77b4", "#ff7f0e", "#2ca02c", "#d62728",
                                                   "#9467bd", "#8c564b", "#e377c2", "#7f7f7f",
@@ -61,11 +64,11 @@ std::vector<double> ticks(const Range& range, double step) {
     return values;
 }
 
-Range voltageRange(const std::vector<PlotTrace>& traces) {
+Range voltageRange(const std::vector<const PlotTrace*>& traces) {
     double low = std::numeric_limits<double>::infinity();
     double high = -low;
-    for (const auto& trace : traces) {
-        for (const double value : trace.values) {
+    for (const auto* trace : traces) {
+        for (const double value : trace->values) {
             if (std::isfinite(value)) {
                 low = std::min(low, value);
                 high = std::max(high, value);
@@ -123,20 +126,28 @@ std::vector<Point> thin(const std::vector<double>& values, std::size_t maxPoints
     return points;
 }
 
+/// One set of voltage axes: the whole plot area when traces share it, or
+/// one lane per trace.
 class Canvas {
 public:
-    Canvas(Range time, Range volts) : time_(time), volts_(volts) {}
+    Canvas(Range time, Range volts, double top, double bottom)
+        : time_(time), volts_(volts), top_(top), bottom_(bottom) {}
 
     double x(double seconds) const {
         return kLeft + (seconds - time_.low) / time_.span() * (kRight - kLeft);
     }
     double y(double volts) const {
-        return kBottom - (volts - volts_.low) / volts_.span() * (kBottom - kTop);
+        return bottom_ - (volts - volts_.low) / volts_.span() * (bottom_ - top_);
     }
+    double top() const { return top_; }
+    double bottom() const { return bottom_; }
+    const Range& volts() const { return volts_; }
 
 private:
     Range time_;
     Range volts_;
+    double top_;
+    double bottom_;
 };
 
 std::string tracePath(const std::vector<Point>& points, const Canvas& canvas, double rate) {
@@ -216,53 +227,87 @@ std::string renderSvgPlot(const PlotInput& input, std::size_t maxPointsPerTrace)
     }
     const double duration = longest > 1 ? static_cast<double>(longest - 1) / rate : 1.0 / rate;
     const Range time{0, duration};
-    const Range volts = voltageRange(input.traces);
-    const Canvas canvas(time, volts);
+
+    // The axes: one shared set, or one lane per trace, each with its own range.
+    std::vector<Canvas> canvases;
+    std::vector<std::size_t> canvasOfTrace;
+    const bool lanes = input.lanes && input.traces.size() > 1;
+    double bottom = kHeight - kBelowPlot;
+    if (lanes) {
+        bottom = kTop + static_cast<double>(input.traces.size()) * (kLaneHeight + kLaneSpacing) -
+                 kLaneSpacing;
+        for (std::size_t i = 0; i < input.traces.size(); ++i) {
+            const double top = kTop + static_cast<double>(i) * (kLaneHeight + kLaneSpacing);
+            canvases.emplace_back(time, voltageRange({&input.traces[i]}), top, top + kLaneHeight);
+            canvasOfTrace.push_back(i);
+        }
+    } else {
+        std::vector<const PlotTrace*> all;
+        for (const auto& trace : input.traces) {
+            all.push_back(&trace);
+            canvasOfTrace.push_back(0);
+        }
+        canvases.emplace_back(time, voltageRange(all), kTop, bottom);
+    }
+    const double height = std::max(kHeight, bottom + kBelowPlot);
 
     std::string svg = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
     svg += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + coordinate(kWidth) +
-           "\" height=\"" + coordinate(kHeight) + "\" viewBox=\"0 0 " + coordinate(kWidth) + ' ' +
-           coordinate(kHeight) + "\" font-family=\"sans-serif\" font-size=\"12\">\n";
+           "\" height=\"" + coordinate(height) + "\" viewBox=\"0 0 " + coordinate(kWidth) + ' ' +
+           coordinate(height) + "\" font-family=\"sans-serif\" font-size=\"12\">\n";
     svg +=
         "<style>.grid{stroke:#e0e0e0;stroke-width:1}.axis{stroke:#000;stroke-width:1}"
         ".tick{stroke:#000;stroke-width:1}.trace{fill:none;stroke-width:1.2;"
         "stroke-linejoin:round;stroke-linecap:round}.title{font-size:14px}</style>\n";
-    svg += "<defs><clipPath id=\"plot-area\"><rect x=\"" + coordinate(kLeft) + "\" y=\"" +
-           coordinate(kTop) + "\" width=\"" + coordinate(kRight - kLeft) + "\" height=\"" +
-           coordinate(kBottom - kTop) + "\"/></clipPath></defs>\n";
+    svg += "<defs>";
+    for (std::size_t c = 0; c < canvases.size(); ++c) {
+        svg += "<clipPath id=\"plot-area-" + std::to_string(c) + "\"><rect x=\"" +
+               coordinate(kLeft) + "\" y=\"" + coordinate(canvases[c].top()) + "\" width=\"" +
+               coordinate(kRight - kLeft) + "\" height=\"" +
+               coordinate(canvases[c].bottom() - canvases[c].top()) + "\"/></clipPath>";
+    }
+    svg += "</defs>\n";
     svg += "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>\n";
     svg += text(kWidth / 2, 28, "middle", "title", input.title);
 
     const double timeStep = tickStep(time, kTargetTicks);
     for (const double seconds : ticks(time, timeStep)) {
-        const double x = canvas.x(seconds);
-        svg += line(x, kTop, x, kBottom, "grid");
-        svg += line(x, kBottom, x, kBottom + 5, "tick");
-        svg += text(x, kBottom + 18, "middle", "tick-label",
+        const double x = canvases.front().x(seconds);
+        for (const auto& canvas : canvases) {
+            svg += line(x, canvas.top(), x, canvas.bottom(), "grid");
+        }
+        svg += line(x, bottom, x, bottom + 5, "tick");
+        svg += text(x, bottom + 18, "middle", "tick-label",
                     formatFixed(seconds, tickDecimals(timeStep)));
     }
-    const double voltStep = tickStep(volts, kTargetTicks);
-    for (const double value : ticks(volts, voltStep)) {
-        const double y = canvas.y(value);
-        svg += line(kLeft, y, kRight, y, "grid");
-        svg += line(kLeft - 5, y, kLeft, y, "tick");
-        svg +=
-            text(kLeft - 8, y + 4, "end", "tick-label", formatFixed(value, tickDecimals(voltStep)));
+    for (const auto& canvas : canvases) {
+        const double voltStep = tickStep(canvas.volts(), lanes ? kLaneTicks : kTargetTicks);
+        for (const double value : ticks(canvas.volts(), voltStep)) {
+            const double y = canvas.y(value);
+            svg += line(kLeft, y, kRight, y, "grid");
+            svg += line(kLeft - 5, y, kLeft, y, "tick");
+            svg += text(kLeft - 8, y + 4, "end", "tick-label",
+                        formatFixed(value, tickDecimals(voltStep)));
+        }
+        svg += line(kLeft, canvas.bottom(), kRight, canvas.bottom(), "axis");
+        svg += line(kLeft, canvas.top(), kLeft, canvas.bottom(), "axis");
     }
-    svg += line(kLeft, kBottom, kRight, kBottom, "axis");
-    svg += line(kLeft, kTop, kLeft, kBottom, "axis");
-    svg += text((kLeft + kRight) / 2, kHeight - 18, "middle", "axis-label", "Time (s)");
-    const std::string yLabelAt = coordinate(kTop + (kBottom - kTop) / 2);
-    svg += text(20, kTop + (kBottom - kTop) / 2, "middle", "axis-label", "Voltage (V)",
+    svg += text((kLeft + kRight) / 2, height - 18, "middle", "axis-label", "Time (s)");
+    const std::string yLabelAt = coordinate(kTop + (bottom - kTop) / 2);
+    svg += text(20, kTop + (bottom - kTop) / 2, "middle", "axis-label", "Voltage (V)",
                 " transform=\"rotate(-90 20 " + yLabelAt + ")\"");
 
     for (std::size_t i = 0; i < input.traces.size(); ++i) {
         const auto& trace = input.traces[i];
+        const Canvas& canvas = canvases[canvasOfTrace[i]];
         const std::string colour = kPalette[i % kPalette.size()];
         svg += "<path class=\"trace\" data-channel=\"" + escapeXml(trace.name) + "\" stroke=\"" +
-               colour + "\" clip-path=\"url(#plot-area)\" d=\"" +
-               tracePath(thin(trace.values, maxPointsPerTrace), canvas, rate) + "\"/>\n";
-        const double y = kTop + 10 + 20 * static_cast<double>(i);
+               colour + "\" clip-path=\"url(#plot-area-" + std::to_string(canvasOfTrace[i]) +
+               ")\" d=\"" + tracePath(thin(trace.values, maxPointsPerTrace), canvas, rate) +
+               "\"/>\n";
+        // In lanes each name stands beside its lane; else the legend is a list.
+        const double y =
+            lanes ? (canvas.top() + canvas.bottom()) / 2 : kTop + 10 + 20 * static_cast<double>(i);
         svg += "<line class=\"legend-swatch\" x1=\"" + coordinate(kRight + 20) + "\" y1=\"" +
                coordinate(y) + "\" x2=\"" + coordinate(kRight + 44) + "\" y2=\"" + coordinate(y) +
                "\" stroke=\"" + colour + "\" stroke-width=\"3\"/>\n";

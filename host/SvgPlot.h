@@ -15,6 +15,9 @@ struct PlotInput {
     std::string title;
     double sampleRateHz = 1.0;  ///< places sample i at i / rate seconds
     std::vector<PlotTrace> traces;
+    /// One lane per trace, each with its own voltage axis, instead of all
+    /// traces on one set of axes.
+    bool lanes = false;
 };
 
 /// Voltage over time as a self-contained SVG document: labelled axes with

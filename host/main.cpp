@@ -59,6 +59,7 @@ struct OutputOptions {
     std::string out;
     bool time = false;
     bool header = false;
+    bool noHeader = false;
     CLI::Option* formatOption = nullptr;
     CLI::Option* outOption = nullptr;
 
@@ -68,10 +69,12 @@ struct OutputOptions {
             "--out", out, "write to FILE instead of standard output (format from its extension)");
         command.add_flag("--time", time, "CSV: a time_s column (sample index / achieved rate)");
         command.add_flag("--header", header, "JSON: the recording's metadata too");
+        command.add_flag("--no-header", noHeader, "JSON lines: no header event first");
     }
 
+    /// `headerByDefault`: JSON lines describe themselves unless told not to.
     host::RecordingOutput resolve(const std::vector<host::OutputFormat>& accepted,
-                                  host::OutputFormat fallback) const {
+                                  host::OutputFormat fallback, bool headerByDefault) const {
         host::RecordingOutput output;
         const auto given = [](const CLI::Option* option, const std::string& value) {
             return option->count() > 0 ? std::optional<std::string>(value) : std::nullopt;
@@ -80,7 +83,7 @@ struct OutputOptions {
         output.format =
             host::chooseFormat(given(formatOption, format), output.path, accepted, fallback);
         output.time = time;
-        output.header = header;
+        output.header = header || (headerByDefault && !noHeader);
         if (time && output.format != host::OutputFormat::Csv) {
             throw host::UsageError("--time adds a column to CSV output; give --format csv");
         }
@@ -240,7 +243,14 @@ private:
         stream_ = app_.add_subcommand("stream", "stream frames until a limit or Ctrl-C");
         frames_ = stream_->add_option("--frames", frameLimit_, "stop after N frames")
                       ->check(CLI::Range(std::uint64_t{1}, std::uint64_t{1} << 62));
-        seconds_ = stream_->add_option("--seconds", secondLimit_, "stop after S seconds")
+        samples_ = stream_
+                       ->add_option("--samples", sampleLimit_,
+                                    "stop after exactly N samples per channel (the last frame cut)")
+                       ->check(CLI::Range(std::uint64_t{1}, std::uint64_t{1} << 62));
+        seconds_ = stream_
+                       ->add_option("--seconds", secondLimit_,
+                                    "stop after S seconds of samples: round(S x achieved rate) "
+                                    "samples per channel")
                        ->check(CLI::Range(1e-3, 1e7));
         streamOutput_.add(*stream_, "jsonl (default) or csv");
         addSettings(*stream_, streamSettings_);
@@ -251,6 +261,14 @@ private:
                            ->add_option("--stream-seconds", plotDuration_,
                                         "stream for S seconds instead of one finite read")
                            ->check(CLI::Range(1e-3, 3600.0));
+        plotSamples_ =
+            plot_
+                ->add_option("--samples", plotSampleCount_,
+                             "stream exactly N samples per channel instead of one finite read")
+                ->check(CLI::Range(std::uint64_t{1}, std::uint64_t{1} << 62));
+        plot_->add_flag("--overlay", plotOverlay_,
+                        "all channels on one set of axes (default up to four; more get a lane "
+                        "each)");
         addSettings(*plot_, plotSettings_);
     }
 
@@ -275,6 +293,22 @@ private:
             throw host::UsageError(command + " acquires one finite block: sample_mode=" + mode +
                                    " is for stream (leave sample_mode out, or give FINITE)");
         }
+    }
+
+    /// Channels of another device than --device names are refused before
+    /// anything is loaded.
+    void requireDeviceChannels(const kra::device::OperationParams& settings) const {
+        if (!device_.empty()) {
+            host::requireChannelsOf(settings, device_);
+        }
+    }
+
+    /// A recording takes its file's name only when its command succeeded.
+    static int committed(int status, host::OutputTarget& target) {
+        if (status == 0) {
+            target.commit();
+        }
+        return status;
     }
 
     static void requireContinuous(const kra::device::OperationParams& settings,
@@ -340,14 +374,15 @@ private:
         if (!single_) {
             requireFinite(options.settings, "read");
         }
+        requireDeviceChannels(options.settings);
         options.output = readOutput_.resolve({host::OutputFormat::Json, host::OutputFormat::Csv},
-                                             host::OutputFormat::Json);
+                                             host::OutputFormat::Json, false);
         // Opened now: a file that cannot be written stops the command before
         // the plug-in is even loaded.
         auto target = std::make_shared<host::OutputTarget>(options.output.path);
         return [options, target](host::DeviceSession& s) mutable {
             options.settings = host::withDeviceDefaults(options.settings, s.device());
-            return host::runRead(s, options, *target);
+            return committed(host::runRead(s, options, *target), *target);
         };
     }
 
@@ -355,35 +390,54 @@ private:
         host::StreamOptions options;
         options.settings = checked(streamSettings_);
         requireContinuous(options.settings, "stream");
+        requireDeviceChannels(options.settings);
         options.output =
             streamOutput_.resolve({host::OutputFormat::JsonLines, host::OutputFormat::Csv},
-                                  host::OutputFormat::JsonLines);
+                                  host::OutputFormat::JsonLines, true);
         if (frames_->count() > 0) {
             options.limits.frames = frameLimit_;
         }
+        if (samples_->count() > 0) {
+            options.limits.samples = sampleLimit_;
+        }
         if (seconds_->count() > 0) {
-            options.limits.duration = std::chrono::duration<double>(secondLimit_);
+            options.seconds = secondLimit_;
         }
         auto target = std::make_shared<host::OutputTarget>(options.output.path);
         return [options, target](host::DeviceSession& s) mutable {
             options.settings = host::withDeviceDefaults(options.settings, s.device());
-            return host::runStream(s, options, *target);
+            return committed(host::runStream(s, options, *target), *target);
         };
     }
 
     Action plotAction() {
         host::PlotOptions options;
         options.settings = checked(plotSettings_);
-        if (plotSeconds_->count() > 0) {
-            requireContinuous(options.settings, "plot --stream-seconds");
-            options.streamDuration = std::chrono::duration<double>(plotDuration_);
+        if (plotSeconds_->count() > 0 || plotSamples_->count() > 0) {
+            requireContinuous(options.settings, plotSeconds_->count() > 0 ? "plot --stream-seconds"
+                                                                          : "plot --samples");
+            if (plotSeconds_->count() > 0) {
+                options.streamSeconds = plotDuration_;
+            }
+            if (plotSamples_->count() > 0) {
+                options.samples = plotSampleCount_;
+            }
         } else {
             requireFinite(options.settings, "plot");
         }
-        options.out = host::pathFromUtf8(plotFile_);
-        return [options](host::DeviceSession& s) mutable {
+        requireDeviceChannels(options.settings);
+        options.overlay = plotOverlay_;
+        options.out = plotFile_;
+        if (host::pathFromUtf8(plotFile_).extension() != ".svg") {
+            throw host::UsageError("plot writes SVG: name the file --out NAME.svg, not '" +
+                                   plotFile_ + "'");
+        }
+        // Opened now, like the recordings: nothing is acquired for a plot
+        // that cannot be saved.
+        auto target = std::make_shared<host::OutputTarget>(plotFile_);
+        return [options, target](host::DeviceSession& s) mutable {
             options.settings = host::withDeviceDefaults(options.settings, s.device());
-            return host::runPlot(s, options, std::cout);
+            return host::runPlot(s, options, *target, std::cout);
         };
     }
 
@@ -421,6 +475,8 @@ private:
     CLI::App* stream_ = nullptr;
     CLI::Option* frames_ = nullptr;
     CLI::Option* seconds_ = nullptr;
+    CLI::Option* samples_ = nullptr;
+    std::uint64_t sampleLimit_ = 0;
     std::uint64_t frameLimit_ = 0;
     double secondLimit_ = 0;
     OutputOptions streamOutput_;
@@ -429,6 +485,9 @@ private:
     std::string plotFile_ = "plot.svg";
     CLI::Option* plotSeconds_ = nullptr;
     double plotDuration_ = 0;
+    CLI::Option* plotSamples_ = nullptr;
+    std::uint64_t plotSampleCount_ = 0;
+    bool plotOverlay_ = false;
     std::vector<std::string> plotSettings_;
 };
 
@@ -448,6 +507,8 @@ int main(int argc, char** argv) {
         return commandLine.run();
     } catch (const host::OutputClosed& closed) {
         return closed.exitCode();
+    } catch (const host::Interrupted& interrupted) {
+        return interrupted.exitCode();
     } catch (const host::HostError& error) {
         std::cerr << host::kProgramName << ": " << error.what() << '\n';
         return error.exitCode();

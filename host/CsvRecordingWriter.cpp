@@ -1,0 +1,182 @@
+#include "CsvRecordingWriter.h"
+
+#include <algorithm>
+#include <iostream>
+
+#include "CsvOutput.h"
+#include "HostError.h"
+#include "NumberFormat.h"
+
+namespace ni_usb_daq::host {
+
+namespace {
+
+std::string joined(const std::vector<std::string>& names) {
+    std::string text;
+    for (const auto& name : names) {
+        text += (text.empty() ? "" : " ") + name;
+    }
+    return text;
+}
+
+std::string rangeText(const ChannelFacts& channel) {
+    return formatNumber(channel.rangeMinV) + " to " + formatNumber(channel.rangeMaxV);
+}
+
+/// One range for all channels when they share it, else each channel's.
+std::string rangesText(const std::vector<ChannelFacts>& channels) {
+    bool shared = true;
+    for (const auto& channel : channels) {
+        shared = shared && channel.rangeMinV == channels.front().rangeMinV &&
+                 channel.rangeMaxV == channels.front().rangeMaxV;
+    }
+    if (channels.empty() || shared) {
+        return channels.empty() ? "" : rangeText(channels.front());
+    }
+    std::string text;
+    for (const auto& channel : channels) {
+        text += (text.empty() ? "" : "; ") + channel.name + " " + rangeText(channel);
+    }
+    return text;
+}
+
+std::string comments(const RecordingFacts& facts) {
+    std::vector<std::string> names;
+    for (const auto& channel : facts.channels) {
+        names.push_back(channel.name);
+    }
+    std::string text = "# device: " + facts.device;
+    text += facts.productType.empty() ? "\n" : " (" + facts.productType + ")\n";
+    if (!facts.serialNumber.empty()) {
+        text += "# serial_number: " + facts.serialNumber + "\n";
+    }
+    text += "# channels: " + joined(names) + "\n";
+    if (!facts.digitalLines.empty()) {
+        text += "# digital_lines: " + joined(facts.digitalLines) + " (one snapshot per frame)\n";
+    }
+    if (facts.sampleRateHz > 0) {
+        text += "# sample_rate_hz: " + formatNumber(facts.sampleRateHz) + " (achieved; requested " +
+                formatNumber(facts.requestedSampleRateHz) + ")\n";
+    }
+    if (!facts.sampleMode.empty()) {
+        text += "# sample_mode: " + facts.sampleMode + "\n";
+    }
+    if (facts.samplesPerFrame > 0) {
+        text += "# samples_per_frame: " + std::to_string(facts.samplesPerFrame) + "\n";
+    }
+    text += "# voltage_range_v: " + rangesText(facts.channels) + "\n";
+    text += "# terminal_config: " +
+            (facts.channels.empty() ? std::string() : facts.channels.front().terminalConfig) + "\n";
+    text += "# units: V\n";
+    text += "# start_utc: " + utcText(facts.start) + "\n";
+    text += "# program: " + facts.program + "\n";
+    return text;
+}
+
+std::string gapText(const GapRecord& gap) {
+    std::string text = "# gap: reason=" + gap.reason;
+    if (gap.status != 0) {
+        text += " daqmx_status=" + std::to_string(gap.status);
+    }
+    text += " outage_start_utc=" + utcText(gap.outageStart) +
+            " outage_end_utc=" + utcText(gap.outageEnd);
+    text += " last_sample_index=" +
+            (gap.hasLastSample ? std::to_string(gap.lastSampleIndex) : std::string("none"));
+    text += " estimated_lost_samples=" + std::to_string(gap.estimatedLostSamples) + "\n";
+    return text;
+}
+
+}  // namespace
+
+std::string_view endKindName(RecordingEndKind kind) {
+    switch (kind) {
+        case RecordingEndKind::Complete:
+            return "complete";
+        case RecordingEndKind::Interrupted:
+            return "interrupted";
+        case RecordingEndKind::Error:
+            return "error";
+    }
+    return "error";
+}
+
+std::string endSummaryText(const RecordingEnd& end) {
+    return "# end: " + std::string(endKindName(end.kind)) +
+           "; samples_per_channel=" + std::to_string(end.samplesPerChannel) +
+           " frames=" + std::to_string(end.frames) + " duration_s=" + formatNumber(end.durationS) +
+           " gaps=" + std::to_string(end.gaps) +
+           " estimated_lost_samples=" + std::to_string(end.estimatedLostSamples) +
+           " errors=" + std::to_string(end.errors);
+}
+
+CsvRecordingWriter::CsvRecordingWriter(OutputTarget& target, bool timeColumn)
+    : target_(target), out_(target.stream()), timeColumn_(timeColumn) {}
+
+void CsvRecordingWriter::begin(const RecordingFacts& facts) {
+    rows_.emplace(CsvColumns{timeColumn_, facts.sampleRateHz, facts.digitalLines.size()});
+    std::vector<std::string> names;
+    for (const auto& channel : facts.channels) {
+        names.push_back(channel.name);
+    }
+    std::string text = comments(facts);
+    CsvWriter::appendHeader(text, names, timeColumn_, facts.digitalLines);
+    out_ << text;
+    written();
+}
+
+void CsvRecordingWriter::frame(const FrameRecord& frame) {
+    const FrameNumbers numbers{frame.sequenceNo, frame.sampleCount, frame.channelCount,
+                               frame.timestampNs};
+    const auto rows = rows_->rows(frame.text, numbers, frame.firstSample);
+    if (!rows) {
+        ++frameErrors_;
+        std::cerr
+            << kProgramName << ": malformed sample frame " << frame.sequenceNo
+            << ": its samples do not match \"sample_count\" and \"n_channels\"; not written\n";
+        return;
+    }
+    if (!rows_->digitalComplete()) {
+        ++frameErrors_;
+        std::cerr << kProgramName << ": frame " << frame.sequenceNo
+                  << " carries no digital snapshot; its digital cells are empty\n";
+    }
+    out_.write(rows->data(), static_cast<std::streamsize>(rows->size()));
+    written();
+}
+
+void CsvRecordingWriter::gap(const GapRecord& gap) {
+    out_ << gapText(gap);
+    written();
+}
+
+void CsvRecordingWriter::end(const RecordingEnd& end) {
+    std::string text = endSummaryText(end) + "\n";
+    if (end.kind == RecordingEndKind::Error) {
+        std::string message = end.errorMessage;
+        std::replace_if(
+            message.begin(), message.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
+        text += "# error: " + message;
+        if (end.errorStatus != 0 &&
+            end.errorMessage.find(std::to_string(end.errorStatus)) == std::string::npos) {
+            text += " (driver status " + std::to_string(end.errorStatus) + ")";
+        }
+        text += "\n";
+    }
+    out_ << text;
+    out_.flush();
+    written();
+}
+
+void CsvRecordingWriter::idle() {
+    out_.flush();
+    written();
+}
+
+void CsvRecordingWriter::written() {
+    if (!out_.good()) {
+        target_.noteFailure();
+        target_.check();
+    }
+}
+
+}  // namespace ni_usb_daq::host

@@ -1,0 +1,140 @@
+#include "JsonLinesRecordingWriter.h"
+
+#include <iostream>
+
+#include <nlohmann/json.hpp>
+
+#include "CsvRecordingWriter.h"
+#include "HostError.h"
+#include "JsonOutput.h"
+
+namespace ni_usb_daq::host {
+
+using nlohmann::json;
+
+namespace {
+
+json headerEvent(const RecordingFacts& facts) {
+    json names = json::array();
+    json ranges = json::array();
+    for (const auto& channel : facts.channels) {
+        names.push_back(channel.name);
+        ranges.push_back({channel.rangeMinV, channel.rangeMaxV});
+    }
+    json event = {
+        {"event", "header"},
+        {"device", facts.device},
+        {"product_type", facts.productType},
+        {"channels", names},
+        {"voltage_ranges_v", ranges},
+        {"terminal_config",
+         facts.channels.empty() ? std::string() : facts.channels.front().terminalConfig},
+        {"units", "V"},
+        {"sample_rate_hz", facts.sampleRateHz},
+        {"requested_sample_rate_hz", facts.requestedSampleRateHz},
+        {"sample_mode", facts.sampleMode},
+        {"start_utc", utcText(facts.start)},
+        {"program", facts.program},
+    };
+    if (!facts.serialNumber.empty()) {
+        event["serial_number"] = facts.serialNumber;
+    }
+    if (facts.samplesPerFrame > 0) {
+        event["samples_per_frame"] = facts.samplesPerFrame;
+    }
+    if (facts.inputBufferSamplesPerChannel > 0) {
+        event["input_buffer_samples_per_channel"] = facts.inputBufferSamplesPerChannel;
+    }
+    if (!facts.digitalLines.empty()) {
+        event["digital_lines"] = facts.digitalLines;
+    }
+    if (!facts.settingsJson.empty()) {
+        event["settings"] = parseEmbeddedJson(facts.settingsJson);
+    }
+    return event;
+}
+
+json gapEvent(const GapRecord& gap) {
+    json event = {
+        {"event", "gap"},
+        {"reason", gap.reason},
+        {"outage_start_utc", utcText(gap.outageStart)},
+        {"outage_end_utc", utcText(gap.outageEnd)},
+        {"last_sample_index", gap.hasLastSample ? json(gap.lastSampleIndex) : json(nullptr)},
+        {"estimated_lost_samples", gap.estimatedLostSamples},
+    };
+    if (gap.status != 0) {
+        event["daqmx_status"] = gap.status;
+    }
+    return event;
+}
+
+json endEvent(const RecordingEnd& end) {
+    return {
+        {"event", "end"},
+        {"status", endKindName(end.kind)},
+        {"samples_per_channel", end.samplesPerChannel},
+        {"frames", end.frames},
+        {"duration_s", end.durationS},
+        {"gaps", end.gaps},
+        {"estimated_lost_samples", end.estimatedLostSamples},
+        {"errors", end.errors},
+    };
+}
+
+}  // namespace
+
+JsonLinesRecordingWriter::JsonLinesRecordingWriter(OutputTarget& target, bool header)
+    : target_(target), out_(target.stream()), header_(header) {}
+
+void JsonLinesRecordingWriter::begin(const RecordingFacts& facts) {
+    digital_ = !facts.digitalLines.empty();
+    if (header_) {
+        out_ << compactLine(headerEvent(facts)) << '\n';
+        written();
+    }
+}
+
+void JsonLinesRecordingWriter::frame(const FrameRecord& frame) {
+    // The plug-in writes members sorted by key: a snapshot comes first.
+    if (digital_ && !frame.text.starts_with("{\"digital_lines\":")) {
+        ++frameErrors_;
+        std::cerr << kProgramName << ": frame " << frame.sequenceNo
+                  << " carries no digital snapshot\n";
+    }
+    out_.write(frame.text.data(), static_cast<std::streamsize>(frame.text.size()));
+    out_.put('\n');
+    written();
+}
+
+void JsonLinesRecordingWriter::gap(const GapRecord& gap) {
+    out_ << compactLine(gapEvent(gap)) << '\n';
+    written();
+}
+
+void JsonLinesRecordingWriter::end(const RecordingEnd& end) {
+    out_ << compactLine(endEvent(end)) << '\n';
+    if (end.kind == RecordingEndKind::Error) {
+        json error = {{"event", "error"}, {"message", end.errorMessage}};
+        if (end.errorStatus != 0) {
+            error["daqmx_status"] = end.errorStatus;
+        }
+        out_ << compactLine(error) << '\n';
+    }
+    out_.flush();
+    written();
+}
+
+void JsonLinesRecordingWriter::idle() {
+    out_.flush();
+    written();
+}
+
+void JsonLinesRecordingWriter::written() {
+    if (!out_.good()) {
+        target_.noteFailure();
+        target_.check();
+    }
+}
+
+}  // namespace ni_usb_daq::host

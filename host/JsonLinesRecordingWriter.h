@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstdint>
+
+#include "Output.h"
+#include "RecordingWriter.h"
+
+namespace ni_usb_daq::host {
+
+/// A recording as JSON lines: {"event":"header",...} with the run's facts
+/// (unless left out), then every frame exactly as the plug-in wrote it,
+/// {"event":"gap",...} where samples were lost, {"event":"end",...} with the
+/// totals, and {"event":"error",...} last when the run ended on an error.
+class JsonLinesRecordingWriter : public RecordingWriter {
+public:
+    JsonLinesRecordingWriter(OutputTarget& target, bool header);
+
+    void begin(const RecordingFacts& facts) override;
+    void frame(const FrameRecord& frame) override;
+    void gap(const GapRecord& gap) override;
+    void end(const RecordingEnd& end) override;
+    void idle() override;
+    std::uint64_t frameErrors() const override { return frameErrors_; }
+
+private:
+    void written();
+
+    OutputTarget& target_;
+    std::ostream& out_;
+    bool header_;
+    bool digital_ = false;
+    std::uint64_t frameErrors_ = 0;
+};
+
+}  // namespace ni_usb_daq::host

@@ -70,6 +70,7 @@ Recording recordFinite(DeviceSession& session, const kra::device::OperationParam
 }
 
 Recording recordStream(DeviceSession& session, const PlotOptions& options, OutputTarget& target) {
+    const StopSignals signals;
     const auto configuration = configureAcquisition(session, options.settings);
     Recording recording;
     recording.facts = recordingFacts(session, options.settings, configuration, false);
@@ -90,7 +91,7 @@ Recording recordStream(DeviceSession& session, const PlotOptions& options, Outpu
         limits.samples = most;
     }
     Recorder recorder;
-    const StreamOutcome outcome = runStream(session, limits, recorder, recording.facts);
+    const StreamOutcome outcome = runStream(session, signals, limits, recorder, recording.facts);
     switch (outcome.end) {
         case StreamEnd::DeviceError:
             throw HostError(outcome.errorMessage);

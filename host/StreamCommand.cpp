@@ -96,6 +96,7 @@ std::optional<std::uint64_t> sampleLimit(const StreamOptions& options, double ra
 }  // namespace
 
 int runStream(DeviceSession& session, const StreamOptions& options, OutputTarget& target) {
+    const StopSignals signals;
     const auto configuration = configureAcquisition(session, options.settings);
     const RecordingFacts facts = recordingFacts(session, options.settings, configuration, true);
     StreamLimits limits = options.limits;
@@ -113,7 +114,7 @@ int runStream(DeviceSession& session, const StreamOptions& options, OutputTarget
 
     ProgressLine progress;
     const StreamOutcome outcome =
-        runStream(session, limits, *writer, facts,
+        runStream(session, signals, limits, *writer, facts,
                   [&progress](const StreamStats& stats, std::chrono::duration<double> elapsed) {
                       progress.show(stats, elapsed);
                   });

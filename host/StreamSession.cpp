@@ -274,10 +274,10 @@ private:
 
 }  // namespace
 
-StreamOutcome runStream(DeviceSession& session, const StreamLimits& limits, RecordingWriter& writer,
-                        RecordingFacts facts, const ProgressCallback& progress) {
+StreamOutcome runStream(DeviceSession& session, const StopSignals& signals,
+                        const StreamLimits& limits, RecordingWriter& writer, RecordingFacts facts,
+                        const ProgressCallback& progress) {
     using Clock = std::chrono::steady_clock;
-    const StopSignals signals;
     StreamSession stream(session, kStreamQueueBytes);
     stream.start();
     facts.start = std::chrono::system_clock::now();

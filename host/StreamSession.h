@@ -152,13 +152,15 @@ inline constexpr std::size_t kStreamQueueBytes = std::size_t{32} << 20;
 
 /// Subscribes, starts the stream of an already configured engine, begins the
 /// writer with `facts` (start time set) and hands it every frame until a
-/// limit, a stop signal or a device error ends the acquisition. A limit or a
+/// limit, a stop request to `signals` (made before configuring, so that a
+/// Ctrl-C at any point counts) or a device error ends the acquisition. A limit or a
 /// stop request ends the acquisition, not the writing: frames already
 /// received are still written (up to the limit). Sequence gaps become gap
 /// records. The writer's end() is left to the caller, which knows how the
 /// run is judged. Problems go to standard error as they happen.
-StreamOutcome runStream(DeviceSession& session, const StreamLimits& limits, RecordingWriter& writer,
-                        RecordingFacts facts, const ProgressCallback& progress = {});
+StreamOutcome runStream(DeviceSession& session, const StopSignals& signals,
+                        const StreamLimits& limits, RecordingWriter& writer, RecordingFacts facts,
+                        const ProgressCallback& progress = {});
 
 /// The end record of an outcome: its kind, totals and error. Its duration is
 /// the samples' span at `sampleRateHz`, or the time the stream ran when

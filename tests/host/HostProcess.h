@@ -34,6 +34,9 @@ public:
     /// False when the child ends or `timeout` passes before standard output
     /// holds `count` lines.
     bool waitForOutputLines(std::size_t count, std::chrono::milliseconds timeout) const;
+    /// False when the child ends or `timeout` passes before standard error
+    /// holds `text`.
+    bool waitForErrorText(const std::string& text, std::chrono::milliseconds timeout) const;
     /// SIGINT stands for Ctrl-C: on Windows the child gets Ctrl-Break, the
     /// console event that can be sent to one process group.
     void sendSignal(int signal) const;

@@ -104,6 +104,21 @@ bool HostProcess::waitForOutputLines(std::size_t count, std::chrono::millisecond
     }
 }
 
+bool HostProcess::waitForErrorText(const std::string& text,
+                                   std::chrono::milliseconds timeout) const {
+    for (const auto deadline = Clock::now() + timeout;;) {
+        siginfo_t ended{};
+        ::waitid(P_PID, static_cast<id_t>(child_->pid), &ended, WEXITED | WNOHANG | WNOWAIT);
+        if (contents(child_->err).find(text) != std::string::npos) {
+            return true;
+        }
+        if (ended.si_pid != 0 || Clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
 void HostProcess::sendSignal(int signal) const {
     ::kill(child_->pid, signal);
 }

@@ -178,6 +178,20 @@ bool HostProcess::waitForOutputLines(std::size_t count, std::chrono::millisecond
     }
 }
 
+bool HostProcess::waitForErrorText(const std::string& text,
+                                   std::chrono::milliseconds timeout) const {
+    for (const auto deadline = Clock::now() + timeout;;) {
+        const bool ended = !child_->running();
+        if (child_->err.contents().find(text) != std::string::npos) {
+            return true;
+        }
+        if (ended || Clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
 void HostProcess::sendSignal(int /*signal*/) const {
     ::GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, child_->process.dwProcessId);
 }

@@ -1,8 +1,12 @@
 // A stand-in plug-in whose stream is scripted by the environment, for what the
 // real driver cannot be made to do from outside the process: a stream that
 // skips a frame and then ends on an error, and operations that throw.
-//   SCRIPTED_FRAMES  sequence numbers of the frames to deliver ("1,2,4")
-//   SCRIPTED_ERROR   message of the error state that ends the stream
+//   SCRIPTED_FRAMES        sequence numbers of the frames to deliver ("1,2,4");
+//                          a "d" after one gives it a digital snapshot ("1d,2")
+//   SCRIPTED_ERROR         message of the error state that ends the stream
+//   SCRIPTED_ERROR_STATUS  its "daqmx_status" property, when set
+// "configure" reports one channel, Dev1/ai0, in the range [-1, 1] V, at
+// 1000.5 Hz exactly, two samples per frame, a buffer of 1000 samples.
 // Every call the host makes on the stream is logged to standard error as
 // "scripted: <call>", so a test can check their order.
 #include <cstdlib>
@@ -24,15 +28,16 @@ std::string environment(const char* name) {
     return value != nullptr ? value : "";
 }
 
-DeviceState frameState(unsigned sequenceNo) {
+DeviceState frameState(unsigned sequenceNo, bool digital) {
     DeviceState state;
     state.code = DeviceStateCode::Connected;
     state.stateName = "streaming";
     state.message = "frame";
-    state.properties["frame"] =
-        R"({"layout":"channels_first","n_channels":1,"sample_count":2,"samples":[[0.5,0.25]],)"
-        R"("sequence_no":)" +
-        std::to_string(sequenceNo) + R"(,"timestamp_ns":100})";
+    state.properties["frame"] = std::string(digital ? R"({"digital_lines":[true,false],)" : "{") +
+                                R"("layout":"channels_first","n_channels":1,)" +
+                                (digital ? R"("n_digital_lines":2,)" : "") +
+                                R"("sample_count":2,"samples":[[0.5,0.25]],"sequence_no":)" +
+                                std::to_string(sequenceNo) + R"(,"timestamp_ns":100})";
     return state;
 }
 
@@ -64,7 +69,16 @@ public:
         result.requestId = requestId;
         result.success = feature == "analog_input";
         if (operation == "configure") {
-            result.data = {{"ai_channels", "Dev1/ai0"}};
+            result.data = {{"ai_channels", "Dev1/ai0"},
+                           {"n_channels", "1"},
+                           {"ai_physical_channels", R"(["Dev1/ai0"])"},
+                           {"ai_voltage_ranges_v", "[[-1.0,1.0]]"},
+                           {"achieved_sample_rate_hz", "1000.500000"},
+                           {"achieved_sample_rate_hz_exact", "1000.5"},
+                           {"requested_sample_rate_hz", "1000.000000"},
+                           {"sample_mode", "CONTINUOUS"},
+                           {"samples_per_channel", "2"},
+                           {"input_buffer_samples_per_channel", "1000"}};
         } else if (operation == "start_stream") {
             thread_ = std::thread([this] { deliver(); });
         } else if (operation == "stop_stream") {
@@ -100,13 +114,16 @@ private:
     void deliver() {
         std::istringstream frames(environment("SCRIPTED_FRAMES"));
         for (std::string number; std::getline(frames, number, ',');) {
-            callback_(frameState(static_cast<unsigned>(std::stoul(number))));
+            callback_(frameState(static_cast<unsigned>(std::stoul(number)), number.back() == 'd'));
         }
         if (const auto message = environment("SCRIPTED_ERROR"); !message.empty()) {
             DeviceState error;
             error.code = DeviceStateCode::Error;
             error.stateName = "error";
             error.message = message;
+            if (const auto status = environment("SCRIPTED_ERROR_STATUS"); !status.empty()) {
+                error.properties["daqmx_status"] = status;
+            }
             callback_(error);
         }
     }

@@ -1,8 +1,10 @@
-// read, stream and plot: what reaches standard output, row by row and frame
-// by frame, how a stream ends, and the SVG file of a plot. Endings the real
-// driver cannot be made to produce from outside the process are played by
-// the scripted stand-in plug-in.
+// read, stream and plot: what reaches the recording, row by row and frame by
+// frame, how a run ends and what its end says, what a failed run leaves
+// behind, and the SVG file of a plot. Endings the real driver cannot be made
+// to produce from outside the process are played by the scripted stand-in
+// plug-in.
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -25,12 +27,84 @@ using nlohmann::json;
 
 namespace {
 
+std::vector<std::string> words(const std::string& args) {
+    return split(args, ' ');
+}
+
 HostRun runScripted(const std::string& args, const std::vector<std::string>& environment) {
     std::vector<std::string> full = {"--library", SCRIPTED_PLUGIN_PATH};
-    for (const auto& word : split(args, ' ')) {
+    for (const auto& word : words(args)) {
         full.push_back(word);
     }
     return runHost(full, environment);
+}
+
+/// A folder of its own for one test, removed at the end.
+class ScratchDir {
+public:
+    explicit ScratchDir(const std::string& name)
+        : path_(std::filesystem::temp_directory_path() /
+                (name + "-" + std::to_string(host_tests::currentProcessId()))) {
+        std::filesystem::remove_all(path_);
+        std::filesystem::create_directories(path_);
+    }
+    ~ScratchDir() { std::filesystem::remove_all(path_); }
+    std::string file(const std::string& name) const { return (path_ / name).string(); }
+    /// The names of the files in the folder, sorted.
+    std::vector<std::string> names() const {
+        std::vector<std::string> found;
+        for (const auto& entry : std::filesystem::directory_iterator(path_)) {
+            found.push_back(entry.path().filename().string());
+        }
+        std::sort(found.begin(), found.end());
+        return found;
+    }
+
+private:
+    std::filesystem::path path_;
+};
+
+std::string fileText(const std::string& path) {
+    std::stringstream text;
+    text << std::ifstream(path, std::ios::binary).rdbuf();
+    return text.str();
+}
+
+/// The lines of `text` that are not '#' comments.
+std::vector<std::string> dataLines(const std::string& text) {
+    std::vector<std::string> lines;
+    for (auto& line : split(text)) {
+        if (line.rfind('#', 0) != 0) {
+            lines.push_back(std::move(line));
+        }
+    }
+    return lines;
+}
+
+/// The value of the "# key: ..." comment line, or "" when there is none.
+std::string comment(const std::string& csv, const std::string& key) {
+    for (const auto& line : split(csv)) {
+        if (line.rfind("# " + key + ": ", 0) == 0) {
+            return line.substr(key.size() + 4);
+        }
+    }
+    return "";
+}
+
+std::vector<json> jsonLines(const std::string& text) {
+    std::vector<json> lines;
+    for (const auto& line : split(text)) {
+        lines.push_back(json::parse(line));
+    }
+    return lines;
+}
+
+/// The frames of a JSON lines recording, without its events.
+std::vector<json> frames(const std::vector<json>& lines) {
+    std::vector<json> found;
+    std::copy_if(lines.begin(), lines.end(), std::back_inserter(found),
+                 [](const json& line) { return !line.contains("event"); });
+    return found;
 }
 
 /// The start tags of `xml`, after checking that its tags balance under one
@@ -73,17 +147,6 @@ std::vector<std::string> startTags(const std::string& xml) {
 
 }  // namespace
 
-/// The lines of `text` that are not '#' comments.
-static std::vector<std::string> dataLines(const std::string& text) {
-    std::vector<std::string> lines;
-    for (auto& line : split(text)) {
-        if (line.rfind('#', 0) != 0) {
-            lines.push_back(std::move(line));
-        }
-    }
-    return lines;
-}
-
 TEST(CsvOutput, HasAHeaderOfChannelNamesAndOneRowPerSampleCountedAcrossFrames) {
     const std::tuple<std::string, std::string, std::size_t> cases[] = {
         {"read --format csv ai_channels=Dev1/ai0:2 samples_per_channel=25",
@@ -92,14 +155,18 @@ TEST(CsvOutput, HasAHeaderOfChannelNamesAndOneRowPerSampleCountedAcrossFrames) {
          "sample,Dev1/ai4,Dev1/ai5,Dev1/ai6,Dev1/ai7", 1},
         {"stream --frames 3 --format csv ai_channels=Dev1/ai0:1 samples_per_channel=4",
          "sample,Dev1/ai0,Dev1/ai1", 12},
+        // A finite read carries no digital snapshot, so no digital column.
+        {"read --format csv samples_per_channel=2 digital_input_lines=Dev1/port0/line0:1",
+         "sample,Dev1/ai0", 2},
     };
     for (const auto& [args, header, rows] : cases) {
         SCOPED_TRACE(args);
-        const HostRun run = runHost(split(args, ' '));
+        const HostRun run = runHost(words(args));
         ASSERT_EQ(run.exitCode, 0) << run.err;
         const auto lines = dataLines(run.out);
         ASSERT_EQ(lines.size(), rows + 1) << run.out;
         EXPECT_EQ(lines[0], header);
+        EXPECT_EQ(comment(run.out, "digital_lines"), "");
         for (std::size_t s = 0; s < rows; ++s) {
             const auto row = split(lines[s + 1], ',');
             ASSERT_EQ(row.size(), split(header, ',').size()) << lines[s + 1];
@@ -108,6 +175,11 @@ TEST(CsvOutput, HasAHeaderOfChannelNamesAndOneRowPerSampleCountedAcrossFrames) {
                 EXPECT_EQ((std::stod(row[c], &used), used), row[c].size()) << lines[s + 1];
             }
         }
+        // The last line sums the recording up.
+        EXPECT_EQ(split(run.out).back().rfind(
+                      "# end: complete; samples_per_channel=" + std::to_string(rows) + " ", 0),
+                  0u)
+            << run.out;
     }
 }
 
@@ -121,56 +193,242 @@ TEST(ReadCommand, JsonIsTheResultWithTheFrameParsed) {
     EXPECT_EQ(frame.at("samples").at(1).size(), 10u);
 }
 
-TEST(StreamCommand, FrameLimitGivesThatManyJsonLinesNumberedFromOne) {
-    const HostRun run = runHost({"stream", "--frames", "5", "samples_per_channel=10"});
+TEST(ReadCommand, ALongFiniteReadWaitsForItsWholeBlock) {
+    // 15 s of samples, longer than the default 10 s timeout, in scaled time.
+    const HostRun run =
+        runHost({"read", "--format", "csv", "samples_per_channel=15000", "sample_clock_rate_hz=1k"},
+                {"NIDAQMX_SIM_TIME_SCALE=50"});
     ASSERT_EQ(run.exitCode, 0) << run.err;
-    const auto lines = split(run.out);
-    ASSERT_EQ(lines.size(), 5u) << run.out;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        const json frame = json::parse(lines[i]);
-        EXPECT_EQ(frame.at("sequence_no"), i + 1);
-        EXPECT_EQ(frame.at("sample_count"), 10);
-    }
-    EXPECT_FALSE(contains(run.err, "sequence"));
+    EXPECT_EQ(dataLines(run.out).size(), 15001u);
 }
 
-TEST(StreamCommand, InterruptStopsTheStreamCleanly) {
+TEST(ReadCommand, TheHeaderNamesTheDeviceTheChannelsBelongTo) {
+    const HostRun run =
+        runHost({"read", "--format", "csv", "ai_channels=Dev2/ai1:2", "samples_per_channel=2"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(comment(run.out, "device").rfind("Dev2 (USB-", 0), 0u) << run.out;
+    EXPECT_EQ(comment(run.out, "channels"), "Dev2/ai1 Dev2/ai2");
+
+    const HostRun refused = runHost({"--device", "Dev2", "read", "ai_channels=Dev1/ai0"});
+    EXPECT_EQ(refused.exitCode, 2);
+    EXPECT_TRUE(refused.out.empty());
+    EXPECT_TRUE(contains(refused.err,
+                         "--device Dev2 does not own ai_channels=Dev1/ai0: Dev1/ai0 "
+                         "belongs to Dev1"));
+}
+
+TEST(StreamCommand, JsonLinesAreTheHeaderTheFramesNumberedFromOneAndTheEnd) {
+    const HostRun run = runHost({"stream", "--frames", "5", "samples_per_channel=10"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const auto lines = jsonLines(run.out);
+    ASSERT_EQ(lines.size(), 7u) << run.out;
+    EXPECT_EQ(lines.front().at("event"), "header");
+    EXPECT_EQ(lines.front().at("channels"), json({"Dev1/ai0"}));
+    EXPECT_GT(lines.front().at("sample_rate_hz").get<double>(), 0);
+    const auto streamed = frames(lines);
+    ASSERT_EQ(streamed.size(), 5u);
+    for (std::size_t i = 0; i < streamed.size(); ++i) {
+        EXPECT_EQ(streamed[i].at("sequence_no"), i + 1);
+        EXPECT_EQ(streamed[i].at("sample_count"), 10);
+    }
+    EXPECT_EQ(lines.back(), json({{"event", "end"},
+                                  {"status", "complete"},
+                                  {"samples_per_channel", 50},
+                                  {"frames", 5},
+                                  {"duration_s", lines.back().at("duration_s")},
+                                  {"gaps", 0},
+                                  {"estimated_lost_samples", 0},
+                                  {"errors", 0}}));
+    EXPECT_FALSE(contains(run.err, "sequence"));
+
+    const HostRun bare = runHost({"stream", "--frames", "2", "--no-header"});
+    ASSERT_EQ(bare.exitCode, 0) << bare.err;
+    const auto bareLines = jsonLines(bare.out);
+    ASSERT_EQ(bareLines.size(), 3u);
+    EXPECT_EQ(bareLines.front().at("sequence_no"), 1);
+}
+
+TEST(StreamCommand, SamplesAndSecondsGiveExactlyThatManySamplesCuttingTheLastFrame) {
+    struct Case {
+        std::string args;
+        std::size_t samples;
+        std::size_t lastFrame;
+    };
+    const Case cases[] = {
+        {"--samples 7 samples_per_channel=3", 7, 1},
+        {"--samples 6 samples_per_channel=3", 6, 3},
+        {"--seconds 1 samples_per_channel=250 sample_clock_rate_hz=1000", 1000, 250},
+        {"--seconds 0.0105 samples_per_channel=4 sample_clock_rate_hz=1000", 11, 3},  // rounded
+        {"--samples 5 --frames 1 samples_per_channel=3", 3, 3},  // whichever comes first
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.args);
+        for (const std::string format : {"jsonl", "csv"}) {
+            const HostRun run = runHost(words("stream --format " + format + " " + test.args));
+            ASSERT_EQ(run.exitCode, 0) << run.err;
+            if (format == "csv") {
+                EXPECT_EQ(dataLines(run.out).size(), test.samples + 1);
+                continue;
+            }
+            const auto streamed = frames(jsonLines(run.out));
+            ASSERT_FALSE(streamed.empty());
+            std::size_t total = 0;
+            for (const auto& frame : streamed) {
+                total += frame.at("sample_count").get<std::size_t>();
+                EXPECT_EQ(frame.at("samples").at(0).size(), frame.at("sample_count"));
+            }
+            EXPECT_EQ(total, test.samples);
+            EXPECT_EQ(streamed.back().at("sample_count"), test.lastFrame);
+            EXPECT_EQ(jsonLines(run.out).back().at("samples_per_channel"), test.samples);
+        }
+    }
+}
+
+TEST(StreamCommand, InterruptEndsTheAcquisitionButEveryReceivedFrameIsWritten) {
     if (const auto reason = host_tests::signalsUnsupported()) {
         GTEST_SKIP() << *reason;
     }
-    // Paced in real time so the stream is still running when the signal comes.
-    HostProcess host({"stream", "sample_clock_rate_hz=1000", "samples_per_channel=10"},
-                     {"NIDAQMX_SIM_TIME_SCALE=1"});
-    ASSERT_TRUE(host.waitForOutputLines(2, std::chrono::seconds(20)));
+    const ScratchDir dir("host-interrupt");
+    const std::string out = dir.file("run.jsonl");
+    // Paced so the stream is still running when the signal comes.
+    HostProcess host(
+        {"stream", "--out", out, "sample_clock_rate_hz=1000", "samples_per_channel=10"},
+        {"NIDAQMX_SIM_TIME_SCALE=5"});
+    // Stop requests are watched from before the driver is configured.
+    ASSERT_TRUE(host.waitForErrorText("sample clock", std::chrono::seconds(20)));
     host.sendSignal(SIGINT);
     const HostRun run = host.finish(std::chrono::seconds(20));
     EXPECT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_TRUE(contains(run.err, "interrupted; stream stopped"));
-    const auto lines = split(run.out);
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        EXPECT_EQ(json::parse(lines[i]).at("sequence_no"), i + 1);
+    EXPECT_TRUE(contains(run.err, "interrupted; stream stopped after "));
+    const auto lines = jsonLines(fileText(out));
+    ASSERT_GE(lines.size(), 2u);
+    const auto streamed = frames(lines);
+    for (std::size_t i = 0; i < streamed.size(); ++i) {
+        EXPECT_EQ(streamed[i].at("sequence_no"), i + 1);
     }
+    EXPECT_EQ(lines.back().at("status"), "interrupted");
+    EXPECT_EQ(lines.back().at("frames"), streamed.size());
+    EXPECT_EQ(dir.names(), std::vector<std::string>{"run.jsonl"});
 }
 
-TEST(StreamCommand, TimeLimitEndsAStreamWithoutAFrameLimit) {
-    const auto started = std::chrono::steady_clock::now();
-    const HostRun run = runHost({"stream", "--seconds", "0.3", "samples_per_channel=50"},
-                                {"NIDAQMX_SIM_TIME_SCALE=1"});
-    EXPECT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+TEST(Recordings, AFailedCommandLeavesAnExistingFileAsItWasAndCreatesNone) {
+    const ScratchDir dir("host-keep");
+    const std::string keep = dir.file("keep.csv");
+    const std::string fresh = dir.file("fresh.csv");
+    const std::string failures[] = {
+        "read --out {} sample_clock_rate_hz=300k",
+        "--device Dev9 read --out {}",
+        "read --out {} ai_channels=Dev1/ai99",
+        "stream --out {} --frames 2 ai_channels=Dev1/ai99",
+    };
+    for (const auto& failure : failures) {
+        for (const auto& path : {keep, fresh}) {
+            SCOPED_TRACE(failure + " " + path);
+            std::ofstream(keep, std::ios::binary) << "keep\n";
+            std::vector<std::string> args;
+            for (const auto& word : words(failure)) {
+                args.push_back(word == "{}" ? path : word);
+            }
+            const HostRun run = runHost(args);
+            EXPECT_EQ(run.exitCode, 1) << run.err;
+            EXPECT_EQ(fileText(keep), "keep\n");
+            EXPECT_EQ(dir.names(), std::vector<std::string>{"keep.csv"});
+        }
+    }
+    // Success replaces it whole.
+    const HostRun run = runHost({"read", "--out", keep, "samples_per_channel=3"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(dataLines(fileText(keep)).size(), 4u);
+    EXPECT_EQ(dir.names(), std::vector<std::string>{"keep.csv"});
 }
 
-TEST(ScriptedStream, ErrorStateEndsTheStreamWithAnErrorEventThenUnsubscribesStopsAndFrees) {
-    const std::string message = "Streaming stopped: DAQmx error -200284: scripted failure";
-    const HostRun run = runScripted("stream", {"SCRIPTED_FRAMES=1,2", "SCRIPTED_ERROR=" + message});
+TEST(Recordings, InterruptingAReadOrAPlotSaysSoAndLeavesTheFileAsItWas) {
+    if (const auto reason = host_tests::signalsUnsupported()) {
+        GTEST_SKIP() << *reason;
+    }
+    const ScratchDir dir("host-read-interrupt");
+    const std::pair<std::string, std::string> commands[] = {
+        {"read", dir.file("keep.csv")},
+        {"plot", dir.file("keep.svg")},
+    };
+    for (const auto& [command, path] : commands) {
+        SCOPED_TRACE(command);
+        std::ofstream(path, std::ios::binary) << "keep\n";
+        // 100 s of samples in real time: only the signal ends it.
+        HostProcess host({command, "--out", path, "samples_per_channel=100000"},
+                         {"NIDAQMX_SIM_TIME_SCALE=1"});
+        ASSERT_TRUE(host.waitForErrorText("sample clock", std::chrono::seconds(20)));
+        host.sendSignal(SIGINT);
+        const HostRun run = host.finish(std::chrono::seconds(20));
+        EXPECT_EQ(run.exitCode, 130);
+        EXPECT_TRUE(contains(run.err, command + ": interrupted; nothing written"));
+        EXPECT_TRUE(run.out.empty()) << run.out;
+        EXPECT_EQ(fileText(path), "keep\n");
+    }
+    EXPECT_EQ(dir.names(), (std::vector<std::string>{"keep.csv", "keep.svg"}));
+}
+
+TEST(ScriptedStream, TheHeaderStatesTheRangeAndTheExactRateTheDriverReported) {
+    const HostRun csv = runScripted(
+        "stream --frames 2 --format csv --time voltage_range_min=-0.5 "
+        "voltage_range_max=0.5",
+        {"SCRIPTED_FRAMES=1,2"});
+    ASSERT_EQ(csv.exitCode, 0) << csv.err;
+    EXPECT_EQ(comment(csv.out, "voltage_range_v"), "-1 to 1");
+    EXPECT_EQ(comment(csv.out, "sample_rate_hz"), "1000.5 (achieved; requested 1000)");
+    const auto rows = dataLines(csv.out);
+    ASSERT_EQ(rows.size(), 5u);
+    // Index over the exact rate, not over its six-decimal rounding.
+    EXPECT_EQ(std::stod(split(rows[3], ',')[1]), 2 / 1000.5) << rows[3];
+
+    const HostRun jsonl = runScripted("stream --frames 1", {"SCRIPTED_FRAMES=1"});
+    ASSERT_EQ(jsonl.exitCode, 0) << jsonl.err;
+    const json header = jsonLines(jsonl.out).front();
+    EXPECT_EQ(header.at("voltage_ranges_v"), json::parse("[[-1.0,1.0]]"));
+    EXPECT_EQ(header.at("sample_rate_hz"), 1000.5);
+    EXPECT_EQ(header.at("input_buffer_samples_per_channel"), 1000);
+}
+
+TEST(ScriptedStream, DriverErrorEndsTheRecordingWithTheSummaryThenTheErrorAndFailsTheCommand) {
+    const std::string message = "Streaming stopped: the device's buffer overflowed";
+    const std::vector<std::string> environment = {
+        "SCRIPTED_FRAMES=1,2", "SCRIPTED_ERROR=" + message, "SCRIPTED_ERROR_STATUS=-200279"};
+    const HostRun run = runScripted("stream", environment);
     EXPECT_EQ(run.exitCode, 1);
-    const auto lines = split(run.out);
-    ASSERT_EQ(lines.size(), 3u) << run.out;
-    EXPECT_EQ(json::parse(lines[0]).at("sequence_no"), 1);
-    EXPECT_EQ(json::parse(lines[1]).at("sequence_no"), 2);
-    EXPECT_EQ(json::parse(lines[2]), json({{"event", "error"}, {"message", message}}));
-    EXPECT_TRUE(contains(run.err, "ni-usb-daq-host: " + message));
-    // The subscription goes first, so that no frame arrives at a stopped task.
+    const auto lines = jsonLines(run.out);
+    ASSERT_EQ(lines.size(), 5u) << run.out;
+    EXPECT_EQ(frames(lines).size(), 2u);
+    EXPECT_EQ(lines[3].at("event"), "end");
+    EXPECT_EQ(lines[3].at("status"), "error");
+    EXPECT_EQ(lines[3].at("frames"), 2);
+    EXPECT_EQ(lines[3].at("errors"), 1);
+    EXPECT_EQ(lines[4],
+              json({{"event", "error"}, {"message", message}, {"daqmx_status", -200279}}));
+    EXPECT_TRUE(contains(run.err,
+                         "the stream ended on a driver error after 2 frames (4 samples "
+                         "per channel) were written: " +
+                             message));
+    // The advice carries the numbers that decide an overflow.
+    EXPECT_TRUE(contains(run.err,
+                         "the driver's input buffer overflowed (status -200279): it "
+                         "holds 1000 samples per channel (0.9995002498750625 s) at 1000.5 "
+                         "Hz, read in blocks of 2 samples per channel"));
+    EXPECT_TRUE(contains(run.err, "Raise samples_per_channel"));
+
+    const HostRun csv = runScripted("stream --format csv", environment);
+    EXPECT_EQ(csv.exitCode, 1);
+    const auto csvLines = split(csv.out);
+    ASSERT_GE(csvLines.size(), 2u);
+    EXPECT_EQ(
+        csvLines[csvLines.size() - 2].rfind("# end: error; samples_per_channel=4 frames=2 ", 0),
+        0u);
+    EXPECT_EQ(csvLines.back(), "# error: " + message + " (driver status -200279)");
+    // Pure CSV apart from the comments: every row has every column.
+    for (const auto& row : dataLines(csv.out)) {
+        EXPECT_EQ(split(row, ',').size(), 2u) << row;
+    }
+
+    // The second unsubscribes first, so that no frame arrives at a stopped task.
     const auto stopped = run.err.find("scripted: stop_stream");
     const auto destroyed = run.err.find("scripted: destroyed");
     EXPECT_LT(run.err.find("scripted: unsubscribe 7"), stopped) << run.err;
@@ -178,65 +436,95 @@ TEST(ScriptedStream, ErrorStateEndsTheStreamWithAnErrorEventThenUnsubscribesStop
     EXPECT_NE(destroyed, std::string::npos) << run.err;
 }
 
-TEST(ScriptedStream, BufferOverflowIsExplainedInWordsWithItsStatus) {
+TEST(ScriptedStream, TheStatusIsTakenFromTheMessageWhenTheStateHasNone) {
     const HostRun run = runScripted(
-        "stream",
-        {"SCRIPTED_FRAMES=1", "SCRIPTED_ERROR=Streaming stopped: DAQmx error -200279: x"});
+        "stream", {"SCRIPTED_FRAMES=1", "SCRIPTED_ERROR=Streaming stopped: DAQmx error -50405: x"});
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_TRUE(contains(run.err,
-                         "ni-usb-daq-host: the consumer could not keep up: raise "
-                         "samples_per_channel, lower the rate, or read faster (driver status "
-                         "-200279"));
+    EXPECT_EQ(jsonLines(run.out).back().at("daqmx_status"), -50405);
+    EXPECT_FALSE(contains(run.err, "overflowed"));
 }
 
-TEST(ScriptedStream, SequenceGapIsReportedAndTheFramesStillWritten) {
+TEST(ScriptedStream, SequenceGapIsAGapRecordAndTheIndexSkipsTheLostSamples) {
     const HostRun run = runScripted("stream --frames 3", {"SCRIPTED_FRAMES=1,2,4"});
     EXPECT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_EQ(split(run.out).size(), 3u);
     EXPECT_TRUE(contains(run.err, "sequence gap: expected frame 3, got 4 (1 missing)"));
+    const auto lines = jsonLines(run.out);
+    ASSERT_EQ(lines.size(), 6u) << run.out;
+    EXPECT_EQ(lines[3].at("event"), "gap");
+    EXPECT_EQ(lines[3].at("reason"), "sequence_gap");
+    EXPECT_EQ(lines[3].at("last_sample_index"), 3);
+    EXPECT_EQ(lines[3].at("estimated_lost_samples"), 2);
+    EXPECT_EQ(lines.back().at("gaps"), 1);
+    EXPECT_EQ(lines.back().at("errors"), 1);
+
+    const HostRun csv = runScripted("stream --frames 3 --format csv", {"SCRIPTED_FRAMES=1,2,4"});
+    EXPECT_EQ(csv.exitCode, 0) << csv.err;
+    const auto out = split(csv.out);
+    const auto gap = std::find_if(out.begin(), out.end(),
+                                  [](const std::string& l) { return l.rfind("# gap: ", 0) == 0; });
+    ASSERT_NE(gap, out.end()) << csv.out;
+    EXPECT_TRUE(contains(*gap, "reason=sequence_gap "));
+    EXPECT_TRUE(contains(*gap, " last_sample_index=3 estimated_lost_samples=2"));
+    EXPECT_EQ(*(gap + 1), "6,0.5");  // the samples after the gap keep their place
 }
 
-TEST(ScriptedStream, CsvOfAnErroredStreamKeepsStdoutPureCsv) {
-    const HostRun run = runScripted("stream --format csv",
-                                    {"SCRIPTED_FRAMES=1,2", "SCRIPTED_ERROR=Streaming stopped: x"});
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.out.substr(run.out.find("\nsample,") + 1),
-              "sample,Dev1/ai0\n0,0.5\n1,0.25\n2,0.5\n3,0.25\n");
-    EXPECT_EQ(run.out.rfind("# device: Dev1\n", 0), 0u) << run.out;
-    EXPECT_TRUE(contains(run.err, "Streaming stopped: x"));
+TEST(ScriptedStream, DigitalColumnsStayWhenAFrameLacksItsSnapshotAndTheFrameCountsAsAnError) {
+    const std::vector<std::string> environment = {"SCRIPTED_FRAMES=1d,2,3d"};
+    const HostRun csv = runScripted(
+        "stream --frames 3 --format csv digital_input_lines=Dev1/port0/line0:1", environment);
+    ASSERT_EQ(csv.exitCode, 0) << csv.err;
+    EXPECT_EQ(
+        dataLines(csv.out),
+        (std::vector<std::string>{"sample,Dev1/ai0,Dev1/port0/line0,Dev1/port0/line1", "0,0.5,1,0",
+                                  "1,0.25,1,0", "2,0.5,,", "3,0.25,,", "4,0.5,1,0", "5,0.25,1,0"}));
+    EXPECT_TRUE(contains(csv.err, "frame 2 carries no digital snapshot"));
+    EXPECT_TRUE(contains(split(csv.out).back(), " errors=1"));
+
+    const HostRun jsonl =
+        runScripted("stream --frames 3 digital_input_lines=Dev1/port0/line0:1", environment);
+    ASSERT_EQ(jsonl.exitCode, 0) << jsonl.err;
+    const auto lines = jsonLines(jsonl.out);
+    EXPECT_EQ(lines.front().at("digital_lines"), json({"Dev1/port0/line0", "Dev1/port0/line1"}));
+    EXPECT_EQ(lines.back().at("errors"), 1);
 }
 
-TEST(PlotCommand, FiniteAndStreamedPlotsAreWellFormedSvgWithOneTracePerChannel) {
-    const auto directory = std::filesystem::temp_directory_path() /
-                           ("host-plot-" + std::to_string(host_tests::currentProcessId()));
-    std::filesystem::create_directories(directory);
-    const std::string svgPath = (directory / "plot.svg").string();
+TEST(PlotCommand, FiniteAndStreamedPlotsAreWellFormedSvgWithTheirTracesTitledByDeviceAndStart) {
+    const ScratchDir dir("host-plot");
+    const std::string svgPath = dir.file("plot.svg");
     struct Plot {
         std::string settings;
         std::size_t traces;
+        std::size_t lanes;                 ///< sets of axes
         std::size_t minPoints, maxPoints;  ///< per trace
+        std::size_t samples;               ///< per channel; 0: not checked
     };
     const Plot plots[] = {
-        {"ai_channels=Dev1/ai0:2 samples_per_channel=50", 3, 50, 50},
-        {"ai_channels=Dev1/ai0 samples_per_channel=20000", 1, 1001, 2000},  // thinned
-        {"--stream-seconds 0.2 ai_channels=Dev1/ai0:1 samples_per_channel=20", 2, 1, 100000},
+        {"ai_channels=Dev1/ai0:2 samples_per_channel=50", 3, 1, 50, 50, 50},
+        {"ai_channels=Dev1/ai0 samples_per_channel=20000", 1, 1, 1001, 2000, 20000},  // thinned
+        {"--stream-seconds 0.2 ai_channels=Dev1/ai0:1 samples_per_channel=20", 2, 1, 200, 200, 200},
+        {"--samples 123 ai_channels=Dev1/ai0:1 samples_per_channel=20", 2, 1, 123, 123, 123},
+        {"ai_channels=Dev1/ai0:5 samples_per_channel=10", 6, 6, 10, 10, 10},
+        {"--overlay ai_channels=Dev1/ai0:5 samples_per_channel=10", 6, 1, 10, 10, 10},
     };
     for (const auto& plot : plots) {
         SCOPED_TRACE(plot.settings);
         std::vector<std::string> args = {"plot", "--out", svgPath};
-        for (const auto& word : split(plot.settings, ' ')) {
+        for (const auto& word : words(plot.settings)) {
             args.push_back(word);
         }
         const HostRun run = runHost(args);
         ASSERT_EQ(run.exitCode, 0) << run.err;
-        EXPECT_EQ(nlohmann::json::parse(run.out).at("svg"), svgPath);
-        std::stringstream svg;
-        svg << std::ifstream(svgPath).rdbuf();
-        const auto tags = startTags(svg.str());
+        const json summary = json::parse(run.out);
+        EXPECT_EQ(summary.at("svg"), svgPath);
+        EXPECT_EQ(summary.at("samples_per_channel"), plot.samples);
+        const std::string svg = fileText(svgPath);
+        const auto tags = startTags(svg);
         ASSERT_FALSE(tags.empty());
         EXPECT_EQ(tags.front().rfind("<svg ", 0), 0u);
         std::size_t traces = 0;
+        std::size_t lanes = 0;
         for (const auto& tag : tags) {
+            lanes += tag.rfind("<clipPath ", 0) == 0 ? 1 : 0;
             if (tag.find("class=\"trace\"") == std::string::npos) {
                 continue;
             }
@@ -250,9 +538,23 @@ TEST(PlotCommand, FiniteAndStreamedPlotsAreWellFormedSvgWithOneTracePerChannel) 
             EXPECT_LE(points, plot.maxPoints);
         }
         EXPECT_EQ(traces, plot.traces);
+        EXPECT_EQ(lanes, plot.lanes);
         for (const auto* label : {">Dev1/ai0<", ">Time (s)<", ">Voltage (V)<"}) {
-            EXPECT_NE(svg.str().find(label), std::string::npos) << label;
+            EXPECT_NE(svg.find(label), std::string::npos) << label;
         }
+        EXPECT_TRUE(contains(
+            svg, ">Dev1 (USB-6211), started " + summary.at("start_utc").get<std::string>() + ": "));
     }
-    std::filesystem::remove_all(directory);
+}
+
+TEST(PlotCommand, AFileThatCannotBeAnSvgOrCannotBeWrittenIsRefusedBeforeAcquiring) {
+    const HostRun png = runHost({"plot", "--out", "plot.png"});
+    EXPECT_EQ(png.exitCode, 2);
+    EXPECT_TRUE(contains(png.err, "plot writes SVG: name the file --out NAME.svg"));
+    const HostRun missing = runHost({"plot", "--out", "/nonexistent-dir/p.svg"});
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_TRUE(contains(missing.err, "the folder '/nonexistent-dir' does not exist"));
+    // Refused before the plug-in is loaded: it has not said a word.
+    EXPECT_FALSE(contains(missing.err, "[ni-usb-daq"));
+    EXPECT_FALSE(contains(png.err, "[ni-usb-daq"));
 }

@@ -68,8 +68,17 @@ std::string overflowAdvice(const RecordingFacts& facts) {
         text += "it holds " + std::to_string(facts.inputBufferSamplesPerChannel) +
                 " samples per channel" + seconds(facts.inputBufferSamplesPerChannel) + " at " +
                 formatNumber(rate) + " Hz";
+    } else if (rate > 0) {
+        // A plug-in that does not report the size leaves the driver's own
+        // choice for a continuous task, which goes by the rate.
+        const std::uint64_t size = rate <= 100         ? 1'000
+                                   : rate <= 10'000    ? 10'000
+                                   : rate <= 1'000'000 ? 100'000
+                                                       : 1'000'000;
+        text += "it holds " + std::to_string(size) + " samples per channel" + seconds(size) +
+                " at " + formatNumber(rate) + " Hz (the driver's default for this rate)";
     } else {
-        text += "the samples came at " + formatNumber(rate) + " Hz";
+        text += "the samples came faster than they were read";
     }
     if (facts.samplesPerFrame > 0) {
         text += ", read in blocks of " + std::to_string(facts.samplesPerFrame) +

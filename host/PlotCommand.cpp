@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cmath>
 #include <iostream>
+#include <limits>
 
 #include "Acquisition.h"
 #include "Commands.h"
@@ -38,12 +39,11 @@ public:
         }
     }
 
-    void gap(const GapRecord& gap) override {
+    void gap(const GapRecord& /*gap*/) override {
         // Lost samples break the line rather than join its two sides.
         for (auto& series : series_) {
             series.push_back(std::numeric_limits<double>::quiet_NaN());
         }
-        (void)gap;
     }
 
     void end(const RecordingEnd& /*end*/) override {}

@@ -156,10 +156,11 @@ TEST(CommandLine, FailuresPrintNothingAndOneMessage) {
          host + "read acquires one finite block: sample_mode=CONTINUOUS is for stream",
          false},
         {{"stream", "--frames", "1", "ai_channels=Dev9/ai0"}, 1, host + "configure failed: ", true},
+        // A plot's file is checked before anything is loaded or acquired.
         {{"plot", "--out", "/nonexistent-dir/plot.svg"},
          1,
          host + "cannot write '/nonexistent-dir/plot.svg'",
-         true},
+         false},
         {{"configure", "ai_channels=Dev1/ai0", "samples_per_channel"},
          2,
          host + "malformed setting",

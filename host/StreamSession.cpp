@@ -63,8 +63,21 @@ void StreamEventQueue::push(StreamEvent::Kind kind, const std::string& text, std
     };
     if (!room()) {
         // The output fell behind: the stream thread now waits, and the
-        // driver's buffer fills meanwhile.
-        ++stalls_;
+        // driver's buffer fills meanwhile. Said from here, at once: the main
+        // thread may itself be stuck in a write to the slow output.
+        if (++stalls_ == 1) {
+            lock.unlock();
+            const std::string warning =
+                std::string(kProgramName) + ": warning: the output cannot keep up: the host's " +
+                std::to_string(capacityBytes_ >> 20) +
+                " MiB frame queue is full and the driver's stream thread waits; the driver's "
+                "buffer overflows if this goes on\n";
+            // Straight to the buffer: std::cerr would first flush std::cout,
+            // which is what is stuck.
+            std::cerr.rdbuf()->sputn(warning.data(), static_cast<std::streamsize>(warning.size()));
+            std::cerr.rdbuf()->pubsync();
+            lock.lock();
+        }
         notFull_.wait(lock, room);
     }
     if (closed_) {
@@ -298,12 +311,6 @@ StreamOutcome runStream(DeviceSession& session, const StopSignals& signals,
     const auto watchQueue = [&] {
         const auto stalls = stream.stalls();
         if (stalls > outcome.stats.queueStalls) {
-            if (outcome.stats.queueStalls == 0) {
-                std::cerr << kProgramName << ": warning: the output cannot keep up: the host's "
-                          << (kStreamQueueBytes >> 20)
-                          << " MiB frame queue is full and the driver's stream thread waits; "
-                             "the driver's buffer overflows if this goes on\n";
-            }
             outcome.stats.queueStalls = stalls;
             tick();
         }

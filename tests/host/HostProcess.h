@@ -52,6 +52,9 @@ private:
 /// events), or nullopt when it can.
 std::optional<std::string> signalsUnsupported();
 
+/// Why a pipeline through /bin/sh cannot run here, or nullopt when it can.
+std::optional<std::string> shellUnsupported();
+
 /// This test program's process id, for names no other run picks.
 unsigned long currentProcessId();
 

@@ -137,6 +137,10 @@ HostRun HostProcess::finish(std::chrono::milliseconds timeout) {
             contents(child_->err)};
 }
 
+std::optional<std::string> shellUnsupported() {
+    return std::nullopt;
+}
+
 std::optional<std::string> signalsUnsupported() {
     return std::nullopt;
 }

@@ -210,6 +210,10 @@ HostRun HostProcess::finish(std::chrono::milliseconds timeout) {
     return {static_cast<int>(status), child_->out.contents(), child_->err.contents()};
 }
 
+std::optional<std::string> shellUnsupported() {
+    return "no POSIX shell to build the pipeline with";
+}
+
 std::optional<std::string> signalsUnsupported() {
     const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
     if (ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr) {

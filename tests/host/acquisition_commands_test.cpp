@@ -311,6 +311,32 @@ TEST(StreamCommand, InterruptEndsTheAcquisitionButEveryReceivedFrameIsWritten) {
     EXPECT_EQ(dir.names(), std::vector<std::string>{"run.jsonl"});
 }
 
+TEST(StreamCommand, AReaderThatFallsBehindIsReportedWhenTheQueueFillsNotOnlyAtAnOverflow) {
+    if (const auto reason = host_tests::shellUnsupported()) {
+        GTEST_SKIP() << *reason;
+    }
+    const ScratchDir dir("host-slow-reader");
+    const std::string err = dir.file("err.txt");
+    // The reader takes nothing until the warning is there: only a report made
+    // while the output is stuck can let the run go on. About 80 MB of frames
+    // against a 32 MiB queue; the unpaced simulator never overflows.
+    const std::string pipeline =
+        std::string("'") + NI_USB_DAQ_HOST_PATH +
+        "' -q stream --frames 50 ai_channels=Dev1/ai0:7 samples_per_channel=10000 2>'" + err +
+        "' | { i=0; while ! grep -q 'cannot keep up' '" + err +
+        "' && [ $i -lt 400 ]; do sleep 0.05; i=$((i+1)); done; wc -l; }";
+    HostProcess shell({"-c", pipeline}, {}, "/bin/sh");
+    const HostRun run = shell.finish(std::chrono::seconds(60));
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out, "52\n");  // header, 50 frames, end: nothing lost
+    const std::string said = fileText(err);
+    EXPECT_TRUE(contains(said,
+                         "ni-usb-daq-host: warning: the output cannot keep up: the host's 32 MiB "
+                         "frame queue is full and the driver's stream thread waits; the driver's "
+                         "buffer overflows if this goes on\n"));
+    EXPECT_TRUE(contains(said, " time(s) the output fell behind, in 50 frames"));
+}
+
 TEST(Recordings, AFailedCommandLeavesAnExistingFileAsItWasAndCreatesNone) {
     const ScratchDir dir("host-keep");
     const std::string keep = dir.file("keep.csv");

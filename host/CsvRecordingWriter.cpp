@@ -137,8 +137,11 @@ void CsvRecordingWriter::frame(const FrameRecord& frame) {
     }
     if (!rows_->digitalComplete()) {
         ++frameErrors_;
-        std::cerr << kProgramName << ": frame " << frame.sequenceNo
-                  << " carries no digital snapshot; its digital cells are empty\n";
+        if (++digitalMissing_ == 1) {
+            std::cerr << kProgramName << ": frame " << frame.sequenceNo
+                      << " carries no digital snapshot; its digital cells are empty (further "
+                         "ones are counted in the end record)\n";
+        }
     }
     out_.write(rows->data(), static_cast<std::streamsize>(rows->size()));
     written();

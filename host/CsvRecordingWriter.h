@@ -34,6 +34,7 @@ private:
     bool timeColumn_;
     std::optional<CsvRowWriter> rows_;
     std::uint64_t frameErrors_ = 0;
+    std::uint64_t digitalMissing_ = 0;
 };
 
 /// "# end: complete; samples_per_channel=..." and the rest of the summary,

@@ -99,8 +99,11 @@ void JsonLinesRecordingWriter::frame(const FrameRecord& frame) {
     // The plug-in writes members sorted by key: a snapshot comes first.
     if (digital_ && !frame.text.starts_with("{\"digital_lines\":")) {
         ++frameErrors_;
-        std::cerr << kProgramName << ": frame " << frame.sequenceNo
-                  << " carries no digital snapshot\n";
+        if (++digitalMissing_ == 1) {
+            std::cerr << kProgramName << ": frame " << frame.sequenceNo
+                      << " carries no digital snapshot (further ones are counted in the end "
+                         "record)\n";
+        }
     }
     out_.write(frame.text.data(), static_cast<std::streamsize>(frame.text.size()));
     out_.put('\n');

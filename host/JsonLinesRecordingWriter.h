@@ -30,6 +30,7 @@ private:
     bool header_;
     bool digital_ = false;
     std::uint64_t frameErrors_ = 0;
+    std::uint64_t digitalMissing_ = 0;
 };
 
 }  // namespace ni_usb_daq::host

@@ -106,10 +106,14 @@ OutputTarget::OutputTarget(const std::optional<std::string>& path) {
         return;
     }
     name_ = *path;
-    const std::filesystem::path file = pathFromUtf8(*path);
+    std::filesystem::path file = pathFromUtf8(*path);
+    std::error_code error;
+    if (std::filesystem::is_symlink(file, error)) {
+        // The file the link names is replaced, not the link.
+        file = std::filesystem::weakly_canonical(file, error);
+    }
     const std::filesystem::path folder =
         file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
-    std::error_code error;
     const auto status = std::filesystem::status(folder, error);
     if (!std::filesystem::exists(status)) {
         throw HostError("cannot write '" + *path + "': the folder '" + utf8Text(folder) +

@@ -17,6 +17,7 @@
 #include <nlohmann/json.hpp>
 
 #include "HostProcess.h"
+#include "support/TestPlatform.h"
 
 using host_tests::contains;
 using host_tests::HostProcess;
@@ -366,6 +367,20 @@ TEST(Recordings, AFailedCommandLeavesAnExistingFileAsItWasAndCreatesNone) {
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(dataLines(fileText(keep)).size(), 4u);
     EXPECT_EQ(dir.names(), std::vector<std::string>{"keep.csv"});
+}
+
+TEST(Recordings, ALinkedFileIsReplacedAndTheLinkKept) {
+    if (const auto reason = test_support::platform::symlinksUnsupported()) {
+        GTEST_SKIP() << *reason;
+    }
+    const ScratchDir dir("host-link");
+    std::ofstream(dir.file("real.csv")) << "old\n";
+    std::filesystem::create_symlink("real.csv", dir.file("link.csv"));
+    const HostRun run = runHost({"read", "--out", dir.file("link.csv"), "samples_per_channel=2"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(std::filesystem::is_symlink(dir.file("link.csv")));
+    EXPECT_EQ(dataLines(fileText(dir.file("real.csv"))).size(), 3u);
+    EXPECT_EQ(dir.names(), (std::vector<std::string>{"link.csv", "real.csv"}));
 }
 
 TEST(Recordings, InterruptingAReadOrAPlotSaysSoAndLeavesTheFileAsItWas) {

@@ -14,6 +14,36 @@ using nlohmann::json;
 
 namespace {
 
+json gapEvent(const GapRecord& gap) {
+    json event = {
+        {"event", "gap"},
+        {"reason", gap.reason},
+        {"outage_start_utc", utcText(gap.outageStart)},
+        {"outage_end_utc", utcText(gap.outageEnd)},
+        {"last_sample_index", gap.hasLastSample ? json(gap.lastSampleIndex) : json(nullptr)},
+        {"estimated_lost_samples", gap.estimatedLostSamples},
+    };
+    if (gap.status != 0) {
+        event["daqmx_status"] = gap.status;
+    }
+    return event;
+}
+
+json endEvent(const RecordingEnd& end) {
+    return {
+        {"event", "end"},
+        {"status", endKindName(end.kind)},
+        {"samples_per_channel", end.samplesPerChannel},
+        {"frames", end.frames},
+        {"duration_s", end.durationS},
+        {"gaps", end.gaps},
+        {"estimated_lost_samples", end.estimatedLostSamples},
+        {"errors", end.errors},
+    };
+}
+
+}  // namespace
+
 json headerEvent(const RecordingFacts& facts) {
     json names = json::array();
     json ranges = json::array();
@@ -53,36 +83,6 @@ json headerEvent(const RecordingFacts& facts) {
     }
     return event;
 }
-
-json gapEvent(const GapRecord& gap) {
-    json event = {
-        {"event", "gap"},
-        {"reason", gap.reason},
-        {"outage_start_utc", utcText(gap.outageStart)},
-        {"outage_end_utc", utcText(gap.outageEnd)},
-        {"last_sample_index", gap.hasLastSample ? json(gap.lastSampleIndex) : json(nullptr)},
-        {"estimated_lost_samples", gap.estimatedLostSamples},
-    };
-    if (gap.status != 0) {
-        event["daqmx_status"] = gap.status;
-    }
-    return event;
-}
-
-json endEvent(const RecordingEnd& end) {
-    return {
-        {"event", "end"},
-        {"status", endKindName(end.kind)},
-        {"samples_per_channel", end.samplesPerChannel},
-        {"frames", end.frames},
-        {"duration_s", end.durationS},
-        {"gaps", end.gaps},
-        {"estimated_lost_samples", end.estimatedLostSamples},
-        {"errors", end.errors},
-    };
-}
-
-}  // namespace
 
 JsonLinesRecordingWriter::JsonLinesRecordingWriter(OutputTarget& target, bool header)
     : target_(target), out_(target.stream()), header_(header) {}

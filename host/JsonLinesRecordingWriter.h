@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include <nlohmann/json.hpp>
+
 #include "Output.h"
 #include "RecordingWriter.h"
 
@@ -32,5 +34,8 @@ private:
     std::uint64_t frameErrors_ = 0;
     std::uint64_t digitalMissing_ = 0;
 };
+
+/// The facts as the header event states them ("event": "header").
+nlohmann::json headerEvent(const RecordingFacts& facts);
 
 }  // namespace ni_usb_daq::host

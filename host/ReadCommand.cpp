@@ -9,6 +9,7 @@
 #include "CsvRecordingWriter.h"
 #include "FrameText.h"
 #include "HostError.h"
+#include "JsonLinesRecordingWriter.h"
 #include "JsonOutput.h"
 #include "Settings.h"
 
@@ -17,32 +18,6 @@ namespace ni_usb_daq::host {
 using nlohmann::json;
 
 namespace {
-
-/// The header a JSON document carries: the facts as the JSON lines header
-/// states them.
-json headerDocument(const RecordingFacts& facts) {
-    json channels = json::array();
-    json ranges = json::array();
-    for (const auto& channel : facts.channels) {
-        channels.push_back(channel.name);
-        ranges.push_back({channel.rangeMinV, channel.rangeMaxV});
-    }
-    json header = {
-        {"device", facts.device},
-        {"product_type", facts.productType},
-        {"channels", channels},
-        {"voltage_ranges_v", ranges},
-        {"terminal_config",
-         facts.channels.empty() ? std::string() : facts.channels.front().terminalConfig},
-        {"units", "V"},
-        {"sample_rate_hz", facts.sampleRateHz},
-        {"requested_sample_rate_hz", facts.requestedSampleRateHz},
-        {"sample_mode", facts.sampleMode},
-        {"start_utc", utcText(facts.start)},
-        {"program", facts.program},
-    };
-    return header;
-}
 
 /// One block as a whole recording: facts, its rows, the end.
 void writeCsvRecording(OutputTarget& target, bool time, const RecordingFacts& facts,
@@ -78,7 +53,7 @@ int readFiniteBlock(DeviceSession& session, const ReadOptions& options, OutputTa
     }
     json document = dataToJson(read.data);
     if (options.output.header) {
-        document["header"] = headerDocument(facts);
+        document["header"] = headerEvent(facts);
     }
     writeDocument(target.stream(), document);
     return 0;

@@ -223,8 +223,9 @@ std::optional<double> shifted(std::string_view digits, int shift) {
     const auto e = digits.find_first_of("eE");
     if (e != std::string_view::npos) {
         const char* end = digits.data() + digits.size();
-        const auto result =
-            std::from_chars(digits.data() + e + 1 + (digits[e + 1] == '+'), end, exponent);
+        const char* begin = digits.data() + e + 1;
+        begin += begin != end && *begin == '+';  // from_chars takes no plus sign
+        const auto result = std::from_chars(begin, end, exponent);
         // Far beyond any double either way; also keeps the sum below in range.
         if (result.ec != std::errc() || result.ptr != end || exponent > 100000 ||
             exponent < -100000) {
@@ -416,7 +417,7 @@ std::string shownDefault(const SettingSpec& spec) {
 
 std::string allowed(const SettingSpec& spec) {
     if (!spec.choices.empty()) {
-        return choiceList(spec);
+        return choiceList(spec) + (spec.storedOnly ? "" : " (any case)");
     }
     std::string text;
     if (spec.type == Type::Number || spec.type == Type::Integer) {

@@ -26,8 +26,9 @@ int runConfigure(DeviceSession& session, const kra::device::OperationParams& set
 /// cannot list them.
 std::optional<std::vector<DeviceIdentity>> listDevices(DeviceSession& session);
 
-/// True when two device names are the same to the driver, which ignores case.
-bool sameDeviceName(const std::string& a, const std::string& b);
+/// True when two device or channel names are the same to the driver, which
+/// ignores case.
+bool sameDriverName(const std::string& a, const std::string& b);
 
 /// "the driver lists Dev1 (USB-6211), Dev2 (USB-6002)", for messages about a
 /// device name the driver does not know.

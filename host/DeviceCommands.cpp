@@ -126,7 +126,7 @@ std::vector<std::string> channelList(std::string_view text) {
 void requireKnownDevice(DeviceSession& session, const std::string& name, const json& info) {
     if (const auto listed = listDevices(session)) {
         const bool known = std::any_of(listed->begin(), listed->end(), [&](const auto& device) {
-            return sameDeviceName(device.name, name);
+            return sameDriverName(device.name, name);
         });
         if (!known) {
             throw HostError("unknown device '" + name + "': " + deviceListText(*listed));
@@ -141,7 +141,7 @@ void requireKnownDevice(DeviceSession& session, const std::string& name, const j
 void requireChannelOf(const json& info, const std::string& device, const std::string& channel) {
     const auto channels = channelList(info.is_object() ? info.value("ai_physical_chans", "") : "");
     if (std::any_of(channels.begin(), channels.end(),
-                    [&](const std::string& name) { return sameDeviceName(name, channel); })) {
+                    [&](const std::string& name) { return sameDriverName(name, channel); })) {
         return;
     }
     std::string message = "unknown channel '" + channel + "': ";
@@ -157,7 +157,7 @@ void requireChannelOf(const json& info, const std::string& device, const std::st
 
 }  // namespace
 
-bool sameDeviceName(const std::string& a, const std::string& b) {
+bool sameDriverName(const std::string& a, const std::string& b) {
     return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
         return std::tolower(static_cast<unsigned char>(x)) ==
                std::tolower(static_cast<unsigned char>(y));
@@ -272,10 +272,7 @@ int runQuery(DeviceSession& session, const QueryOptions& options, std::ostream& 
         requireChannelOf(info, device, *options.channel);
     }
     if (info.is_object()) {
-        const auto channels = info.value("ai_physical_chans", std::string());
-        std::size_t count = channels.empty() ? 0 : 1;
-        count += static_cast<std::size_t>(std::count(channels.begin(), channels.end(), ','));
-        addRatesPerChannel(info, count);
+        addRatesPerChannel(info, channelList(info.value("ai_physical_chans", "")).size());
     }
     writeDocument(out, info);
     return 0;

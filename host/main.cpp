@@ -171,7 +171,7 @@ private:
         const auto& devices = *listed;
         const auto named = [&](const std::string& name) {
             return std::find_if(devices.begin(), devices.end(), [&](const auto& device) {
-                return host::sameDeviceName(device.name, name);
+                return host::sameDriverName(device.name, name);
             });
         };
         if (!device_.empty()) {
@@ -183,7 +183,7 @@ private:
             session.setDevice({device_, found->productType});
             return session;
         }
-        if (devices.size() == 1 && !host::sameDeviceName(devices.front().name, "Dev1")) {
+        if (devices.size() == 1 && !host::sameDriverName(devices.front().name, "Dev1")) {
             // The only device there is, whatever its name.
             host::platform::setEnvironment("NI_DEVICE_NAME", devices.front().name);
             return host::DeviceSession(plugin.createStub(), devices.front());

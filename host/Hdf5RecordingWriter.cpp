@@ -118,10 +118,11 @@ struct GapRow {
     std::uint64_t row;  ///< rows of "/analog" before it
 };
 
+/// `text` cut to leave room for the terminating zero of a fixed-size field.
 template <std::size_t N>
 void copyText(char (&target)[N], std::string_view text) {
     std::memset(target, 0, N);
-    std::memcpy(target, text.data(), std::min(text.size(), N));
+    std::memcpy(target, text.data(), std::min(text.size(), N - 1));
 }
 
 }  // namespace
@@ -190,7 +191,7 @@ struct Hdf5RecordingWriter::File {
     void fixedText(hid_t object, const char* name, std::size_t size, std::string_view value,
                    bool create) const {
         std::vector<char> bytes(size, '\0');
-        std::memcpy(bytes.data(), value.data(), std::min(value.size(), size));
+        std::memcpy(bytes.data(), value.data(), std::min(value.size(), size - 1));
         Handle type = textType(size);
         if (create) {
             attribute(object, name, type.get(), bytes.data());
@@ -286,7 +287,7 @@ Hdf5RecordingWriter::Hdf5RecordingWriter(const std::string& path, const Hdf5Writ
     f.check(H5Pset_libver_bounds(access.get(), H5F_LIBVER_LATEST, H5F_LIBVER_LATEST),
             "file format");
     f.file = f.own(H5Fcreate(path.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, access.get()), H5Fclose,
-                   "cannot create the file");
+                   "creating the file");
 }
 
 Hdf5RecordingWriter::~Hdf5RecordingWriter() = default;

@@ -39,8 +39,16 @@ inline double converted(double volts, std::size_t channel) {
     return (kLow + code * kCode) * gain + offset;
 }
 
-inline std::vector<double> waveform(const Shape& shape) {
-    std::mt19937_64 random(12345);
+/// Whose calibration scales a channel's codes: its own converter's, as on a
+/// simultaneous-sampling device, or the one multiplexed converter's, so that
+/// every channel maps a code to the same volts.
+enum class Converters { PerChannel, Multiplexed };
+
+/// One block of the stream, starting `firstSample` samples into it (each
+/// block draws its own noise).
+inline std::vector<double> waveform(const Shape& shape, std::int64_t firstSample = 0,
+                                    Converters converters = Converters::PerChannel) {
+    std::mt19937_64 random(12345 + static_cast<std::uint64_t>(firstSample));
     std::normal_distribution<double> noise(0.0, 0.002);
     std::vector<double> values(static_cast<std::size_t>(shape.samples()));
     const auto perChannel = static_cast<std::size_t>(shape.samplesPerChannel);
@@ -49,14 +57,26 @@ inline std::vector<double> waveform(const Shape& shape) {
         const double frequencyHz = 50.0 * static_cast<double>(c + 1);
         const double phase = 0.3 * static_cast<double>(c);
         for (std::size_t s = 0; s < perChannel; ++s) {
-            const double t = static_cast<double>(s) / 100'000.0;
+            const double t =
+                static_cast<double>(firstSample + static_cast<std::int64_t>(s)) / 100'000.0;
             values[c * perChannel + s] =
                 converted(amplitude * std::sin(2.0 * std::numbers::pi * frequencyHz * t + phase) +
                               noise(random),
-                          c);
+                          converters == Converters::PerChannel ? c : 0);
         }
     }
     return values;
+}
+
+/// `count` consecutive blocks of one stream.
+inline std::vector<std::vector<double>> stream(const Shape& shape, int count,
+                                               Converters converters) {
+    std::vector<std::vector<double>> blocks;
+    for (int i = 0; i < count; ++i) {
+        blocks.push_back(
+            waveform(shape, static_cast<std::int64_t>(i) * shape.samplesPerChannel, converters));
+    }
+    return blocks;
 }
 
 /// A stream frame over `values` (which must outlive it).

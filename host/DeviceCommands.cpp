@@ -1,11 +1,13 @@
 // The subcommands that ask the device about itself: info, status, configure,
 // scan, query and caps.
 #include <algorithm>
+#include <cctype>
 #include <iostream>
 
 #include "Commands.h"
 #include "HostError.h"
 #include "JsonOutput.h"
+#include "NumberFormat.h"
 
 namespace ni_usb_daq::host {
 
@@ -42,7 +44,139 @@ void addRatesPerChannel(json& device, std::size_t channels) {
     device["max_rate_per_channel_hz"] = std::move(rates);
 }
 
+/// "250 kS/s": a rate as a device's data sheet gives it.
+std::string rateText(double hz) {
+    if (hz >= 1e6) {
+        return formatNumber(hz / 1e6) + " MS/s";
+    }
+    return hz >= 1e3 ? formatNumber(hz / 1e3) + " kS/s" : formatNumber(hz) + " S/s";
+}
+
+/// One line per device, its columns aligned.
+std::string deviceLines(const json& devices) {
+    constexpr std::size_t kCountColumn = 3;
+    std::vector<std::vector<std::string>> rows;
+    for (const json& device : devices) {
+        if (!device.is_object()) {
+            continue;
+        }
+        const auto item = [&device](const char* key, const std::string& before,
+                                    const std::string& after) -> std::string {
+            const auto found = device.find(key);
+            if (found == device.end() || (!found->is_number() && !found->is_string())) {
+                return "-";
+            }
+            return before +
+                   (found->is_string() ? found->get<std::string>()
+                                       : formatNumber(found->get<double>())) +
+                   after;
+        };
+        const auto rate = device.find("ai_max_single_chan_rate_hz");
+        rows.push_back(
+            {item("device_name", "", ""), item("product_type", "", ""),
+             item("serial_num", "serial ", ""), item("n_ai_chans", "", " analogue inputs"),
+             rate != device.end() && rate->is_number() ? "max " + rateText(rate->get<double>())
+                                                       : "-"});
+    }
+    std::vector<std::size_t> widths;
+    for (const auto& row : rows) {
+        widths.resize(std::max(widths.size(), row.size()));
+        for (std::size_t c = 0; c < row.size(); ++c) {
+            widths[c] = std::max(widths[c], row[c].size());
+        }
+    }
+    std::string text;
+    for (const auto& row : rows) {
+        std::string line;
+        for (std::size_t c = 0; c < row.size(); ++c) {
+            const std::size_t pad = widths[c] - row[c].size();
+            // The channel count reads best lined up on its units.
+            line.append(c == kCountColumn ? pad : 0, ' ');
+            line += row[c];
+            if (c + 1 < row.size()) {
+                line.append((c == kCountColumn ? 0 : pad) + 2, ' ');
+            }
+        }
+        text += line + "\n";
+    }
+    return text;
+}
+
+std::vector<std::string> channelList(std::string_view text) {
+    std::vector<std::string> names;
+    while (!text.empty()) {
+        const auto comma = text.find(',');
+        std::string_view name = text.substr(0, comma);
+        while (!name.empty() && name.front() == ' ') {
+            name.remove_prefix(1);
+        }
+        while (!name.empty() && name.back() == ' ') {
+            name.remove_suffix(1);
+        }
+        if (!name.empty()) {
+            names.emplace_back(name);
+        }
+        text = comma == std::string_view::npos ? std::string_view() : text.substr(comma + 1);
+    }
+    return names;
+}
+
+/// A query of a device the driver does not know still succeeds, with next to
+/// nothing in it: refuse the name as --device does.
+void requireKnownDevice(DeviceSession& session, const std::string& name, const json& info) {
+    if (const auto listed = listDevices(session)) {
+        const bool known = std::any_of(listed->begin(), listed->end(), [&](const auto& device) {
+            return sameDriverName(device.name, name);
+        });
+        if (!known) {
+            throw HostError("unknown device '" + name + "': " + deviceListText(*listed));
+        }
+    } else if (!info.is_object() || !info.contains("product_type")) {
+        throw HostError("unknown device '" + name + "': the driver does not describe it");
+    }
+}
+
+/// The channel must be one of the device's physical channels: the driver
+/// answers a query about any other with an empty description.
+void requireChannelOf(const json& info, const std::string& device, const std::string& channel) {
+    const auto channels = channelList(info.is_object() ? info.value("ai_physical_chans", "") : "");
+    if (std::any_of(channels.begin(), channels.end(),
+                    [&](const std::string& name) { return sameDriverName(name, channel); })) {
+        return;
+    }
+    std::string message = "unknown channel '" + channel + "': ";
+    if (channels.empty()) {
+        message += "the driver lists no analogue input of " + device;
+    } else {
+        message += device + " has " + channels.front() +
+                   (channels.size() > 1 ? " to " + channels.back() : std::string()) + " (" +
+                   std::to_string(channels.size()) + " analogue inputs)";
+    }
+    throw HostError(message);
+}
+
 }  // namespace
+
+bool sameDriverName(const std::string& a, const std::string& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return std::tolower(static_cast<unsigned char>(x)) ==
+               std::tolower(static_cast<unsigned char>(y));
+    });
+}
+
+std::string deviceListText(const std::vector<DeviceIdentity>& devices) {
+    if (devices.empty()) {
+        return "the driver lists no device";
+    }
+    std::string list = "the driver lists ";
+    for (std::size_t i = 0; i < devices.size(); ++i) {
+        list += (i > 0 ? ", " : "") + devices[i].name;
+        if (!devices[i].productType.empty()) {
+            list += " (" + devices[i].productType + ")";
+        }
+    }
+    return list;
+}
 
 int runInfo(DeviceSession& session, std::ostream& out) {
     const ConnectionScope connection(session);
@@ -94,13 +228,17 @@ std::optional<std::vector<DeviceIdentity>> listDevices(DeviceSession& session) {
     return identities;
 }
 
-int runScan(DeviceSession& session, bool allBuses, std::ostream& out) {
+int runScan(DeviceSession& session, bool allBuses, bool lines, std::ostream& out) {
     kra::device::OperationParams params;
     if (allBuses) {
         params.emplace("usb_only", "false");
     }
     const auto result = session.require("system", "scan_devices", params);
     json devices = jsonEntry(result, "scan_devices", "devices");
+    if (lines) {
+        out << deviceLines(devices);
+        return 0;
+    }
     for (json& device : devices) {
         if (!device.is_object() || !device.contains("device_name")) {
             continue;
@@ -121,18 +259,20 @@ int runScan(DeviceSession& session, bool allBuses, std::ostream& out) {
 }
 
 int runQuery(DeviceSession& session, const QueryOptions& options, std::ostream& out) {
+    const std::string device = options.deviceName.value_or(session.device().name);
     kra::device::OperationParams params;
-    params.emplace("device_name", options.deviceName.value_or(session.device().name));
+    params.emplace("device_name", device);
     if (options.channel) {
         params.emplace("channel", *options.channel);
     }
     const auto result = session.require("analog_input", "query", params);
     json info = jsonEntry(result, "query", "info");
+    requireKnownDevice(session, device, info);
+    if (options.channel) {
+        requireChannelOf(info, device, *options.channel);
+    }
     if (info.is_object()) {
-        const auto channels = info.value("ai_physical_chans", std::string());
-        std::size_t count = channels.empty() ? 0 : 1;
-        count += static_cast<std::size_t>(std::count(channels.begin(), channels.end(), ','));
-        addRatesPerChannel(info, count);
+        addRatesPerChannel(info, channelList(info.value("ai_physical_chans", "")).size());
     }
     writeDocument(out, info);
     return 0;

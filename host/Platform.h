@@ -41,6 +41,10 @@ unsigned long processId();
 /// True when standard error is a terminal (or a console window).
 bool stderrIsTerminal();
 
+/// True when standard output is a terminal (or a console window): a person
+/// reads it rather than a program.
+bool stdoutIsTerminal();
+
 /// Standard output and error carry bytes as they are written: no line-end
 /// translation, so frames, CSV rows and messages end in "\n" everywhere.
 void useBinaryOutput();

@@ -82,6 +82,10 @@ bool stderrIsTerminal() {
     return ::isatty(STDERR_FILENO) == 1;
 }
 
+bool stdoutIsTerminal() {
+    return ::isatty(STDOUT_FILENO) == 1;
+}
+
 void useBinaryOutput() {}  // POSIX has no text mode
 
 Utf8Arguments::Utf8Arguments(int argc, char** argv) : words_(argv, argv + argc) {

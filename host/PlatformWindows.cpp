@@ -137,6 +137,11 @@ bool stderrIsTerminal() {
     return ::GetConsoleMode(::GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;
 }
 
+bool stdoutIsTerminal() {
+    DWORD mode = 0;
+    return ::GetConsoleMode(::GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+}
+
 void useBinaryOutput() {
     for (std::FILE* stream : {stdout, stderr}) {
         std::fflush(stream);

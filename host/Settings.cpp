@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -39,6 +40,19 @@ SettingSpec number(std::string_view key, Type type, std::string_view defaultValu
     SettingSpec spec = text(key, defaultValue, meaning);
     spec.type = type;
     spec.unit = unit;
+    if (!unit.empty()) {
+        spec.unitSpellings = {unit};
+    }
+    // A fraction of a sample makes no sense, so "m" there can only be a slip.
+    spec.prefixes = type == Type::Integer ? Prefixes::Multiples : Prefixes::Any;
+    return spec;
+}
+
+/// A rate: written as sigrok and instrument panels show it ("10kHz", "1MS/s"),
+/// where a lower-case "m" is a slip for "M", never milli.
+SettingSpec rate(SettingSpec spec) {
+    spec.unitSpellings = {"Hz", "S/s"};
+    spec.prefixes = Prefixes::Multiples;
     return spec;
 }
 
@@ -68,16 +82,16 @@ const std::array<SettingSpec, 18> kSettings = {
     number("voltage_range_max", Type::Number, "10", "V",
            "highest voltage the channels must measure"),
     choice("terminal_config", "RSE",
-           {"RSE", "NRSE", "DIFF", "Differential", "DIFFERENTIAL", "PseudoDifferential",
-            "PSEUDO_DIFF", "PSEUDODIFFERENTIAL"},
+           {"RSE", "NRSE", "DIFF", "DIFFERENTIAL", "PSEUDO_DIFF", "PSEUDODIFFERENTIAL"},
            "input wiring: referenced or non-referenced single-ended, differential, "
            "pseudo-differential"),
-    atLeast(number("sample_clock_rate_hz", Type::Number, "1000", "Hz",
-                   "samples per second per channel; the driver grants the nearest rate its "
-                   "clock can make"),
+    atLeast(rate(number("sample_clock_rate_hz", Type::Number, "1000", "Hz",
+                        "samples per second per channel; the driver grants the nearest rate its "
+                        "clock can make")),
             0.0, true),
     choice("sample_mode", "CONTINUOUS", {"CONTINUOUS", "FINITE", "ON_DEMAND"},
-           "CONTINUOUS for stream, FINITE for read (its default), ON_DEMAND for no sample clock"),
+           "CONTINUOUS for stream, FINITE for read and plot (their default), ON_DEMAND (no "
+           "sample clock) for read --single only"),
     atLeast(number("samples_per_channel", Type::Integer, "100", "",
                    "samples per channel in each block: a read's length, a stream frame's size"),
             1.0, false),
@@ -159,24 +173,109 @@ bool wordsWithin(std::string_view typed, std::string_view key) {
     });
 }
 
-/// The SI multiplier a suffix stands for, or 0 when it is none.
-double siMultiplier(std::string_view suffix) {
-    static constexpr std::array<std::pair<std::string_view, double>, 8> kPrefixes = {{
-        {"p", 1e-12},
-        {"n", 1e-9},
-        {"u", 1e-6},
-        {"\xC2\xB5", 1e-6},  // micro sign
-        {"m", 1e-3},
-        {"k", 1e3},
-        {"M", 1e6},
-        {"G", 1e9},
+/// The power of ten an SI prefix stands for; nullopt when it is none.
+std::optional<int> prefixExponent(std::string_view prefix) {
+    static constexpr std::array<std::pair<std::string_view, int>, 9> kPrefixes = {{
+        {"p", -12},
+        {"n", -9},
+        {"u", -6},
+        {"\xC2\xB5", -6},  // micro sign
+        {"m", -3},
+        {"k", 3},
+        {"K", 3},
+        {"M", 6},
+        {"G", 9},
     }};
-    for (const auto& [name, factor] : kPrefixes) {
-        if (suffix == name) {
-            return factor;
+    for (const auto& [name, exponent] : kPrefixes) {
+        if (prefix == name) {
+            return exponent;
         }
     }
-    return 0.0;
+    return std::nullopt;
+}
+
+char upper(char c) {
+    return static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+}
+
+bool sameIgnoringCase(std::string_view a, std::string_view b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](char x, char y) { return upper(x) == upper(y); });
+}
+
+std::string upperCase(std::string_view text) {
+    std::string result(text);
+    std::transform(result.begin(), result.end(), result.begin(), upper);
+    return result;
+}
+
+/// What a number's text comes to.
+struct Quantity {
+    std::optional<double> value;
+    bool milliForMega = false;  ///< refused only because of a lower-case "m"
+};
+
+/// `digits` (a decimal number, perhaps with an exponent) times ten to the
+/// `shift`, read in one go so that "2.0001k" is exactly 2000.1 and "1.001k"
+/// exactly 1001: multiplying by 1000 afterwards would round twice.
+std::optional<double> shifted(std::string_view digits, int shift) {
+    std::int64_t exponent = 0;
+    const auto e = digits.find_first_of("eE");
+    if (e != std::string_view::npos) {
+        const char* end = digits.data() + digits.size();
+        const char* begin = digits.data() + e + 1;
+        begin += begin != end && *begin == '+';  // from_chars takes no plus sign
+        const auto result = std::from_chars(begin, end, exponent);
+        // Far beyond any double either way; also keeps the sum below in range.
+        if (result.ec != std::errc() || result.ptr != end || exponent > 100000 ||
+            exponent < -100000) {
+            return std::nullopt;
+        }
+        digits = digits.substr(0, e);
+    }
+    const std::string text =
+        std::string(digits) + "e" + std::to_string(exponent + static_cast<std::int64_t>(shift));
+    double value = 0.0;
+    const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (result.ec != std::errc() || result.ptr != text.data() + text.size() ||
+        !std::isfinite(value)) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+/// A number as the setting takes it: decimal digits, then an optional SI
+/// prefix, then an optional unit, nothing else.
+Quantity parseQuantity(const SettingSpec& spec, std::string_view text) {
+    for (const auto unit : spec.unitSpellings) {
+        if (text.size() > unit.size() &&
+            sameIgnoringCase(text.substr(text.size() - unit.size()), unit)) {
+            text.remove_suffix(unit.size());
+            break;
+        }
+    }
+    if (!text.empty() && text.front() == '+') {
+        text.remove_prefix(1);  // from_chars takes no plus sign
+    }
+    double value = 0.0;
+    const char* end = text.data() + text.size();
+    const auto result = std::from_chars(text.data(), end, value);
+    if (result.ec != std::errc() || text.empty() || !std::isfinite(value)) {
+        return {};
+    }
+    const std::string_view digits(text.data(), static_cast<std::size_t>(result.ptr - text.data()));
+    const std::string_view prefix(result.ptr, static_cast<std::size_t>(end - result.ptr));
+    if (prefix.empty()) {
+        return {value};
+    }
+    const auto exponent = prefixExponent(prefix);
+    if (!exponent) {
+        return {};
+    }
+    if (*exponent < 0 && spec.prefixes == Prefixes::Multiples) {
+        return {std::nullopt, prefix == "m"};
+    }
+    return {shifted(digits, *exponent)};
 }
 
 std::string integerText(double value) {
@@ -202,12 +301,27 @@ struct Checked {
     std::string problem;
 };
 
+/// How a number of this setting may be written, for the refusal.
+std::string numberForms(const SettingSpec& spec) {
+    if (spec.prefixes == Prefixes::Multiples) {
+        return spec.unit == "Hz" ? "digits with an optional k, K, M or G and Hz or S/s: 10k, "
+                                   "2.5MHz, 250kS/s"
+                                 : "digits with an optional k, K, M or G: 500, 10k, 2.5M";
+    }
+    return spec.unit.empty() ? "digits with an optional SI prefix: 10k, 2.5M, 100m"
+                             : "digits with an optional SI prefix and " + std::string(spec.unit) +
+                                   ": 2.5, 100m, 100m" + std::string(spec.unit);
+}
+
 Checked checkNumber(const SettingSpec& spec, const std::string& text) {
-    const auto number = parseSiNumber(text);
+    const Quantity quantity = parseQuantity(spec, text);
+    const auto& number = quantity.value;
     const std::string shown = std::string(spec.key) + "=" + text;
+    if (quantity.milliForMega) {
+        return {{}, shown + " is refused: a lower-case m means milli (did you mean M?)"};
+    }
     if (!number) {
-        return {{},
-                shown + " is not a number (digits with an optional SI suffix: 10k, 2.5M, 100m)"};
+        return {{}, shown + " is not a number (" + numberForms(spec) + ")"};
     }
     if (spec.type == Type::Integer) {
         if (*number != std::floor(*number) ||
@@ -225,14 +339,44 @@ Checked checkNumber(const SettingSpec& spec, const std::string& text) {
     return {spec.type == Type::Integer ? integerText(*number) : formatNumber(*number), {}};
 }
 
+/// The listed choice `text` names: the same spelling, else the first one
+/// that differs only in case.
+std::optional<std::string_view> matchChoice(const SettingSpec& spec, std::string_view text) {
+    if (std::find(spec.choices.begin(), spec.choices.end(), text) != spec.choices.end()) {
+        return text;
+    }
+    const auto found = std::find_if(spec.choices.begin(), spec.choices.end(),
+                                    [text](auto choice) { return sameIgnoringCase(choice, text); });
+    return found == spec.choices.end() ? std::nullopt : std::optional(*found);
+}
+
+/// The choice closest to `text` when one is close enough to be a likely typo.
+std::optional<std::string_view> nearestChoice(const SettingSpec& spec, std::string_view text) {
+    const std::string typed = upperCase(text);
+    std::optional<std::string_view> nearest;
+    std::size_t best = std::numeric_limits<std::size_t>::max();
+    for (const auto choice : spec.choices) {
+        const std::size_t distance = editDistance(typed, upperCase(choice));
+        if (distance < best) {
+            best = distance;
+            nearest = choice;
+        }
+    }
+    if (best > std::max<std::size_t>(2, typed.size() / 3)) {
+        return std::nullopt;
+    }
+    return nearest;
+}
+
 Checked checkValue(const SettingSpec& spec, const std::string& text) {
     const std::string shown = std::string(spec.key) + "=" + text;
     if (spec.storedOnly) {
-        const bool neutral = spec.type == Type::Number
-                                 ? parseSiNumber(text) == parseSiNumber(spec.choices.front())
-                                 : text == spec.choices.front();
+        const bool neutral =
+            spec.type == Type::Number
+                ? parseQuantity(spec, text).value == parseQuantity(spec, spec.choices.front()).value
+                : matchChoice(spec, text).has_value();
         if (neutral) {
-            return {spec.type == Type::Number ? std::string(spec.choices.front()) : text, {}};
+            return {std::string(spec.choices.front()), {}};
         }
         return {{},
                 shown + " is refused: " + std::string(spec.meaning) + " (only " +
@@ -242,11 +386,16 @@ Checked checkValue(const SettingSpec& spec, const std::string& text) {
     switch (spec.type) {
         case Type::Text:
             return {text, {}};
-        case Type::Choice:
-            if (std::find(spec.choices.begin(), spec.choices.end(), text) != spec.choices.end()) {
-                return {text, {}};
+        case Type::Choice: {
+            if (const auto choice = matchChoice(spec, text)) {
+                return {std::string(*choice), {}};
             }
-            return {{}, shown + " is not one of " + choiceList(spec)};
+            std::string problem = shown + " is not one of " + choiceList(spec);
+            if (const auto nearest = nearestChoice(spec, text)) {
+                problem += " (did you mean " + std::string(*nearest) + "?)";
+            }
+            return {{}, problem};
+        }
         case Type::Number:
         case Type::Integer:
             return checkNumber(spec, text);
@@ -268,7 +417,7 @@ std::string shownDefault(const SettingSpec& spec) {
 
 std::string allowed(const SettingSpec& spec) {
     if (!spec.choices.empty()) {
-        return choiceList(spec);
+        return choiceList(spec) + (spec.storedOnly ? "" : " (any case)");
     }
     std::string text;
     if (spec.type == Type::Number || spec.type == Type::Integer) {
@@ -277,11 +426,12 @@ std::string allowed(const SettingSpec& spec) {
             text += spec.minimumExclusive ? " > " : " >= ";
             text += formatNumber(*spec.minimum);
         }
-        if (!spec.unit.empty()) {
-            text += " (";
-            text += spec.unit;
-            text += ")";
+        std::string units;
+        for (const auto unit : spec.unitSpellings) {
+            units += (units.empty() ? "" : " or ") + std::string(unit);
         }
+        text += " (" + (units.empty() ? std::string() : units + "; ") +
+                (spec.prefixes == Prefixes::Multiples ? "k, K, M, G" : "SI prefix") + ")";
     } else {
         text = "any text";
     }
@@ -315,27 +465,6 @@ std::optional<std::string_view> nearestSetting(std::string_view key) {
         return std::nullopt;
     }
     return nearest;
-}
-
-std::optional<double> parseSiNumber(std::string_view text) {
-    double value = 0.0;
-    const char* begin = text.data();
-    const char* end = text.data() + text.size();
-    if (!text.empty() && text.front() == '+') {
-        ++begin;  // from_chars takes no plus sign
-    }
-    const auto result = std::from_chars(begin, end, value);
-    if (result.ec != std::errc() || begin == end || !std::isfinite(value)) {
-        return std::nullopt;
-    }
-    if (result.ptr != end) {
-        const double factor = siMultiplier(std::string_view(result.ptr, end - result.ptr));
-        if (factor == 0.0) {
-            return std::nullopt;
-        }
-        value *= factor;
-    }
-    return std::isfinite(value) ? std::optional<double>(value) : std::nullopt;
 }
 
 kra::device::OperationParams checkSettings(const kra::device::OperationParams& settings) {

@@ -13,9 +13,15 @@ namespace ni_usb_daq::host {
 /// How the value of a setting is read.
 enum class SettingType {
     Text,     ///< passed on as written
-    Choice,   ///< one of `choices`, exactly as listed
-    Number,   ///< a decimal number, SI suffix allowed ("10k", "2.5M", "100m")
-    Integer,  ///< a whole number, SI suffix allowed when the result is whole
+    Choice,   ///< one of `choices`, in any case; passed on as listed
+    Number,   ///< a decimal number, SI prefix and unit allowed ("10k", "2.5MHz", "100mV")
+    Integer,  ///< a whole number, prefix allowed when the result is whole ("2.5k")
+};
+
+/// The SI prefixes a number may carry.
+enum class Prefixes {
+    Any,        ///< p n u µ m k K M G: volts and seconds
+    Multiples,  ///< k K M G: rates and counts, where "m" is a slip for "M"
 };
 
 /// One KEY=VALUE setting the plug-in reads when it configures an acquisition.
@@ -24,8 +30,11 @@ struct SettingSpec {
     SettingType type = SettingType::Text;
     std::string_view defaultValue;
     std::string_view unit;  ///< "V", "Hz", "s"; empty for none
-    /// Choice: the values the plug-in accepts. A stored-only setting: the one
-    /// value it behaves as, so the only one accepted.
+    /// Units that may follow a number, matched without regard to case.
+    std::vector<std::string_view> unitSpellings;
+    Prefixes prefixes = Prefixes::Any;
+    /// Choice: the values the plug-in accepts, in the spelling passed on. A stored-only setting:
+    /// the one value it behaves as, so the only one accepted.
     std::vector<std::string_view> choices;
     std::string_view meaning;
     /// The plug-in keeps the value but nothing acts on it.
@@ -45,16 +54,13 @@ const SettingSpec* findSetting(std::string_view key);
 /// to be a likely typo.
 std::optional<std::string_view> nearestSetting(std::string_view key);
 
-/// A number with an optional SI suffix (p n u m k M G; "u" also as "µ"),
-/// nothing else before or after it; nullopt when the text is not one.
-std::optional<double> parseSiNumber(std::string_view text);
-
-/// Checks every setting against the table and returns them with numbers in
-/// the plain decimal form the plug-in parses ("10k" becomes "10000"). Throws
-/// UsageError naming each problem: an unknown key (with the nearest known
-/// one), a value that is not a whole number text or not one of the choices,
-/// a stored-only setting with a value nothing would act on, a range whose
-/// minimum is not below its maximum.
+/// Checks every setting against the table and returns them in the form the
+/// plug-in parses: numbers in plain decimal ("10kHz" becomes "10000"), choices
+/// in their listed case ("rse" becomes "RSE"). Throws UsageError naming each
+/// problem: an unknown key or choice (with the nearest known one), a value
+/// that is not a number of the setting's kind (a lower-case "m" on a rate or
+/// count asks whether "M" was meant), a stored-only setting with a value
+/// nothing would act on, a range whose minimum is not below its maximum.
 kra::device::OperationParams checkSettings(const kra::device::OperationParams& settings);
 
 /// The value the acquisition will use for `key`: the given one, else the

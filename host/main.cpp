@@ -31,28 +31,6 @@ namespace {
 /// What the chosen subcommand does once the stub exists.
 using Action = std::function<int(host::DeviceSession&)>;
 
-bool sameDeviceName(const std::string& a, const std::string& b) {
-    // The driver matches device names without regard to case.
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        return std::tolower(static_cast<unsigned char>(x)) ==
-               std::tolower(static_cast<unsigned char>(y));
-    });
-}
-
-std::string deviceList(const std::vector<host::DeviceIdentity>& devices) {
-    if (devices.empty()) {
-        return "the driver lists no device";
-    }
-    std::string list = "the driver lists ";
-    for (std::size_t i = 0; i < devices.size(); ++i) {
-        list += (i > 0 ? ", " : "") + devices[i].name;
-        if (!devices[i].productType.empty()) {
-            list += " (" + devices[i].productType + ")";
-        }
-    }
-    return list;
-}
-
 /// The options read and stream share: where the recording goes and in which form.
 struct OutputOptions {
     std::string format;
@@ -196,18 +174,19 @@ private:
         const auto& devices = *listed;
         const auto named = [&](const std::string& name) {
             return std::find_if(devices.begin(), devices.end(), [&](const auto& device) {
-                return sameDeviceName(device.name, name);
+                return host::sameDriverName(device.name, name);
             });
         };
         if (!device_.empty()) {
             const auto found = named(device_);
             if (found == devices.end()) {
-                throw host::HostError("unknown device '" + device_ + "': " + deviceList(devices));
+                throw host::HostError("unknown device '" + device_ +
+                                      "': " + host::deviceListText(devices));
             }
             session.setDevice({device_, found->productType});
             return session;
         }
-        if (devices.size() == 1 && !sameDeviceName(devices.front().name, "Dev1")) {
+        if (devices.size() == 1 && !host::sameDriverName(devices.front().name, "Dev1")) {
             // The only device there is, whatever its name.
             host::platform::setEnvironment("NI_DEVICE_NAME", devices.front().name);
             return host::DeviceSession(plugin.createStub(), devices.front());
@@ -219,13 +198,19 @@ private:
 
     void addDeviceCommands() {
         info_ = app_.add_subcommand("info", "connect; print device info, health and self-test");
-        status_ = app_.add_subcommand("status", "print the status record of the system feature");
-        status_->add_flag("--connect", connectFirst_, "connect before asking");
+        status_ =
+            app_.add_subcommand("status", "connect; print the status record of the system feature");
+        auto* connect =
+            status_->add_flag("--connect")->description("connect before asking (the default)");
+        status_->add_flag("--no-connect", stayDisconnected_, "ask without connecting first")
+            ->excludes(connect);
         configure_ = app_.add_subcommand("configure", "configure the analogue-input acquisition");
         addSettings(*configure_, configureSettings_);
         scan_ = app_.add_subcommand(
             "scan", "list the devices the driver knows, with ranges and rates per channel");
         scan_->add_flag("--all", allBuses_, "list devices of every bus, not only USB");
+        scan_->add_flag("--json", scanJson_,
+                        "JSON even on a terminal (one line per device there otherwise)");
         query_ = app_.add_subcommand("query", "describe a device and one of its channels");
         queryDevice_ = query_->add_option("--device-name", queryDeviceName_,
                                           "device to describe (default: --device)");
@@ -284,6 +269,15 @@ private:
         return host::checkSettings(host::parseKeyValueArgs(args));
     }
 
+    /// Where the other sample modes belong, for the refusals below.
+    static std::string modeUse(const std::string& mode) {
+        if (mode == "ON_DEMAND") {
+            return " (no sample clock) is for 'read --single'";
+        }
+        return mode == "FINITE" ? " is not a stream (use 'read' for one finite block)"
+                                : " is for stream";
+    }
+
     /// A block read needs a finite acquisition; any other mode is refused
     /// here rather than by the driver after configuring.
     static void requireFinite(const kra::device::OperationParams& settings,
@@ -291,7 +285,7 @@ private:
         const auto mode = host::settingValue(settings, "sample_mode");
         if (settings.contains("sample_mode") && mode != "FINITE") {
             throw host::UsageError(command + " acquires one finite block: sample_mode=" + mode +
-                                   " is for stream (leave sample_mode out, or give FINITE)");
+                                   modeUse(mode) + " (leave sample_mode out, or give FINITE)");
         }
     }
 
@@ -316,7 +310,8 @@ private:
         const auto mode = host::settingValue(settings, "sample_mode");
         if (mode != "CONTINUOUS") {
             throw host::UsageError(command + " runs until stopped: sample_mode=" + mode +
-                                   " is not a stream (use 'read' for one finite block)");
+                                   modeUse(mode) +
+                                   (mode == "FINITE" ? "" : " (leave sample_mode out)"));
         }
     }
 
@@ -326,7 +321,7 @@ private:
         }
         if (*status_) {
             return [this](host::DeviceSession& s) {
-                return host::runStatus(s, connectFirst_, std::cout);
+                return host::runStatus(s, !stayDisconnected_, std::cout);
             };
         }
         if (*configure_) {
@@ -336,8 +331,10 @@ private:
             };
         }
         if (*scan_) {
-            return
-                [this](host::DeviceSession& s) { return host::runScan(s, allBuses_, std::cout); };
+            const bool lines = !scanJson_ && host::platform::stdoutIsTerminal();
+            return [this, lines](host::DeviceSession& s) {
+                return host::runScan(s, allBuses_, lines, std::cout);
+            };
         }
         if (*query_) {
             return queryAction();
@@ -456,11 +453,12 @@ private:
     bool settingsMarkdown_ = false;
     CLI::App* info_ = nullptr;
     CLI::App* status_ = nullptr;
-    bool connectFirst_ = false;
+    bool stayDisconnected_ = false;
     CLI::App* configure_ = nullptr;
     std::vector<std::string> configureSettings_;
     CLI::App* scan_ = nullptr;
     bool allBuses_ = false;
+    bool scanJson_ = false;
     CLI::App* query_ = nullptr;
     CLI::Option* queryDevice_ = nullptr;
     CLI::Option* queryChannel_ = nullptr;

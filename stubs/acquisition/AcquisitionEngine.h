@@ -19,6 +19,7 @@
 #include "device/IDeviceStub.h"
 #include "stubs/acquisition/AcquisitionConfig.h"
 #include "stubs/acquisition/DriverTask.h"
+#include "stubs/acquisition/NumberTextCache.h"
 
 namespace kra::device::stubs {
 
@@ -103,7 +104,7 @@ private:
     void runStream(const StreamPlan& plan);
     void emitFrame(const StreamPlan& plan, const std::vector<double>& samples,
                    std::int32_t sampleCount, const std::vector<bool>& digitalLines,
-                   DeviceState& envelope);
+                   DeviceState& envelope, NumberTextCache& numberTexts);
     void endStreamWithError(const std::string& message);
     /// Calls every subscriber with `state`, each in isolation, then applies the
     /// subscription changes its callbacks asked for.

@@ -61,13 +61,22 @@ public:
         position_ = std::to_chars(position_, position_ + kNumberRoom, value).ptr;
     }
 
-    void putDouble(double value) { position_ = writeJsonDouble(position_, value); }
+    /// `writeDouble(first, value)` writes the text and returns its end.
+    template <typename DoubleWriter>
+    void putDouble(DoubleWriter& writeDouble, double value) {
+        position_ = writeDouble(position_, value);
+    }
 
     char* position() const { return position_; }
 
 private:
     char* position_;
 };
+
+/// The frame text with every sample written by `writeDouble`, which must give
+/// writeJsonDouble's bytes and need no more than kNumberRoom.
+template <typename DoubleWriter>
+void writeFrameTextWith(const SampleFrameView& frame, std::string& out, DoubleWriter&& writeDouble);
 
 }  // namespace
 
@@ -118,6 +127,23 @@ nlohmann::json buildFrameJson(const SampleFrameView& frame) {
 }
 
 void writeFrameText(const SampleFrameView& frame, std::string& out) {
+    writeFrameTextWith(frame, out,
+                       [](char* first, double value) { return writeJsonDouble(first, value); });
+}
+
+void writeFrameText(const SampleFrameView& frame, std::string& out, NumberTextCache& numbers) {
+    static_assert(NumberTextCache::kRoom <= kNumberRoom);
+    writeFrameTextWith(frame, out, [&numbers](char* first, double value) {
+        return numbers.write(first, value,
+                             [](char* at, double same) { return writeJsonDouble(at, same); });
+    });
+}
+
+namespace {
+
+template <typename DoubleWriter>
+void writeFrameTextWith(const SampleFrameView& frame, std::string& out,
+                        DoubleWriter&& writeDouble) {
     const std::int32_t count = frameSampleCount(frame);
     const auto perChannel = static_cast<std::size_t>(count);
     const std::vector<bool>* digital = frame.digitalLines != nullptr && !frame.digitalLines->empty()
@@ -173,10 +199,10 @@ void writeFrameText(const SampleFrameView& frame, std::string& out) {
         if (perChannel != 0) {
             const double* value = frame.samples + c * perChannel;
             const double* const end = value + perChannel;
-            text.putDouble(*value++);
+            text.putDouble(writeDouble, *value++);
             while (value != end) {
                 text.put(',');
-                text.putDouble(*value++);
+                text.putDouble(writeDouble, *value++);
             }
         }
         text.put(']');
@@ -189,5 +215,7 @@ void writeFrameText(const SampleFrameView& frame, std::string& out) {
 
     out.resize(static_cast<std::size_t>(text.position() - begin));
 }
+
+}  // namespace
 
 }  // namespace kra::device::stubs

@@ -7,6 +7,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "stubs/acquisition/NumberTextCache.h"
+
 namespace kra::device::stubs {
 
 /// One block of samples as a frame describes it. The view does not own the
@@ -32,5 +34,10 @@ nlohmann::json buildFrameJson(const SampleFrameView& frame);
 /// Writes the frame's compact JSON text into `out`, replacing its contents and
 /// reusing its capacity. The bytes are exactly buildFrameJson(frame).dump().
 void writeFrameText(const SampleFrameView& frame, std::string& out);
+
+/// The same text, with the numbers' texts taken from and kept in `numbers`:
+/// for a stream, whose values repeat from block to block, most samples are a
+/// copy. The bytes do not depend on what the cache holds.
+void writeFrameText(const SampleFrameView& frame, std::string& out, NumberTextCache& numbers);
 
 }  // namespace kra::device::stubs

@@ -297,6 +297,7 @@ void AcquisitionEngine::runStream(const StreamPlan& plan) {
     std::vector<uInt8> lineBytes(digital ? plan.diLineCount : 0);
     std::vector<bool> lineBits;
     lineBits.reserve(lineBytes.size());
+    NumberTextCache numberTexts;
     DeviceState envelope;
     envelope.code = DeviceStateCode::Connected;
     envelope.stateName = "streaming";
@@ -326,7 +327,8 @@ void AcquisitionEngine::runStream(const StreamPlan& plan) {
         // is dealt with, so the frames still add up to what the driver read.
         if (read >= 1) {
             takeDigitalSnapshot(plan.diTask, plan.readTimeoutS, lineBytes, lineBits);
-            emitFrame(plan, block, std::min(read, plan.samplesPerChannel), lineBits, envelope);
+            emitFrame(plan, block, std::min(read, plan.samplesPerChannel), lineBits, envelope,
+                      numberTexts);
         }
         if (status.ok()) {
             transientErrors = 0;
@@ -358,7 +360,7 @@ void AcquisitionEngine::runStream(const StreamPlan& plan) {
 
 void AcquisitionEngine::emitFrame(const StreamPlan& plan, const std::vector<double>& samples,
                                   std::int32_t sampleCount, const std::vector<bool>& digitalLines,
-                                  DeviceState& envelope) {
+                                  DeviceState& envelope, NumberTextCache& numberTexts) {
     SampleFrameView frame;
     frame.sequenceNo = sequenceCounter.fetch_add(1) + 1;
     frame.timestampNs = wallClockNs100();
@@ -367,7 +369,7 @@ void AcquisitionEngine::emitFrame(const StreamPlan& plan, const std::vector<doub
     frame.samples = samples.data();
     frame.sampleBufferSize = samples.size();
     frame.digitalLines = &digitalLines;
-    writeFrameText(frame, envelope.properties["frame"]);
+    writeFrameText(frame, envelope.properties["frame"], numberTexts);
     envelope.timestampNs = static_cast<std::uint64_t>(steadyClockNs());
     deliver(envelope);
 }

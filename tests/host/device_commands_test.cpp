@@ -58,21 +58,27 @@ TEST(InfoCommand, ReportsTheDriversModelAndSerialAndDisconnects) {
     EXPECT_EQ(other.at("device_info").at("id"), "bench-daq");
 }
 
-TEST(StatusCommand, ShowsDisconnectedUnlessAskedToConnect) {
-    const json idle = document(runHost({"status"}));
+TEST(StatusCommand, ConnectsAsInfoDoesUnlessToldNotTo) {
+    const json idle = document(runHost({"status", "--no-connect"}));
     EXPECT_EQ(idle.at("code"), 2);
     EXPECT_EQ(idle.at("code_name"), "Disconnected");
 
-    const json connected = document(runHost({"status", "--connect"}));
-    EXPECT_EQ(connected.at("code"), 1);
-    EXPECT_EQ(connected.at("code_name"), "Connected");
-    EXPECT_EQ(connected.at("message"), "NI USB-DAQ ready");
-    EXPECT_EQ(connected.at("properties").at("model"), driverProductType("Dev1"));
-    EXPECT_GT(connected.at("timestamp_ns").get<std::uint64_t>(), 0u);
+    for (const bool connectGiven : {false, true}) {
+        const json connected =
+            document(runHost(connectGiven ? std::vector<std::string>{"status", "--connect"}
+                                          : std::vector<std::string>{"status"}));
+        EXPECT_EQ(connected.at("code"), 1);
+        EXPECT_EQ(connected.at("code_name"), "Connected");
+        EXPECT_EQ(connected.at("message"), "NI USB-DAQ ready");
+        EXPECT_EQ(connected.at("properties").at("model"), driverProductType("Dev1"));
+        EXPECT_GT(connected.at("timestamp_ns").get<std::uint64_t>(), 0u);
+    }
 }
 
 TEST(ScanAndQueryCommands, ListDev1WithItsSixteenChannelsAndDescribeTheOneAskedFor) {
+    // JSON into a pipe, and with --json on a terminal too.
     const json devices = document(runHost({"scan", "--all"}));
+    EXPECT_EQ(document(runHost({"scan", "--json", "--all"})), devices);
     const auto dev1 = std::find_if(devices.begin(), devices.end(),
                                    [](const json& d) { return d.at("device_name") == "Dev1"; });
     ASSERT_NE(dev1, devices.end()) << devices;
@@ -156,6 +162,20 @@ TEST(CommandLine, FailuresPrintNothingAndOneMessage) {
          host + "read acquires one finite block: sample_mode=CONTINUOUS is for stream",
          false},
         {{"stream", "--frames", "1", "ai_channels=Dev9/ai0"}, 1, host + "configure failed: ", true},
+        // A query of what the driver does not know is refused, not answered empty.
+        {{"query", "--device-name", "Dev9"},
+         1,
+         host + "unknown device 'Dev9': the driver lists Dev1 (USB-",
+         true},
+        {{"query", "--channel", "Dev1/ai99"},
+         1,
+         host + "unknown channel 'Dev1/ai99': Dev1 has Dev1/ai0 to Dev1/ai15 (16 analogue inputs)",
+         true},
+        {{"--device", "Dev2", "query", "--channel", "Dev1/ai0"},
+         1,
+         host + "unknown channel 'Dev1/ai0': Dev2 has Dev2/ai0 to ",
+         true},
+        {{"status", "--connect", "--no-connect"}, 2, "--no-connect", false},
         // A plot's file is checked before anything is loaded or acquired.
         {{"plot", "--out", "/nonexistent-dir/plot.svg"},
          1,

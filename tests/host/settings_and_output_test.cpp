@@ -86,7 +86,32 @@ TEST(Refusals, NothingRunsAndOneMessageSaysWhy) {
         {{"read", "samples_per_channel=2.5"}, 2, "samples_per_channel=2.5 is not a whole number"},
         {{"read", "sample_clock_rate_hz=10x"}, 2, "sample_clock_rate_hz=10x is not a number"},
         {{"read", "sample_clock_rate_hz=0"}, 2, "sample_clock_rate_hz=0 is too small"},
+        // Milli on a rate or a count is a slip for mega; other units are no number.
+        {{"read", "sample_clock_rate_hz=1m"},
+         2,
+         "sample_clock_rate_hz=1m is refused: a lower-case m means milli (did you mean M?)"},
+        {{"read", "sample_clock_rate_hz=2mHz"}, 2, "=2mHz is refused: a lower-case m means milli"},
+        {{"stream", "samples_per_channel=1m"}, 2, "=1m is refused: a lower-case m means milli"},
+        {{"read", "sample_clock_rate_hz=5u"},
+         2,
+         "=5u is not a number (digits with an optional k, K, M or G and Hz or S/s"},
+        {{"read", "sample_clock_rate_hz=10kV"}, 2, "sample_clock_rate_hz=10kV is not a number"},
+        {{"read", "voltage_range_max=5Hz"}, 2, "voltage_range_max=5Hz is not a number"},
+        {{"read", "samples_per_channel=2.0001k"}, 2, "=2.0001k is not a whole number"},
         {{"read", "terminal_config=bogus"}, 2, "terminal_config=bogus is not one of RSE, NRSE"},
+        {{"read", "terminal_config=RES"},
+         2,
+         "terminal_config=RES is not one of RSE, NRSE, DIFF, DIFFERENTIAL, PSEUDO_DIFF, "
+         "PSEUDODIFFERENTIAL (did you mean RSE?)"},
+        {{"stream", "sample_mode=continous"}, 2, "(did you mean CONTINUOUS?)"},
+        {{"read", "sample_mode=on_demand"},
+         2,
+         "read acquires one finite block: sample_mode=ON_DEMAND (no sample clock) is for 'read "
+         "--single' (leave sample_mode out, or give FINITE)"},
+        {{"stream", "sample_mode=ON_DEMAND"},
+         2,
+         "stream runs until stopped: sample_mode=ON_DEMAND (no sample clock) is for 'read "
+         "--single' (leave sample_mode out)"},
         {{"read", "start_trigger_type=DIGITAL_EDGE"},
          2,
          "start_trigger_type=DIGITAL_EDGE is refused: stored but never applied"},
@@ -127,15 +152,44 @@ TEST(Refusals, AnUnknownDeviceFailsEverySubcommandWithOneMessage) {
     }
 }
 
-TEST(Settings, SiSuffixesAndTheValuesThePlugInBehavesAsAreAccepted) {
-    const HostRun run = runHost({"configure", "sample_clock_rate_hz=2.5k", "samples_per_channel=1k",
-                                 "voltage_range_min=-500m", "voltage_range_max=500m", "units=VOLTS",
-                                 "start_trigger_type=NONE", "delivery_model=BLOCKING_READ",
-                                 "analog_trigger_level_v=0.0"});
-    ASSERT_EQ(run.exitCode, 0) << run.err;
-    const json data = json::parse(run.out).at("data");
-    EXPECT_EQ(data.at("requested_sample_rate_hz"), "2500.000000");
-    EXPECT_EQ(data.at("samples_per_channel"), "1000");
+TEST(Settings, NumbersAndChoicesReachThePlugInInItsOwnFormHoweverTheyAreTyped) {
+    struct Typed {
+        std::string setting;
+        std::string key;  ///< in the configure result
+        std::string value;
+    };
+    const Typed typed[] = {
+        {"sample_clock_rate_hz=2.5k", "requested_sample_rate_hz", "2500.000000"},
+        {"sample_clock_rate_hz=10kHz", "requested_sample_rate_hz", "10000.000000"},
+        {"sample_clock_rate_hz=10K", "requested_sample_rate_hz", "10000.000000"},
+        {"sample_clock_rate_hz=0.02MS/s", "requested_sample_rate_hz", "20000.000000"},
+        {"sample_clock_rate_hz=+500hz", "requested_sample_rate_hz", "500.000000"},
+        {"samples_per_channel=2.5K", "samples_per_channel", "2500"},
+        {"samples_per_channel=1.001k", "samples_per_channel", "1001"},
+        {"samples_per_channel=3e2", "samples_per_channel", "300"},
+        {"sample_mode=finite", "sample_mode", "FINITE"},
+        {"sample_mode=On_Demand", "sample_mode", "ON_DEMAND"},
+    };
+    for (const auto& [setting, key, value] : typed) {
+        SCOPED_TRACE(setting);
+        const HostRun run = runHost({"configure", setting});
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(json::parse(run.out).at("data").at(key), value);
+    }
+    // Volts and seconds keep every SI prefix; stored-only keys take the value
+    // the plug-in behaves as, in any case.
+    const HostRun run = runHost(
+        {"configure", "voltage_range_min=-500mV", "voltage_range_max=500m", "read_timeout_s=250ms",
+         "terminal_config=diff", "sample_clock_active_edge=falling", "units=volts",
+         "start_trigger_type=none", "delivery_model=BLOCKING_READ", "analog_trigger_level_v=0V"});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    // Dev2's channels have no NRSE: "nrse" passed on as typed would have
+    // quietly become RSE and succeeded.
+    const HostRun nrse = runHost({"--device", "Dev2", "configure", "terminal_config=nrse"});
+    EXPECT_EQ(nrse.exitCode, 1);
+    EXPECT_TRUE(contains(nrse.err, "Requested Value: DAQmx_Val_NRSE"));
+    // No sample clock is what a single read has anyway.
+    EXPECT_EQ(runHost({"read", "--single", "sample_mode=on_demand"}).exitCode, 0);
 }
 
 TEST(Settings, TheTableIsListedAndTheReadmeShowsItUnchanged) {

@@ -1,5 +1,6 @@
 // The sample frame: its document, the sample count it may carry, and the fast
-// text writer, which must produce exactly the library's compact dump.
+// text writer, which must produce exactly the library's compact dump, with or
+// without a stream's number text cache.
 #include <bit>
 #include <charconv>
 #include <cmath>
@@ -10,12 +11,16 @@
 #include <string>
 #include <vector>
 
+#include <algorithm>
+#include <tuple>
+
 #include <gtest/gtest.h>
 
 #include "stubs/acquisition/SampleFrame.h"
 
 using kra::device::stubs::buildFrameJson;
 using kra::device::stubs::frameSampleCount;
+using kra::device::stubs::NumberTextCache;
 using kra::device::stubs::SampleFrameView;
 using kra::device::stubs::writeFrameText;
 
@@ -169,6 +174,80 @@ TEST(FrameText, ReusesTheStringWithoutLeftovers) {
     writeFrameText(shortView, text);
     EXPECT_EQ(text, compactDump(shortView));
     EXPECT_EQ(text.capacity(), longCapacity);
+}
+
+TEST(FrameText, CachedTextIsTheLibraryDumpForRepeatingQuantisedStreams) {
+    // Codes of a 16-bit converter scaled through a calibration, plus values
+    // a slot cannot hold and non-finite ones, over more distinct values than
+    // the table has slots, so that frames hit, miss and evict.
+    std::mt19937_64 random(77);
+    std::uniform_int_distribution<int> code(0, 65535);
+    std::uniform_int_distribution<int> narrowCode(32000, 32100);
+    const double width = 20.0 / 65536.0 * 1.00017;
+    const std::vector<double> specials = {std::nan(""),
+                                          -std::numeric_limits<double>::infinity(),
+                                          std::bit_cast<double>(~std::uint64_t{0}),
+                                          -2.2250738585072014e-308,
+                                          -0.0,
+                                          0.0,
+                                          -1.2345678901234567e-100};
+    NumberTextCache numbers;
+    std::string cached;
+    for (int frame = 0; frame < 12; ++frame) {
+        const std::uint64_t channels = frame % 3 == 0 ? 8 : 2;
+        const std::int32_t count = frame % 4 == 3 ? 3000 : 400;
+        std::vector<double> buffer(channels * static_cast<std::size_t>(count));
+        for (std::size_t i = 0; i < buffer.size(); ++i) {
+            const int k = frame % 2 == 0 ? narrowCode(random) : code(random);
+            buffer[i] = i % 97 == 0 ? specials[i % specials.size()] : -10.0031 + k * width;
+        }
+        const SampleFrameView view = viewOf(buffer, channels, count);
+        writeFrameText(view, cached, numbers);
+        ASSERT_EQ(cached, compactDump(view)) << "frame " << frame;
+        ASSERT_EQ(cached, fastText(view)) << "frame " << frame;
+    }
+}
+
+TEST(NumberTextCache, FormatsEachValueOnceAndNeverKeepsWhatItCannotHold) {
+    NumberTextCache numbers;
+    int formatted = 0;
+    const auto format = [&formatted](char* first, double value) {
+        ++formatted;
+        if (!std::isfinite(value)) {
+            return std::copy_n("null", 4, first);
+        }
+        return std::to_chars(first, first + NumberTextCache::kRoom, value).ptr;
+    };
+    const auto textOf = [&](double value) {
+        char room[NumberTextCache::kRoom];
+        return std::string(room, numbers.write(room, value, format));
+    };
+    // value, text, whether the second write is a copy
+    const std::tuple<double, std::string, bool> cases[] = {
+        {0.5, "0.5", true},
+        {-0.0, "-0", true},
+        {1e-5, "1e-05", true},
+        {-1.2345678901234567e-100, "-1.2345678901234567e-100", false},  // 24 characters
+        {std::numeric_limits<double>::infinity(), "null", false},
+        {std::bit_cast<double>(~std::uint64_t{0}), "null", false},  // the empty slots' pattern
+    };
+    for (const auto& [value, text, kept] : cases) {
+        formatted = 0;
+        EXPECT_EQ(textOf(value), text);
+        EXPECT_EQ(textOf(value), text);
+        EXPECT_EQ(formatted, kept ? 1 : 2) << text;
+    }
+    // Once more values have passed than there are slots, early ones have
+    // been replaced, and their text still comes out right.
+    for (int i = 0; i < static_cast<int>(NumberTextCache::kSlots) * 2; ++i) {
+        textOf(i * 0.25);
+    }
+    formatted = 0;
+    EXPECT_EQ(textOf(0.5), "0.5");
+    EXPECT_EQ(textOf(12345.25), "12345.25");
+    EXPECT_EQ(textOf(12345.25), "12345.25");
+    EXPECT_LE(formatted, 3);
+    EXPECT_GE(formatted, 1);
 }
 
 TEST(FrameSampleCount, NeverExceedsTheBuffer) {

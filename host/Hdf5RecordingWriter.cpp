@@ -1,0 +1,492 @@
+#include "Hdf5RecordingWriter.h"
+
+#include <hdf5.h>
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <utility>
+
+#include "HostError.h"
+
+namespace ni_usb_daq::host {
+
+namespace {
+
+/// Rows of "/frames" and "/gaps" per chunk.
+constexpr hsize_t kTableChunk = 256;
+/// Values per chunk of the sample datasets: about a block, 512 KiB of
+/// analogue samples, so a chunk fits the library's default chunk cache.
+constexpr hsize_t kSamplesPerChunk = 65536;
+/// Fixed sizes of the texts that are written after the file is shared:
+/// attributes and table fields cannot change size then.
+constexpr std::size_t kStateText = 16;
+constexpr std::size_t kErrorText = 4096;
+constexpr std::size_t kReasonText = 32;
+/// What "/digital" holds on the rows of a frame without a snapshot.
+constexpr std::uint8_t kNoDigitalValue = 255;
+
+/// One identifier of the library, closed when the handle goes.
+class Handle {
+public:
+    Handle() = default;
+    Handle(hid_t id, herr_t (*close)(hid_t)) : id_(id), close_(close) {}
+    Handle(Handle&& other) noexcept
+        : id_(std::exchange(other.id_, H5I_INVALID_HID)), close_(other.close_) {}
+    Handle& operator=(Handle&& other) noexcept {
+        std::swap(id_, other.id_);
+        std::swap(close_, other.close_);
+        return *this;
+    }
+    ~Handle() {
+        if (id_ >= 0) {
+            close_(id_);
+        }
+    }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+
+    hid_t get() const { return id_; }
+    bool valid() const { return id_ >= 0; }
+
+    /// Closes now, reporting whether the library could.
+    bool close() { return close_(std::exchange(id_, H5I_INVALID_HID)) >= 0; }
+
+private:
+    hid_t id_ = H5I_INVALID_HID;
+    herr_t (*close_)(hid_t) = nullptr;
+};
+
+/// The most specific message on the library's error stack, which is then cleared.
+std::string libraryMessage() {
+    std::string message;
+    H5Ewalk2(
+        H5E_DEFAULT, H5E_WALK_UPWARD,
+        [](unsigned, const H5E_error2_t* error, void* target) -> herr_t {
+            auto& text = *static_cast<std::string*>(target);
+            if (text.empty() && error->desc != nullptr) {
+                text = error->desc;
+            }
+            return 0;
+        },
+        &message);
+    H5Eclear2(H5E_DEFAULT);
+    return message;
+}
+
+/// "2026-12-07T03:04:05.123456789Z".
+std::string utcNanosecondText(std::chrono::system_clock::time_point time) {
+    using namespace std::chrono;
+    const auto nanos = time_point_cast<nanoseconds>(time);
+    const auto day = floor<days>(nanos);
+    const year_month_day date(day);
+    const hh_mm_ss clock(nanos - day);
+    std::array<char, 48> text{};
+    std::snprintf(text.data(), text.size(), "%04d-%02u-%02uT%02d:%02d:%02d.%09lldZ",
+                  static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
+                  static_cast<unsigned>(date.day()), static_cast<int>(clock.hours().count()),
+                  static_cast<int>(clock.minutes().count()),
+                  static_cast<int>(clock.seconds().count()),
+                  static_cast<long long>(clock.subseconds().count()));
+    return text.data();
+}
+
+std::int64_t nanosecondsSinceEpoch(std::chrono::system_clock::time_point time) {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(time.time_since_epoch()).count();
+}
+
+/// A row of "/frames".
+struct FrameRow {
+    std::uint64_t sequenceNo;
+    std::int64_t timestampNs;
+    std::uint64_t firstSample;
+    std::uint64_t sampleCount;
+    std::uint64_t row;  ///< its first row in "/analog"
+};
+
+/// A row of "/gaps".
+struct GapRow {
+    char reason[kReasonText];
+    std::int32_t status;
+    std::int64_t outageStartNs;
+    std::int64_t outageEndNs;
+    std::int64_t lastSampleIndex;  ///< -1 when no sample came before it
+    std::uint64_t estimatedLostSamples;
+    std::uint64_t row;  ///< rows of "/analog" before it
+};
+
+/// `text` cut to leave room for the terminating zero of a fixed-size field.
+template <std::size_t N>
+void copyText(char (&target)[N], std::string_view text) {
+    std::memset(target, 0, N);
+    std::memcpy(target, text.data(), std::min(text.size(), N - 1));
+}
+
+}  // namespace
+
+/// The file and everything in it the writer keeps open; every library call
+/// goes through here so that a failure becomes a HostError naming the file.
+struct Hdf5RecordingWriter::File {
+    std::string path;
+    Handle file;
+    Handle analog;
+    Handle digital;
+    Handle frames;
+    Handle gaps;
+    Handle frameType;
+    Handle gapType;
+
+    [[noreturn]] void fail(const std::string& what) const {
+        const std::string detail = libraryMessage();
+        throw HostError("cannot write '" + path + "': " + what +
+                        (detail.empty() ? "" : " (" + detail + ")"));
+    }
+
+    hid_t check(hid_t id, const char* what) const {
+        if (id < 0) {
+            fail(what);
+        }
+        return id;
+    }
+
+    Handle own(hid_t id, herr_t (*close)(hid_t), const char* what) const {
+        return Handle(check(id, what), close);
+    }
+
+    Handle textType(std::size_t size) const {
+        Handle type = own(H5Tcopy(H5T_C_S1), H5Tclose, "string type");
+        check(H5Tset_size(type.get(), size == 0 ? H5T_VARIABLE : size), "string type");
+        check(H5Tset_cset(type.get(), H5T_CSET_UTF8), "string type");
+        return type;
+    }
+
+    /// A new attribute: one value, or an array of `count` when `array`.
+    void attribute(hid_t object, const char* name, hid_t type, const void* values,
+                   hsize_t count = 1, bool array = false) const {
+        Handle space = own(array ? H5Screate_simple(1, &count, nullptr) : H5Screate(H5S_SCALAR),
+                           H5Sclose, name);
+        Handle attribute = own(
+            H5Acreate2(object, name, type, space.get(), H5P_DEFAULT, H5P_DEFAULT), H5Aclose, name);
+        if (count != 0) {
+            check(H5Awrite(attribute.get(), type, values), name);
+        }
+    }
+
+    void text(hid_t object, const char* name, const std::string& value) const {
+        const char* pointer = value.c_str();
+        attribute(object, name, textType(0).get(), &pointer);
+    }
+
+    void texts(hid_t object, const char* name, const std::vector<std::string>& values) const {
+        std::vector<const char*> pointers;
+        for (const std::string& value : values) {
+            pointers.push_back(value.c_str());
+        }
+        attribute(object, name, textType(0).get(), pointers.data(), values.size(), true);
+    }
+
+    void fixedText(hid_t object, const char* name, std::size_t size, std::string_view value,
+                   bool create) const {
+        std::vector<char> bytes(size, '\0');
+        std::memcpy(bytes.data(), value.data(), std::min(value.size(), size - 1));
+        Handle type = textType(size);
+        if (create) {
+            attribute(object, name, type.get(), bytes.data());
+            return;
+        }
+        Handle attribute = own(H5Aopen(object, name, H5P_DEFAULT), H5Aclose, name);
+        check(H5Awrite(attribute.get(), type.get(), bytes.data()), name);
+    }
+
+    /// A number attribute; `create` false rewrites one made before.
+    template <typename Number>
+    void number(hid_t object, const char* name, hid_t type, Number value, bool create) const {
+        if (create) {
+            attribute(object, name, type, &value);
+            return;
+        }
+        Handle attribute = own(H5Aopen(object, name, H5P_DEFAULT), H5Aclose, name);
+        check(H5Awrite(attribute.get(), type, &value), name);
+    }
+
+    /// A 2-D dataset of `columns` growing by rows.
+    Handle samples(const char* name, hid_t type, std::uint64_t columns, bool compress,
+                   const void* fill) const {
+        const hsize_t width = std::max<hsize_t>(columns, 1);
+        const hsize_t dims[2] = {0, columns};
+        const hsize_t maxDims[2] = {H5S_UNLIMITED, width};
+        const hsize_t chunk[2] = {std::max<hsize_t>(kSamplesPerChunk / width, 1), width};
+        Handle space = own(H5Screate_simple(2, dims, maxDims), H5Sclose, name);
+        Handle properties = own(H5Pcreate(H5P_DATASET_CREATE), H5Pclose, name);
+        check(H5Pset_chunk(properties.get(), 2, chunk), name);
+        check(H5Pset_fill_value(properties.get(), type, fill), name);
+        if (compress) {
+            check(H5Pset_shuffle(properties.get()), name);
+            check(H5Pset_deflate(properties.get(), 1), name);
+        }
+        return own(H5Dcreate2(file.get(), name, type, space.get(), H5P_DEFAULT, properties.get(),
+                              H5P_DEFAULT),
+                   H5Dclose, name);
+    }
+
+    /// A 1-D table of `type` records growing by one.
+    Handle table(const char* name, hid_t type) const {
+        const hsize_t dims = 0;
+        const hsize_t maxDims = H5S_UNLIMITED;
+        Handle space = own(H5Screate_simple(1, &dims, &maxDims), H5Sclose, name);
+        Handle properties = own(H5Pcreate(H5P_DATASET_CREATE), H5Pclose, name);
+        check(H5Pset_chunk(properties.get(), 1, &kTableChunk), name);
+        return own(H5Dcreate2(file.get(), name, type, space.get(), H5P_DEFAULT, properties.get(),
+                              H5P_DEFAULT),
+                   H5Dclose, name);
+    }
+
+    /// Grows a table by `count` records and writes them from `values`.
+    void appendRecords(const Handle& table, hid_t type, hsize_t first, hsize_t count,
+                       const void* values, const char* name) const {
+        append(table, type, 1, first, count, 0, values, name);
+    }
+
+    /// Grows a sample dataset by `count` rows of `columns` and writes them.
+    void appendRows(const Handle& dataset, hid_t type, hsize_t first, hsize_t count,
+                    hsize_t columns, const void* values, const char* name) const {
+        append(dataset, type, 2, first, count, columns, values, name);
+    }
+
+private:
+    void append(const Handle& dataset, hid_t type, int rank, hsize_t first, hsize_t count,
+                hsize_t columns, const void* values, const char* name) const {
+        const hsize_t size[2] = {first + count, columns};
+        check(H5Dset_extent(dataset.get(), size), name);
+        if (count == 0 || (rank == 2 && columns == 0)) {
+            return;
+        }
+        Handle fileSpace = own(H5Dget_space(dataset.get()), H5Sclose, name);
+        const hsize_t start[2] = {first, 0};
+        const hsize_t extent[2] = {count, columns};
+        check(H5Sselect_hyperslab(fileSpace.get(), H5S_SELECT_SET, start, nullptr, extent, nullptr),
+              name);
+        Handle memory = own(H5Screate_simple(rank, extent, nullptr), H5Sclose, name);
+        check(H5Dwrite(dataset.get(), type, memory.get(), fileSpace.get(), H5P_DEFAULT, values),
+              name);
+    }
+};
+
+Hdf5RecordingWriter::Hdf5RecordingWriter(const std::string& path, const Hdf5WriterOptions& options)
+    : path_(path), options_(options), file_(std::make_unique<File>()) {
+    // Failures are reported as exceptions with the library's message; its
+    // own printing of the error stack would only repeat them on stderr.
+    H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
+    File& f = *file_;
+    f.path = path;
+    // The newest format: the one that lets readers follow a growing file.
+    Handle access = f.own(H5Pcreate(H5P_FILE_ACCESS), H5Pclose, "file access");
+    f.check(H5Pset_libver_bounds(access.get(), H5F_LIBVER_LATEST, H5F_LIBVER_LATEST),
+            "file format");
+    f.file = f.own(H5Fcreate(path.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, access.get()), H5Fclose,
+                   "creating the file");
+}
+
+Hdf5RecordingWriter::~Hdf5RecordingWriter() = default;
+
+void Hdf5RecordingWriter::begin(const RecordingFacts& facts) {
+    File& f = *file_;
+    const hid_t root = f.file.get();
+    channels_ = facts.channels.size();
+    lines_ = facts.digitalLines.size();
+
+    f.text(root, "device", facts.device);
+    f.text(root, "product_type", facts.productType);
+    f.text(root, "serial_number", facts.serialNumber);
+    f.number(root, "sample_rate_hz", H5T_NATIVE_DOUBLE, facts.sampleRateHz, true);
+    f.number(root, "requested_sample_rate_hz", H5T_NATIVE_DOUBLE, facts.requestedSampleRateHz,
+             true);
+    f.text(root, "sample_mode", facts.sampleMode);
+    f.text(root, "start_time_utc", utcNanosecondText(facts.start));
+    f.number(root, "start_time_ns", H5T_NATIVE_INT64, nanosecondsSinceEpoch(facts.start), true);
+    f.text(root, "settings_json", facts.settingsJson);
+    f.text(root, "program", facts.program);
+    // How the run ended: made now, since nothing can be added once readers
+    // may follow the file, and rewritten by end().
+    f.fixedText(root, "end_state", kStateText, "recording", true);
+    f.fixedText(root, "end_error_message", kErrorText, "", true);
+    f.number(root, "end_error_status", H5T_NATIVE_INT32, std::int32_t{0}, true);
+    for (const char* total : {"end_samples_per_channel", "end_frames", "end_gaps",
+                              "end_estimated_lost_samples", "end_errors"}) {
+        f.number(root, total, H5T_NATIVE_UINT64, std::uint64_t{0}, true);
+    }
+    f.number(root, "end_duration_s", H5T_NATIVE_DOUBLE, 0.0, true);
+
+    const double noValue = std::numeric_limits<double>::quiet_NaN();
+    f.analog = f.samples("/analog", H5T_NATIVE_DOUBLE, channels_, options_.compress, &noValue);
+    std::vector<std::string> names, units, terminals;
+    std::vector<double> low, high;
+    for (const ChannelFacts& channel : facts.channels) {
+        names.push_back(channel.name);
+        units.push_back(channel.units);
+        terminals.push_back(channel.terminalConfig);
+        low.push_back(channel.rangeMinV);
+        high.push_back(channel.rangeMaxV);
+    }
+    const hid_t analog = f.analog.get();
+    f.texts(analog, "channel_names", names);
+    f.texts(analog, "units", units);
+    f.texts(analog, "terminal_configs", terminals);
+    f.attribute(analog, "range_min_v", H5T_NATIVE_DOUBLE, low.data(), channels_, true);
+    f.attribute(analog, "range_max_v", H5T_NATIVE_DOUBLE, high.data(), channels_, true);
+    if (lines_ != 0) {
+        f.digital =
+            f.samples("/digital", H5T_NATIVE_UINT8, lines_, options_.compress, &kNoDigitalValue);
+        f.texts(f.digital.get(), "line_names", facts.digitalLines);
+        f.number(f.digital.get(), "no_snapshot_value", H5T_NATIVE_UINT8, kNoDigitalValue, true);
+    }
+
+    f.frameType = f.own(H5Tcreate(H5T_COMPOUND, sizeof(FrameRow)), H5Tclose, "/frames");
+    const hid_t frameType = f.frameType.get();
+    f.check(H5Tinsert(frameType, "sequence_no", HOFFSET(FrameRow, sequenceNo), H5T_NATIVE_UINT64),
+            "/frames");
+    f.check(H5Tinsert(frameType, "timestamp_ns", HOFFSET(FrameRow, timestampNs), H5T_NATIVE_INT64),
+            "/frames");
+    f.check(H5Tinsert(frameType, "first_sample", HOFFSET(FrameRow, firstSample), H5T_NATIVE_UINT64),
+            "/frames");
+    f.check(H5Tinsert(frameType, "sample_count", HOFFSET(FrameRow, sampleCount), H5T_NATIVE_UINT64),
+            "/frames");
+    f.check(H5Tinsert(frameType, "row", HOFFSET(FrameRow, row), H5T_NATIVE_UINT64), "/frames");
+    f.frames = f.table("/frames", frameType);
+
+    f.gapType = f.own(H5Tcreate(H5T_COMPOUND, sizeof(GapRow)), H5Tclose, "/gaps");
+    const hid_t gapType = f.gapType.get();
+    Handle reason = f.textType(kReasonText);
+    f.check(H5Tinsert(gapType, "reason", HOFFSET(GapRow, reason), reason.get()), "/gaps");
+    f.check(H5Tinsert(gapType, "status", HOFFSET(GapRow, status), H5T_NATIVE_INT32), "/gaps");
+    f.check(H5Tinsert(gapType, "outage_start_ns", HOFFSET(GapRow, outageStartNs), H5T_NATIVE_INT64),
+            "/gaps");
+    f.check(H5Tinsert(gapType, "outage_end_ns", HOFFSET(GapRow, outageEndNs), H5T_NATIVE_INT64),
+            "/gaps");
+    f.check(
+        H5Tinsert(gapType, "last_sample_index", HOFFSET(GapRow, lastSampleIndex), H5T_NATIVE_INT64),
+        "/gaps");
+    f.check(H5Tinsert(gapType, "estimated_lost_samples", HOFFSET(GapRow, estimatedLostSamples),
+                      H5T_NATIVE_UINT64),
+            "/gaps");
+    f.check(H5Tinsert(gapType, "row", HOFFSET(GapRow, row), H5T_NATIVE_UINT64), "/gaps");
+    f.gaps = f.table("/gaps", gapType);
+
+    // From here on readers may follow the file; only data and values of
+    // existing attributes change.
+    f.check(H5Fstart_swmr_write(root), "readers while it grows");
+    flush();
+}
+
+void Hdf5RecordingWriter::frame(const FrameRecord& frame) {
+    File& f = *file_;
+    if (frame.channelCount != channels_ ||
+        !samples_.read(frame.text, frame.channelCount, frame.sampleCount)) {
+        throw HostError("cannot write '" + path_ + "': frame " + std::to_string(frame.sequenceNo) +
+                        " does not hold " + std::to_string(channels_) + " channels of " +
+                        std::to_string(frame.sampleCount) + " samples");
+    }
+    const std::uint64_t count = frame.sampleCount;
+    const auto values = samples_.values();
+    if (analogRows_.size() < values.size()) {
+        analogRows_.resize(values.size());
+    }
+    // The frame lists channel after channel; the dataset has a row per sample.
+    for (std::uint64_t c = 0; c < channels_; ++c) {
+        const double* from = values.data() + c * count;
+        double* to = analogRows_.data() + c;
+        for (std::uint64_t s = 0; s < count; ++s, to += channels_) {
+            *to = from[s];
+        }
+    }
+    f.appendRows(f.analog, H5T_NATIVE_DOUBLE, rows_, count, channels_, analogRows_.data(),
+                 "/analog");
+
+    if (lines_ != 0) {
+        const auto snapshot = samples_.digitalLines();
+        digitalRows_.resize(count * lines_);
+        if (snapshot.size() == lines_) {
+            for (std::uint64_t s = 0; s < count; ++s) {
+                std::copy(snapshot.begin(), snapshot.end(), digitalRows_.begin() + s * lines_);
+            }
+        } else {
+            std::fill(digitalRows_.begin(), digitalRows_.end(), kNoDigitalValue);
+        }
+        f.appendRows(f.digital, H5T_NATIVE_UINT8, rows_, count, lines_, digitalRows_.data(),
+                     "/digital");
+    }
+
+    const FrameRow row{frame.sequenceNo, frame.timestampNs, frame.firstSample, count, rows_};
+    f.appendRecords(f.frames, f.frameType.get(), frames_, 1, &row, "/frames");
+    rows_ += count;
+    ++frames_;
+    flushIfDue();
+}
+
+void Hdf5RecordingWriter::gap(const GapRecord& gap) {
+    File& f = *file_;
+    GapRow row{};
+    copyText(row.reason, gap.reason);
+    row.status = gap.status;
+    row.outageStartNs = nanosecondsSinceEpoch(gap.outageStart);
+    row.outageEndNs = nanosecondsSinceEpoch(gap.outageEnd);
+    row.lastSampleIndex = gap.hasLastSample ? static_cast<std::int64_t>(gap.lastSampleIndex) : -1;
+    row.estimatedLostSamples = gap.estimatedLostSamples;
+    row.row = rows_;
+    f.appendRecords(f.gaps, f.gapType.get(), gaps_, 1, &row, "/gaps");
+    ++gaps_;
+    flushIfDue();
+}
+
+void Hdf5RecordingWriter::end(const RecordingEnd& end) {
+    File& f = *file_;
+    const hid_t root = f.file.get();
+    const char* state = end.kind == RecordingEndKind::Complete      ? "complete"
+                        : end.kind == RecordingEndKind::Interrupted ? "interrupted"
+                                                                    : "error";
+    f.fixedText(root, "end_error_message", kErrorText, end.errorMessage, false);
+    f.number(root, "end_error_status", H5T_NATIVE_INT32, end.errorStatus, false);
+    const std::pair<const char*, std::uint64_t> totals[] = {
+        {"end_samples_per_channel", end.samplesPerChannel},
+        {"end_frames", end.frames},
+        {"end_gaps", end.gaps},
+        {"end_estimated_lost_samples", end.estimatedLostSamples},
+        {"end_errors", end.errors}};
+    for (const auto& [name, value] : totals) {
+        f.number(root, name, H5T_NATIVE_UINT64, value, false);
+    }
+    f.number(root, "end_duration_s", H5T_NATIVE_DOUBLE, end.durationS, false);
+    // The state last: a reader that sees it finished sees the totals too.
+    f.fixedText(root, "end_state", kStateText, state, false);
+    flush();
+    for (Handle* handle : {&f.analog, &f.digital, &f.frames, &f.gaps, &f.frameType, &f.gapType}) {
+        if (handle->valid() && !handle->close()) {
+            f.fail("closing");
+        }
+    }
+    if (!f.file.close()) {
+        f.fail("closing");
+    }
+}
+
+void Hdf5RecordingWriter::idle() {
+    if (file_->file.valid()) {
+        flushIfDue();
+    }
+}
+
+void Hdf5RecordingWriter::flushIfDue() {
+    if (std::chrono::steady_clock::now() - lastFlush_ >= options_.flushInterval) {
+        flush();
+    }
+}
+
+void Hdf5RecordingWriter::flush() {
+    file_->check(H5Fflush(file_->file.get(), H5F_SCOPE_LOCAL), "flushing");
+    lastFlush_ = std::chrono::steady_clock::now();
+}
+
+}  // namespace ni_usb_daq::host

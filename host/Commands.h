@@ -10,6 +10,7 @@
 #include "DeviceRecords.h"
 #include "DeviceSession.h"
 #include "Output.h"
+#include "StreamRecovery.h"
 #include "StreamSession.h"
 
 namespace ni_usb_daq::host {
@@ -72,6 +73,7 @@ int runRead(DeviceSession& session, const ReadOptions& options, OutputTarget& ta
 struct StreamOptions {
     StreamLimits limits;            ///< --frames, --samples
     std::optional<double> seconds;  ///< --seconds
+    RecoveryOptions recovery;       ///< --recover and its bounds
     RecordingOutput output;
     kra::device::OperationParams settings;  ///< checked, device defaults applied
 };

@@ -4,6 +4,7 @@
 
 #include "HostError.h"
 #include "NumberFormat.h"
+#include "Platform.h"
 
 namespace ni_usb_daq::host {
 
@@ -31,6 +32,16 @@ void DeviceSession::connect() {
     } catch (const kra::device::DeviceStubException& error) {
         throw HostError(std::string("cannot connect: ") + error.what());
     }
+}
+
+void DeviceSession::reopen(DeviceIdentity device) {
+    if (!factory_) {
+        throw HostError("cannot open a stub for " + device.name);
+    }
+    stub_.reset();
+    platform::setEnvironment("NI_DEVICE_NAME", device.name);
+    stub_ = factory_();
+    device_ = std::move(device);
 }
 
 ConnectionScope::ConnectionScope(DeviceSession& session) : session_(session) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -20,8 +21,11 @@ struct DeviceIdentity {
 /// results turned into errors, and the connection.
 class DeviceSession {
 public:
-    explicit DeviceSession(StubPtr stub, DeviceIdentity device = {})
-        : stub_(std::move(stub)), device_(std::move(device)) {}
+    /// Makes a stub from the current environment (the plug-in's createDeviceStub).
+    using StubFactory = std::function<StubPtr()>;
+
+    explicit DeviceSession(StubPtr stub, DeviceIdentity device = {}, StubFactory factory = {})
+        : stub_(std::move(stub)), device_(std::move(device)), factory_(std::move(factory)) {}
 
     kra::device::IDeviceStub& stub() { return *stub_; }
     const DeviceIdentity& device() const { return device_; }
@@ -40,9 +44,15 @@ public:
     /// does not answer.
     void connect();
 
+    /// Replaces the stub with a new one for `device` (a device that came back
+    /// under another name); the old stub is destroyed first. HostError when
+    /// the session has no way to make stubs.
+    void reopen(DeviceIdentity device);
+
 private:
     StubPtr stub_;
     DeviceIdentity device_;
+    StubFactory factory_;
     std::uint64_t nextRequest_ = 1;
 };
 

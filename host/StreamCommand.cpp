@@ -11,6 +11,7 @@
 #include "JsonLinesRecordingWriter.h"
 #include "NumberFormat.h"
 #include "Platform.h"
+#include "StreamRecovery.h"
 
 namespace ni_usb_daq::host {
 
@@ -30,6 +31,12 @@ public:
         const double rate = seconds > 0 ? static_cast<double>(stats.samples) / seconds : 0.0;
         std::string line = "frames " + std::to_string(stats.frames) + " | " + formatFixed(rate, 1) +
                            " samples/s | errors " + std::to_string(stats.errors());
+        if (!stats.state.empty()) {
+            line += " | " + stats.state;
+        } else if (stats.recoveries > 0) {
+            line += " | recording, recovered " + std::to_string(stats.recoveries) +
+                    (stats.recoveries == 1 ? " time" : " times");
+        }
         const std::size_t length = line.size();
         if (length < width_) {
             line.append(width_ - length, ' ');  // wipe the end of a longer line
@@ -91,15 +98,13 @@ std::string overflowAdvice(const RecordingFacts& facts) {
     return text;
 }
 
-/// The samples a stream takes: --samples, --seconds at the achieved rate
-/// (rounded), whichever is fewer.
-std::optional<std::uint64_t> sampleLimit(const StreamOptions& options, double rate) {
-    std::optional<std::uint64_t> limit = options.limits.samples;
+/// The sample index a stream ends at: --seconds at the achieved rate,
+/// rounded. It counts samples an outage lost too, so the run spans S seconds.
+std::optional<std::uint64_t> positionLimit(const StreamOptions& options, double rate) {
     if (options.seconds && rate > 0) {
-        const auto fromSeconds = static_cast<std::uint64_t>(std::llround(*options.seconds * rate));
-        limit = limit ? std::min(*limit, fromSeconds) : fromSeconds;
+        return static_cast<std::uint64_t>(std::llround(*options.seconds * rate));
     }
-    return limit;
+    return std::nullopt;
 }
 
 }  // namespace
@@ -109,7 +114,7 @@ int runStream(DeviceSession& session, const StreamOptions& options, OutputTarget
     const auto configuration = configureAcquisition(session, options.settings);
     const RecordingFacts facts = recordingFacts(session, options.settings, configuration, true);
     StreamLimits limits = options.limits;
-    limits.samples = sampleLimit(options, facts.sampleRateHz);
+    limits.position = positionLimit(options, facts.sampleRateHz);
     if (options.seconds && !(facts.sampleRateHz > 0)) {
         // No sample clock: the seconds are the wall clock's.
         limits.duration = std::chrono::duration<double>(*options.seconds);
@@ -121,12 +126,23 @@ int runStream(DeviceSession& session, const StreamOptions& options, OutputTarget
         writer = std::make_unique<JsonLinesRecordingWriter>(target, options.output.header);
     }
 
+    std::optional<StreamRecovery> recovery;
+    if (options.recovery.enabled) {
+        std::vector<std::string> channels;
+        for (const auto& channel : facts.channels) {
+            channels.push_back(channel.name);
+        }
+        recovery.emplace(options.recovery, options.settings, std::move(channels),
+                         facts.sampleRateHz, facts.serialNumber);
+    }
+
     ProgressLine progress;
-    const StreamOutcome outcome =
-        runStream(session, signals, limits, *writer, facts,
-                  [&progress](const StreamStats& stats, std::chrono::duration<double> elapsed) {
-                      progress.show(stats, elapsed);
-                  });
+    const StreamOutcome outcome = runStream(
+        session, signals, limits, *writer, facts,
+        [&progress](const StreamStats& stats, std::chrono::duration<double> elapsed) {
+            progress.show(stats, elapsed);
+        },
+        recovery ? &*recovery : nullptr);
     progress.finish();
     writer->end(recordingEnd(outcome, facts.sampleRateHz));
     target.check();

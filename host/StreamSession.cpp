@@ -6,6 +6,8 @@
 
 #include "FrameDocument.h"
 #include "HostError.h"
+#include "NumberFormat.h"
+#include "StreamRecovery.h"
 
 namespace ni_usb_daq::host {
 
@@ -40,8 +42,11 @@ std::int32_t errorStatus(const kra::device::DeviceState& state) {
             return status;
         }
     }
+    return statusInText(state.message);
+}
+
+std::int32_t statusInText(std::string_view message) {
     constexpr std::string_view kPrefix = "DAQmx error ";
-    const std::string_view message = state.message;
     const auto at = message.find(kPrefix);
     return at == std::string_view::npos ? 0 : statusAt(message.substr(at + kPrefix.size()));
 }
@@ -221,8 +226,15 @@ public:
         std::uint64_t count = numbers->sampleCount;
         std::string_view text = event.text;
         std::string cut;
-        if (limits_.samples && count > *limits_.samples - outcome_.stats.samples) {
-            count = *limits_.samples - outcome_.stats.samples;
+        std::uint64_t room = count;
+        if (limits_.samples) {
+            room = std::min(room, *limits_.samples - outcome_.stats.samples);
+        }
+        if (limits_.position) {
+            room = std::min(room, *limits_.position - nextSample_);
+        }
+        if (room < count) {
+            count = room;
             cut = truncatedFrame(text, count);
             text = cut;
         }
@@ -235,7 +247,27 @@ public:
         return limitReached();
     }
 
+    /// An outage the stream was brought back from: its gap is written where
+    /// it happened, and the sample indices skip the samples estimated lost.
+    /// The restarted stream numbers its frames from 1 again.
+    void outage(GapRecord gap) {
+        gap.hasLastSample = nextSample_ > 0;
+        gap.lastSampleIndex = nextSample_ > 0 ? nextSample_ - 1 : 0;
+        writer_.gap(gap);
+        ++outcome_.stats.gaps;
+        outcome_.stats.estimatedLostSamples += gap.estimatedLostSamples;
+        nextSample_ += gap.estimatedLostSamples;
+        lastSequence_ = 0;
+    }
+
+    /// Samples per channel written since the last (re)start of the acquisition.
+    std::uint64_t nextSample() const { return nextSample_; }
+
     bool limitReached() {
+        if (limits_.position && nextSample_ >= *limits_.position) {
+            outcome_.end = StreamEnd::SampleLimit;
+            return true;
+        }
         if (limits_.samples && outcome_.stats.samples >= *limits_.samples) {
             outcome_.end = StreamEnd::SampleLimit;
             return true;
@@ -289,10 +321,10 @@ private:
 
 StreamOutcome runStream(DeviceSession& session, const StopSignals& signals,
                         const StreamLimits& limits, RecordingWriter& writer, RecordingFacts facts,
-                        const ProgressCallback& progress) {
+                        const ProgressCallback& progress, StreamRecovery* recovery) {
     using Clock = std::chrono::steady_clock;
-    StreamSession stream(session, kStreamQueueBytes);
-    stream.start();
+    std::optional<StreamSession> stream(std::in_place, session, kStreamQueueBytes);
+    stream->start();
     facts.start = std::chrono::system_clock::now();
     writer.begin(facts);
 
@@ -308,12 +340,92 @@ StreamOutcome runStream(DeviceSession& session, const StopSignals& signals,
             progress(outcome.stats, Clock::now() - startedAt);
         }
     };
+    // Stalls of the streams before a recovery, each of which had its own queue.
+    std::uint64_t earlierStalls = 0;
     const auto watchQueue = [&] {
-        const auto stalls = stream.stalls();
+        const auto stalls = earlierStalls + stream->stalls();
         if (stalls > outcome.stats.queueStalls) {
             outcome.stats.queueStalls = stalls;
             tick();
         }
+    };
+    // When the running acquisition started, and the index of its first sample.
+    auto segmentStart = facts.start;
+    std::uint64_t segmentFirst = 0;
+
+    // Brings the stream back after the error that just ended it; false when
+    // the run ends instead (outcome.end says why).
+    const auto recover = [&]() -> bool {
+        const auto action = recoveryAction(outcome.errorStatus);
+        if (recovery == nullptr || !recovery->options().enabled || action == RecoveryAction::None) {
+            return false;
+        }
+        if (recovery->options().maxGaps && outcome.stats.gaps >= *recovery->options().maxGaps) {
+            std::cerr << kProgramName << ": not recovering: " << outcome.stats.gaps
+                      << " gap(s) already, --max-gaps " << *recovery->options().maxGaps << '\n';
+            return false;
+        }
+        const auto errorAt = std::chrono::system_clock::now();
+        // The samples stopped where the running acquisition's last one lies in
+        // time, or when the error came, whichever is earlier.
+        auto outageStart = errorAt;
+        if (facts.sampleRateHz > 0) {
+            const auto delivered = std::chrono::duration<double>(
+                static_cast<double>(flow.nextSample() - segmentFirst) / facts.sampleRateHz);
+            outageStart = std::min(
+                errorAt,
+                segmentStart +
+                    std::chrono::duration_cast<std::chrono::system_clock::duration>(delivered));
+        }
+        std::cerr << kProgramName << ": " << outcome.errorMessage << "; recovering\n";
+        earlierStalls += stream->stalls();
+        stream.reset();  // stops what is left of the acquisition
+        outcome.stats.state = "recovering";
+        tick();
+        const auto result =
+            recovery->recover(session, action, signals, [&](const std::string& state) {
+                outcome.stats.state = state;
+                tick();
+            });
+        if (result.interrupted) {
+            outcome.end = StreamEnd::Interrupted;
+            return false;
+        }
+        if (result.recovered) {
+            try {
+                stream.emplace(session, kStreamQueueBytes);
+                stream->start();
+            } catch (const HostError& error) {
+                outcome.errorMessage += " (not recovered: " + std::string(error.what()) + ")";
+                return false;
+            }
+        } else {
+            outcome.errorMessage += " (not recovered: " + result.failure + ")";
+            return false;
+        }
+        const auto outageEnd = std::chrono::system_clock::now();
+        GapRecord gap;
+        gap.reason = gapReason(outcome.errorStatus, result.deviceWentAway);
+        gap.status = outcome.errorStatus;
+        gap.outageStart = outageStart;
+        gap.outageEnd = outageEnd;
+        const std::chrono::duration<double> outage = outageEnd - outageStart;
+        gap.estimatedLostSamples = static_cast<std::uint64_t>(
+            std::llround(std::max(0.0, outage.count()) * facts.sampleRateHz));
+        flow.outage(gap);
+        segmentStart = outageEnd;
+        segmentFirst = flow.nextSample();
+        ++outcome.stats.recoveries;
+        --outcome.stats.driverErrors;  // recovered from: a gap, not the run's end
+        outcome.stats.state.clear();
+        std::cerr << kProgramName << ": recovered on " << recovery->deviceName() << " after "
+                  << formatNumber(outage.count()) << " s (" << gap.reason << "); "
+                  << gap.estimatedLostSamples << " samples per channel estimated lost\n";
+        outcome.errorMessage.clear();
+        outcome.errorStatus = 0;
+        outcome.end = StreamEnd::FrameLimit;
+        tick();
+        return !flow.limitReached();
     };
 
     bool ended = flow.limitReached();
@@ -330,14 +442,20 @@ StreamOutcome runStream(DeviceSession& session, const StopSignals& signals,
         const auto wait = std::clamp(
             std::chrono::ceil<std::chrono::milliseconds>(std::min(deadline, nextTick) - now),
             std::chrono::milliseconds{1}, kLongestWait);
-        auto event = stream.next(std::chrono::milliseconds{0});
+        auto event = stream->next(std::chrono::milliseconds{0});
         if (!event) {
             writer.idle();
-            event = stream.next(wait);
+            event = stream->next(wait);
         }
         if (event) {
             ended = flow.take(*event);
-            stream.recycle(std::move(event->text));
+            stream->recycle(std::move(event->text));
+            if (ended && outcome.end == StreamEnd::DeviceError && recover()) {
+                ended = false;
+            }
+        }
+        if (!stream) {
+            break;  // a recovery that did not bring it back
         }
         watchQueue();
         now = Clock::now();
@@ -347,11 +465,16 @@ StreamOutcome runStream(DeviceSession& session, const StopSignals& signals,
         }
     }
 
+    outcome.elapsed = Clock::now() - startedAt;
+    if (!stream) {
+        tick();
+        return outcome;
+    }
     // The acquisition ends here; the writing goes on with every frame that
     // was already received, up to the limit.
-    stream.stopAcquisition();
+    stream->stopAcquisition();
     if (outcome.end == StreamEnd::Interrupted || outcome.end == StreamEnd::TimeLimit) {
-        while (auto event = stream.next(std::chrono::milliseconds{0})) {
+        while (auto event = stream->next(std::chrono::milliseconds{0})) {
             if (flow.take(*event)) {
                 break;
             }
@@ -360,7 +483,7 @@ StreamOutcome runStream(DeviceSession& session, const StopSignals& signals,
     watchQueue();
     outcome.elapsed = Clock::now() - startedAt;
     tick();
-    stream.stop();
+    stream->stop();
     return outcome;
 }
 

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "DeviceRecords.h"
@@ -19,6 +20,8 @@
 #include "RecordingWriter.h"
 
 namespace ni_usb_daq::host {
+
+class StreamRecovery;
 
 /// What a stream callback passes on to the main thread.
 struct StreamEvent {
@@ -33,6 +36,9 @@ struct StreamEvent {
 /// The driver status of an error state: its "daqmx_status" property, else
 /// the number after "DAQmx error " in its message; 0 when neither has one.
 std::int32_t errorStatus(const kra::device::DeviceState& state);
+
+/// The status of the first "DAQmx error N" in a driver message; 0 when none.
+std::int32_t statusInText(std::string_view message);
 
 StreamEvent toStreamEvent(const kra::device::DeviceState& state);
 
@@ -118,6 +124,9 @@ struct StreamStats {
     std::uint64_t driverErrors = 0;  ///< the error that ended the stream
     std::uint64_t gaps = 0;
     std::uint64_t estimatedLostSamples = 0;
+    std::uint64_t recoveries = 0;  ///< outages the stream was brought back from
+    /// What the stream is doing besides recording ("waiting for Dev1"); empty while it records.
+    std::string state;
 
     std::uint64_t errors() const {
         return sequenceGaps + malformedFrames + writerErrors + queueStalls + driverErrors;
@@ -127,6 +136,9 @@ struct StreamStats {
 struct StreamLimits {
     std::optional<std::uint64_t> frames;
     std::optional<std::uint64_t> samples;  ///< per channel; the last frame is cut to fit
+    /// Sample index to end at, per channel: samples written and samples an
+    /// outage lost alike, so that a run covers a span of time.
+    std::optional<std::uint64_t> position;
     /// Wall-clock time, for an acquisition without a sample clock.
     std::optional<std::chrono::duration<double>> duration;
 };
@@ -160,7 +172,7 @@ inline constexpr std::size_t kStreamQueueBytes = std::size_t{32} << 20;
 /// run is judged. Problems go to standard error as they happen.
 StreamOutcome runStream(DeviceSession& session, const StopSignals& signals,
                         const StreamLimits& limits, RecordingWriter& writer, RecordingFacts facts,
-                        const ProgressCallback& progress = {});
+                        const ProgressCallback& progress = {}, StreamRecovery* recovery = nullptr);
 
 /// The end record of an outcome: its kind, totals and error. Its duration is
 /// the samples' span at `sampleRateHz`, or the time the stream ran when

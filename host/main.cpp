@@ -164,7 +164,8 @@ private:
     /// A stub for the device the command line names, checked against the
     /// driver's list: an unknown device ends here, before any command runs.
     host::DeviceSession openSession(const host::PluginLibrary& plugin) const {
-        host::DeviceSession session(plugin.createStub());
+        const auto factory = [&plugin] { return plugin.createStub(); };
+        host::DeviceSession session(plugin.createStub(), {}, factory);
         const auto listed = host::listDevices(session);
         if (!listed) {
             // Nothing to check against: the names are the plug-in's to judge.
@@ -189,7 +190,7 @@ private:
         if (devices.size() == 1 && !host::sameDriverName(devices.front().name, "Dev1")) {
             // The only device there is, whatever its name.
             host::platform::setEnvironment("NI_DEVICE_NAME", devices.front().name);
-            return host::DeviceSession(plugin.createStub(), devices.front());
+            return host::DeviceSession(plugin.createStub(), devices.front(), factory);
         }
         const auto dev1 = named("Dev1");
         session.setDevice(dev1 != devices.end() ? *dev1 : host::DeviceIdentity{});
@@ -237,6 +238,17 @@ private:
                                     "stop after S seconds of samples: round(S x achieved rate) "
                                     "samples per channel")
                        ->check(CLI::Range(1e-3, 1e7));
+        stream_->add_flag("--recover", recover_,
+                          "keep recording across overflows, unplugging, transfer aborts and "
+                          "resets; each outage becomes a gap record");
+        stream_
+            ->add_option("--recover-timeout", recoverTimeout_,
+                         "with --recover: the longest outage to wait out, in seconds (default 600)")
+            ->check(CLI::Range(0.0, 1e7));
+        stream_
+            ->add_option("--max-gaps", maxGaps_,
+                         "with --recover: end the run instead of recovering after N gaps")
+            ->check(CLI::Range(std::uint64_t{0}, std::uint64_t{1} << 62));
         streamOutput_.add(*stream_, "jsonl (default) or csv");
         addSettings(*stream_, streamSettings_);
 
@@ -400,6 +412,11 @@ private:
         if (seconds_->count() > 0) {
             options.seconds = secondLimit_;
         }
+        options.recovery.enabled = recover_;
+        options.recovery.outageTimeout = std::chrono::duration<double>(recoverTimeout_);
+        if (maxGaps_) {
+            options.recovery.maxGaps = maxGaps_;
+        }
         auto target = std::make_shared<host::OutputTarget>(options.output.path);
         return [options, target](host::DeviceSession& s) mutable {
             options.settings = host::withDeviceDefaults(options.settings, s.device());
@@ -474,6 +491,9 @@ private:
     CLI::Option* frames_ = nullptr;
     CLI::Option* seconds_ = nullptr;
     CLI::Option* samples_ = nullptr;
+    bool recover_ = false;
+    double recoverTimeout_ = 600.0;
+    std::optional<std::uint64_t> maxGaps_;
     std::uint64_t sampleLimit_ = 0;
     std::uint64_t frameLimit_ = 0;
     double secondLimit_ = 0;

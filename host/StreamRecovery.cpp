@@ -1,0 +1,263 @@
+#include "StreamRecovery.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <iostream>
+#include <thread>
+
+#include <nlohmann/json.hpp>
+
+#include "Acquisition.h"
+#include "Commands.h"
+#include "HostError.h"
+#include "JsonOutput.h"
+#include "StreamSession.h"
+
+namespace ni_usb_daq::host {
+
+namespace {
+
+constexpr std::int32_t kOverflow = -200279;
+constexpr std::int32_t kTransferAborted = -50405;
+constexpr std::int32_t kDeviceNotAvailable = -201003;
+constexpr std::int32_t kDeviceReset = -88709;
+constexpr std::int32_t kDeviceResetByOther = -88705;
+
+constexpr std::chrono::milliseconds kFirstWait{100};
+constexpr std::chrono::milliseconds kLongestWait{5000};
+/// How often a wait looks at the stop request.
+constexpr std::chrono::milliseconds kStopPoll{20};
+
+bool sameLetters(char a, char b) {
+    return std::tolower(static_cast<unsigned char>(a)) ==
+           std::tolower(static_cast<unsigned char>(b));
+}
+
+/// The device part of a channel name ("Dev1" of "Dev1/ai0").
+std::string deviceOfChannel(const std::string& channel) {
+    return channel.substr(0, channel.find('/'));
+}
+
+}  // namespace
+
+RecoveryAction recoveryAction(std::int32_t status) {
+    switch (status) {
+        case kOverflow:
+            return RecoveryAction::Restart;
+        case kTransferAborted:
+        case kDeviceNotAvailable:
+        case kDeviceReset:
+        case kDeviceResetByOther:
+            return RecoveryAction::Reconnect;
+        default:
+            return RecoveryAction::None;
+    }
+}
+
+std::string gapReason(std::int32_t status, bool deviceWentAway) {
+    if (deviceWentAway || status == kDeviceNotAvailable) {
+        return "device_removed";
+    }
+    switch (status) {
+        case kOverflow:
+            return "overflow";
+        case kTransferAborted:
+            return "transfer_abort";
+        case kDeviceReset:
+        case kDeviceResetByOther:
+            return "device_reset";
+        default:
+            return "driver_error";
+    }
+}
+
+std::string renameDevice(std::string_view text, std::string_view from, std::string_view to) {
+    // A name counts where it starts the text or follows a list separator,
+    // and is followed by '/': "Dev1/ai0:3, Dev1/ai5" but not "Dev10/ai0".
+    std::string renamed;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const bool starts = at == 0 || text[at - 1] == ',' || text[at - 1] == ' ';
+        if (starts && text.size() - at > from.size() && text[at + from.size()] == '/' &&
+            std::equal(from.begin(), from.end(), text.begin() + static_cast<std::ptrdiff_t>(at),
+                       sameLetters)) {
+            renamed += to;
+            at += from.size();
+            continue;
+        }
+        renamed += text[at++];
+    }
+    return renamed;
+}
+
+StreamRecovery::StreamRecovery(RecoveryOptions options, kra::device::OperationParams settings,
+                               std::vector<std::string> channels, double sampleRateHz,
+                               std::string serialNumber)
+    : options_(std::move(options)),
+      settings_(std::move(settings)),
+      channels_(std::move(channels)),
+      sampleRateHz_(sampleRateHz),
+      serialNumber_(std::move(serialNumber)),
+      deviceName_(channels_.empty() ? std::string() : deviceOfChannel(channels_.front())) {}
+
+std::optional<std::string> StreamRecovery::findDevice(DeviceSession& session) const {
+    const auto result = session.execute("system", "scan_devices", {{"usb_only", "false"}});
+    const auto text = result.data.find("devices");
+    if (!result.success || text == result.data.end()) {
+        return std::nullopt;
+    }
+    nlohmann::json devices;
+    try {
+        devices = parseEmbeddedJson(text->second);
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+    const auto serialOf = [](const nlohmann::json& device) -> std::optional<std::string> {
+        const auto serial = device.find("serial_num");
+        if (serial == device.end() || !serial->is_number_integer()) {
+            return std::nullopt;  // listed, but not ready to answer yet
+        }
+        return serial->dump();
+    };
+    const auto nameOf = [](const nlohmann::json& device) {
+        return device.value("device_name", std::string());
+    };
+    // Under its old name first; then wherever our serial number is.
+    for (const auto& device : devices) {
+        if (device.is_object() && sameDriverName(nameOf(device), deviceName_)) {
+            const auto serial = serialOf(device);
+            if (serial && (serialNumber_.empty() || *serial == serialNumber_)) {
+                return nameOf(device);
+            }
+        }
+    }
+    if (serialNumber_.empty()) {
+        return std::nullopt;
+    }
+    for (const auto& device : devices) {
+        if (device.is_object() && serialOf(device) == serialNumber_) {
+            return nameOf(device);
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<std::pair<std::string, bool>> StreamRecovery::bringUp(DeviceSession& session) {
+    try {
+        session.connect();
+    } catch (const HostError& error) {
+        return std::pair<std::string, bool>(error.what(), true);
+    }
+    auto result = session.execute("analog_input", "configure", settings_);
+    if (!result.success) {
+        // A device that is still coming up refuses like a missing one.
+        const auto status = statusInText(result.error);
+        const bool wait = recoveryAction(status) == RecoveryAction::Reconnect;
+        return std::pair<std::string, bool>("configure failed: " + result.error, wait);
+    }
+    // The same channels at the same rate, or it is not the same recording.
+    std::vector<std::string> channels;
+    if (const auto listed = result.data.find("ai_physical_channels"); listed != result.data.end()) {
+        try {
+            for (const auto& name : parseEmbeddedJson(listed->second)) {
+                channels.push_back(name.get<std::string>());
+            }
+        } catch (const std::exception&) {
+            channels.clear();
+        }
+    }
+    const bool sameChannels =
+        channels.empty() ||
+        std::equal(channels.begin(), channels.end(), channels_.begin(), channels_.end(),
+                   [](const std::string& now, const std::string& before) {
+                       return sameDriverName(now.substr(now.find('/')),
+                                             before.substr(before.find('/')));
+                   });
+    if (!sameChannels) {
+        return std::pair<std::string, bool>(
+            "the device came back with other channels than the recording's", false);
+    }
+    const double rate = achievedSampleRate(result.data);
+    if (rate != sampleRateHz_) {
+        return std::pair<std::string, bool>("the device came back at " + std::to_string(rate) +
+                                                " Hz instead of " + std::to_string(sampleRateHz_) +
+                                                " Hz",
+                                            false);
+    }
+    return std::nullopt;
+}
+
+StreamRecovery::Result StreamRecovery::recover(DeviceSession& session, RecoveryAction action,
+                                               const platform::StopRequests& stop,
+                                               const RecoveryStateCallback& state) {
+    using Clock = std::chrono::steady_clock;
+    Result result;
+    const auto giveUpAt =
+        Clock::now() + std::chrono::duration_cast<Clock::duration>(options_.outageTimeout);
+    if (action == RecoveryAction::Reconnect) {
+        session.stub().disconnect();
+    }
+    auto wait = kFirstWait;
+    std::string lastReason = "the device did not come back";
+    while (true) {
+        if (stop.requested()) {
+            result.interrupted = true;
+            return result;
+        }
+        if (action == RecoveryAction::Restart) {
+            // The device is still there: the acquisition only has to start again.
+            return {true, false, false, {}};
+        }
+        const auto name = findDevice(session);
+        if (!name) {
+            result.deviceWentAway = true;
+            lastReason = "the device with serial number " +
+                         (serialNumber_.empty() ? std::string("?") : serialNumber_) + " (" +
+                         deviceName_ + ") is not listed";
+        } else {
+            if (!sameDriverName(*name, deviceName_)) {
+                const std::string before = deviceName_;
+                std::cerr << kProgramName << ": " << before << " came back as " << *name << '\n';
+                for (const char* key : {"ai_channels", "digital_input_lines", "device_name"}) {
+                    if (const auto found = settings_.find(key); found != settings_.end()) {
+                        found->second = renameDevice(found->second, before, *name);
+                    }
+                }
+                if (const auto found = settings_.find("device_name");
+                    found != settings_.end() && sameDriverName(found->second, before)) {
+                    found->second = *name;
+                }
+                deviceName_ = *name;
+                session.reopen({*name, session.device().productType});
+            }
+            const auto failure = bringUp(session);
+            if (!failure) {
+                result.recovered = true;
+                return result;
+            }
+            if (!failure->second) {
+                result.failure = failure->first;
+                return result;
+            }
+            lastReason = failure->first;
+            session.stub().disconnect();
+        }
+        if (state) {
+            state("waiting for " + deviceName_);
+        }
+        if (Clock::now() + wait > giveUpAt) {
+            result.failure = "gave up after " + std::to_string(options_.outageTimeout.count()) +
+                             " s: " + lastReason;
+            return result;
+        }
+        // The wait itself watches the stop request.
+        const auto until = Clock::now() + wait;
+        while (Clock::now() < until && !stop.requested()) {
+            std::this_thread::sleep_for(std::min<Clock::duration>(kStopPoll, until - Clock::now()));
+        }
+        wait = std::min(wait * 2, kLongestWait);
+    }
+}
+
+}  // namespace ni_usb_daq::host

@@ -173,8 +173,9 @@ TaskHandle Simulator::handleOf(const SimTask& task) {
 
 const SimTask* Simulator::analogInputHolder(const SimTask& task) const {
     for (const auto& [id, other] : tasks) {
-        if (id != task.id && other.running && other.kind == ChannelKind::AnalogInput &&
-            sameName(other.device, task.device)) {
+        // An aborted acquisition holds nothing any more, even before its task is cleared.
+        if (id != task.id && other.running && other.abortStatus == 0 &&
+            other.kind == ChannelKind::AnalogInput && sameName(other.device, task.device)) {
             return &other;
         }
     }

@@ -189,15 +189,15 @@ TEST_F(ReadbackAndFaultsTest, ReadBackThatFailsLeavesItsKeyOutWithOneWarning) {
 }
 
 TEST_F(ReadbackAndFaultsTest, OneBlockPerSecondStreamsUnderALateReader) {
-    // 10k blocks at 10 kS/s, twenty times faster than real time: 50 ms per
-    // block, and a subscriber that takes 20 ms with each. With a buffer of
+    // 10k blocks at 10 kS/s, ten times faster than real time: 100 ms per
+    // block, and a subscriber that takes 30 ms with each. With a buffer of
     // one block the first late read would lose the acquisition.
-    DAQmxSim_SetTimeScale(20.0);
-    Subscriber late(std::chrono::milliseconds(20));
+    DAQmxSim_SetTimeScale(10.0);
+    Subscriber late(std::chrono::milliseconds(30));
     stub->subscribe("analog_input", "stream", late.callback());
     configure({{"sample_clock_rate_hz", "10k"}, {"samples_per_channel", "10k"}});
     ASSERT_TRUE(execute("start_stream").success);
-    EXPECT_TRUE(late.waitFor(5, false));
+    EXPECT_TRUE(late.waitFor(4, false));
     ASSERT_TRUE(execute("stop_stream").success);
     EXPECT_TRUE(late.errors().empty()) << late.errors().front().message;
 }

@@ -2,7 +2,7 @@
 //
 // A schedule is a JSON array of event objects:
 //
-//   "at_s"           number   simulated seconds since the driver was loaded (or
+//   "at_s"           number   simulated seconds since the driver started (or was
 //                             reset) at which the event happens; >= 0
 //   "device"         string   the device it happens to
 //   "event"          string   "unplug", "replug", "transfer_abort", "overflow" or "reset"

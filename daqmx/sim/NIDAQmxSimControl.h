@@ -83,10 +83,10 @@ int32 DAQmxSim_GetInputBufferSize(TaskHandle task, uInt64* samplesPerChannel);
  * device. */
 int32 DAQmxSim_SetDevicePresent(const char* device, bool32 present);
 
-/* Simulated seconds since the driver was loaded or last reset, on the clock
- * that paces acquisitions and times scheduled events. Unpaced (time scale 0)
- * it moves only by the acquisition time of what timed reads deliver and by
- * DAQmxSim_AdvanceTime. */
+/* Simulated seconds since the driver started (its first call) or was last
+ * reset, on the clock that paces acquisitions and times scheduled events.
+ * Unpaced (time scale 0) it moves only by the acquisition time of what timed
+ * reads deliver and by DAQmxSim_AdvanceTime. */
 double DAQmxSim_SimulatedTime(void);
 
 /* Moves simulated time forward by `seconds` at once (acquisitions, timeouts

@@ -97,6 +97,13 @@ int32 DAQMX_CALL DAQmxCfgSampClkTiming(TaskHandle taskHandle, const char source[
                                        uInt64 sampsPerChanToAcquire);
 int32 DAQMX_CALL DAQmxGetSampClkRate(TaskHandle taskHandle, float64* data);
 int32 DAQMX_CALL DAQmxGetTaskNumChans(TaskHandle taskHandle, uInt32* data);
+/* index counts from 1, in the task's channel order. */
+int32 DAQMX_CALL DAQmxGetNthTaskChannel(TaskHandle taskHandle, uInt32 index, char buffer[],
+                                        int32 bufferSize);
+int32 DAQMX_CALL DAQmxGetAIRngHigh(TaskHandle taskHandle, const char channel[], float64* data);
+int32 DAQMX_CALL DAQmxGetAIRngLow(TaskHandle taskHandle, const char channel[], float64* data);
+int32 DAQMX_CALL DAQmxCfgInputBuffer(TaskHandle taskHandle, uInt32 numSampsPerChan);
+int32 DAQMX_CALL DAQmxGetBufInputBufSize(TaskHandle taskHandle, uInt32* data);
 int32 DAQMX_CALL DAQmxGetReadAvailSampPerChan(TaskHandle taskHandle, uInt32* data);
 int32 DAQMX_CALL DAQmxStartTask(TaskHandle taskHandle);
 int32 DAQMX_CALL DAQmxStopTask(TaskHandle taskHandle);

@@ -16,9 +16,12 @@ std::vector<std::string> numberedNames(std::string_view prefix, int count) {
 }  // namespace
 
 std::vector<SimDevice> builtInDevices() {
-    constexpr int32 kAllSingleEnded =
-        DAQmx_Val_Bit_TermCfg_RSE | DAQmx_Val_Bit_TermCfg_NRSE | DAQmx_Val_Bit_TermCfg_Diff;
-    constexpr int32 kRseAndDiff = DAQmx_Val_Bit_TermCfg_RSE | DAQmx_Val_Bit_TermCfg_Diff;
+    // A differential input needs a pair of terminals: ai<k> with ai<k + half>,
+    // so only the lower half of each device's channels can measure that way.
+    constexpr int32 kSingleEnded = DAQmx_Val_Bit_TermCfg_RSE | DAQmx_Val_Bit_TermCfg_NRSE;
+    constexpr int32 kSingleEndedOrDiff = kSingleEnded | DAQmx_Val_Bit_TermCfg_Diff;
+    constexpr int32 kRseOnly = DAQmx_Val_Bit_TermCfg_RSE;
+    constexpr int32 kRseOrDiff = kRseOnly | DAQmx_Val_Bit_TermCfg_Diff;
 
     SimDevice dev1;
     dev1.name = "Dev1";
@@ -28,7 +31,8 @@ std::vector<SimDevice> builtInDevices() {
     dev1.aiMaxSingleChanRate = 250000.0;
     dev1.aiMaxMultiChanRate = 250000.0;
     dev1.aiChannels = numberedNames("ai", 16);
-    dev1.aiTermCfgBits.assign(dev1.aiChannels.size(), kAllSingleEnded);
+    dev1.aiTermCfgBits.assign(8, kSingleEndedOrDiff);
+    dev1.aiTermCfgBits.resize(dev1.aiChannels.size(), kSingleEnded);
     dev1.aiRanges = {{-10.0, 10.0}, {-5.0, 5.0}, {-1.0, 1.0}, {-0.2, 0.2}};
     dev1.diLines = numberedNames("port0/line", 4);
     // A fine timebase: most rates are granted exactly or within a few ppm.
@@ -42,7 +46,8 @@ std::vector<SimDevice> builtInDevices() {
     dev2.aiMaxSingleChanRate = 50000.0;
     dev2.aiMaxMultiChanRate = 50000.0;
     dev2.aiChannels = numberedNames("ai", 8);
-    dev2.aiTermCfgBits.assign(dev2.aiChannels.size(), kRseAndDiff);
+    dev2.aiTermCfgBits.assign(4, kRseOrDiff);
+    dev2.aiTermCfgBits.resize(dev2.aiChannels.size(), kRseOnly);
     dev2.aiRanges = {{-10.0, 10.0}};
     dev2.diLines = numberedNames("port0/line", 8);
     // A coarse timebase, so that coercion of the requested rate shows.

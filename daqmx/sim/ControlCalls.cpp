@@ -73,16 +73,43 @@ int32 DAQmxSim_SetDevicePresent(const char* device, bool32 present) {
                     errorText(status::kInvalidDeviceId, statusSummary(status::kInvalidDeviceId),
                               {{"Device Specified", device ? device : ""}}));
     }
-    found->present = present != 0;
-    if (!found->present && sim().realistic(DAQMXSIM_REMOVAL_ABORTS)) {
-        for (auto& [id, task] : sim().tasks) {
-            if (task.kind != ChannelKind::None && sameName(task.device, found->name)) {
-                task.lost = true;
-            }
-        }
-    }
-    sim().changed.notify_all();
+    sim().setDevicePresentLocked(*found, present != 0);
     return 0;
+}
+
+double DAQmxSim_SimulatedTime(void) {
+    const std::lock_guard lock(sim().mutex);
+    return sim().clock.now();
+}
+
+void DAQmxSim_AdvanceTime(double seconds) {
+    const std::lock_guard lock(sim().mutex);
+    sim().clock.advance(seconds);
+    sim().applyDueEventsLocked();
+    sim().changed.notify_all();
+}
+
+int32 DAQmxSim_ScheduleEventsJson(const char* json) {
+    const std::lock_guard lock(sim().mutex);
+    std::string problem;
+    auto events = parseEvents(json ? json : "", sim().deviceNames(), problem);
+    if (!events) {
+        return fail(status::kInvalidRigDescription,
+                    errorText(status::kInvalidRigDescription, "The event schedule is not valid.",
+                              {{"Reason", problem}}));
+    }
+    sim().scheduleLocked(std::move(*events));
+    return 0;
+}
+
+void DAQmxSim_ClearEvents(void) {
+    const std::lock_guard lock(sim().mutex);
+    sim().schedule.clear();
+}
+
+uInt32 DAQmxSim_PendingEventCount(void) {
+    const std::lock_guard lock(sim().mutex);
+    return static_cast<uInt32>(sim().schedule.size());
 }
 
 void DAQmxSim_SetRealism(uInt32 flags) {

@@ -209,12 +209,9 @@ int32 DAQmxResetDevice(const char deviceName[]) {
     if (device == nullptr) {
         return status;
     }
-    // A reset aborts whatever runs on the device; the tasks stay configured.
-    for (auto& [id, task] : call.sim.tasks) {
-        if (sameName(task.device, device->name)) {
-            call.sim.stopTaskLocked(task);
-        }
-    }
+    // A reset aborts whatever runs on the device: those tasks fail until
+    // they are cleared. Tasks that were not running stay configured.
+    call.sim.abortRunningTasksLocked(device->name, status::kDeviceReset);
     return 0;
 }
 

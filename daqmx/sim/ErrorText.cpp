@@ -43,6 +43,9 @@ constexpr std::array kKnownStatuses{
                 "The transfer was aborted: the device was removed or stopped responding while "
                 "data was being transferred. Clear the task and create it again once the "
                 "device is back."},
+    KnownStatus{status::kDeviceReset,
+                "The device was reset while the task was running, which aborted the task. "
+                "Clear the task and create it again."},
     KnownStatus{status::kSamplesWillNeverBeAvailable,
                 "Attempted to read a sample beyond the final sample acquired. The acquisition "
                 "has stopped, therefore the sample specified by the combination of position "
@@ -59,6 +62,7 @@ constexpr std::array kKnownStatuses{
     KnownStatus{status::kDuplicateChannel,
                 "Specified channel cannot be added to the task, because a channel with the "
                 "same name is already in the task."},
+    KnownStatus{status::kChannelNotInTask, "Specified channel is not in the task."},
     KnownStatus{status::kChannelTypeMismatch,
                 "Channels of different types cannot be combined in one task."},
     KnownStatus{status::kReadTypeMismatch,

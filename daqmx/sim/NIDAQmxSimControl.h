@@ -41,8 +41,9 @@ extern "C" {
 /* Back to the state of a freshly loaded library: the built-in devices (or the
  * rig file named by NIDAQMX_SIM_DEVICES), every device present, all scripts,
  * counters and overrides cleared, every DAQMXSIM_ behaviour on, the time
- * scale from NIDAQMX_SIM_TIME_SCALE (1.0 when unset). Live tasks are released
- * and forgotten. */
+ * scale from NIDAQMX_SIM_TIME_SCALE (1.0 when unset), simulated time back to 0
+ * and the events of NIDAQMX_SIM_EVENTS scheduled afresh. Live tasks are
+ * released and forgotten. */
 void DAQmxSim_Reset(void);
 
 /* Replace the device table with the rig described by a JSON file (the same
@@ -64,7 +65,8 @@ uInt32 DAQmxSim_Realism(void);
  * "ai_buffer_samples_per_channel" for the device, else what the driver picks
  * for the rate: up to 100 S/s 1 000, up to 10 kS/s 10 000, up to 1 MS/s
  * 100 000, above 1 000 000; or the samples per channel given to
- * DAQmxCfgSampClkTiming when that is larger. */
+ * DAQmxCfgSampClkTiming when that is larger. A task that sets its own size
+ * with DAQmxCfgInputBuffer keeps that. */
 void DAQmxSim_SetInputBufferSize(uInt64 samplesPerChannel);
 
 /* The input buffer of a task in samples per channel (0 for a task that is not
@@ -80,6 +82,38 @@ int32 DAQmxSim_GetInputBufferSize(TaskHandle task, uInt64* samplesPerChannel);
  * after the replug work. Returns 0, or a negative status for an unknown
  * device. */
 int32 DAQmxSim_SetDevicePresent(const char* device, bool32 present);
+
+/* Simulated seconds since the driver started (its first call) or was last
+ * reset, on the clock that paces acquisitions and times scheduled events.
+ * Unpaced (time scale 0) it moves only by the acquisition time of what timed
+ * reads deliver and by DAQmxSim_AdvanceTime. */
+double DAQmxSim_SimulatedTime(void);
+
+/* Moves simulated time forward by `seconds` at once (acquisitions, timeouts
+ * and scheduled events all see the jump). */
+void DAQmxSim_AdvanceTime(double seconds);
+
+/* Adds events to the schedule, in the format of the file NIDAQMX_SIM_EVENTS
+ * names: a JSON array of {"at_s": seconds, "device": name, "event": name}
+ * objects, "event" one of "unplug", "replug", "transfer_abort", "overflow",
+ * "reset"; a "replug" may carry "as" (the name it comes back under, same
+ * serial number) and "ready_after_s" (seconds during which the device is
+ * listed but its properties and tasks fail with -201003). Each event happens
+ * once, when simulated time reaches at_s:
+ *   unplug, replug   as DAQmxSim_SetDevicePresent;
+ *   transfer_abort   the device's running tasks fail with -50405 until cleared;
+ *   overflow         its running analogue tasks fail with -200279 until stopped;
+ *   reset            as DAQmxResetDevice: running tasks fail with -88709 until cleared.
+ * Returns 0, or a negative status (nothing is scheduled then) with the reason,
+ * naming the entry's index, from DAQmxGetExtendedErrorInfo. */
+int32 DAQmxSim_ScheduleEventsJson(const char* json);
+
+/* Drops every event not yet happened. DAQmxSim_Reset also does, then
+ * schedules the events of NIDAQMX_SIM_EVENTS afresh. */
+void DAQmxSim_ClearEvents(void);
+
+/* Events scheduled and not yet happened. */
+uInt32 DAQmxSim_PendingEventCount(void);
 
 /* Make the named function return `status` instead of doing its work, for the
  * next `times` calls (times < 0: from now on). Outputs are not written. A

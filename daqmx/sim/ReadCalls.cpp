@@ -10,7 +10,10 @@
 // DAQmxErrorSamplesWillNeverBeAvailable. A paced continuous task whose reader
 // falls further behind than its input buffer holds has lost the acquisition
 // until it is stopped. Reading a task that is not started starts it, as the
-// vendor's driver does; on-demand tasks (no sample clock) deliver immediately.
+// vendor's driver does; on-demand tasks (no sample clock) deliver immediately
+// the signal at the present simulated time. Unpaced, simulated time moves on
+// by the acquisition time of what each timed read delivers, so scheduled
+// events happen after the samples that precede them.
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -37,8 +40,8 @@ int32 checkReadable(Simulator& sim, SimTask& task, ChannelKind expected, bool32 
     if (task.kind != expected) {
         return taskFailure(status::kReadTypeMismatch, task);
     }
-    if (task.lost) {
-        return transferAborted(task);
+    if (task.abortStatus != 0) {
+        return abortedTask(task);
     }
     int32 status = 0;
     if (sim.presentDevice(task.device, status) == nullptr) {
@@ -135,12 +138,13 @@ int32 waitForBlock(DriverCall& call, TaskHandle handle, std::uint64_t samples, f
                                 ? std::numeric_limits<double>::infinity()
                                 : sim.clock.now() + (std::isnan(timeout) ? 0.0 : timeout);
     for (;;) {
+        sim.applyDueEventsLocked();
         task = sim.findTask(handle, status);
         if (task == nullptr) {
             return status;
         }
-        if (task->lost) {
-            return transferAborted(*task);
+        if (task->abortStatus != 0) {
+            return abortedTask(*task);
         }
         if (!task->running || task->generation != generation) {
             return taskFailure(status::kTaskStoppedDuringRead, *task);
@@ -167,6 +171,9 @@ int32 waitForBlock(DriverCall& call, TaskHandle handle, std::uint64_t samples, f
                 task->startedAt + static_cast<double>(wanted) / task->timing->rate));
             block = {task->samplesRead, samples};
             task->samplesRead = wanted;
+            if (sim.clock.unpaced()) {
+                sim.clock.advance(static_cast<double>(samples) / task->timing->rate);
+            }
             return 0;
         }
         const double now = sim.clock.now();
@@ -183,8 +190,10 @@ int32 waitForBlock(DriverCall& call, TaskHandle handle, std::uint64_t samples, f
                                 {"Samples Available Per Channel", std::to_string(available)}});
         }
         const double due = task->startedAt + static_cast<double>(wanted) / task->timing->rate;
-        const auto wake =
-            sim.clock.realTimeAt(std::min(due, deadline)) + std::chrono::microseconds(50);
+        const double nextEvent = sim.schedule.empty() ? std::numeric_limits<double>::infinity()
+                                                      : sim.schedule.front().at;
+        const auto wake = sim.clock.realTimeAt(std::min({due, deadline, nextEvent})) +
+                          std::chrono::microseconds(50);
         sim.changed.wait_until(call.lock, wake);
     }
 }
@@ -247,8 +256,8 @@ int32 DAQmxGetReadAvailSampPerChan(TaskHandle taskHandle, uInt32* data) {
     if (task->kind == ChannelKind::None) {
         return taskFailure(status::kNoChannelsInTask, *task);
     }
-    if (task->lost) {
-        return transferAborted(*task);
+    if (task->abortStatus != 0) {
+        return abortedTask(*task);
     }
     if (sim.presentDevice(task->device, status) == nullptr) {
         return status;
@@ -258,6 +267,9 @@ int32 DAQmxGetReadAvailSampPerChan(TaskHandle taskHandle, uInt32* data) {
     }
     std::uint64_t available = 0;
     if (task->running && task->timing) {
+        if (task->overflowed) {
+            return overflowFailure(sim, *task);
+        }
         if (sim.clock.unpaced()) {
             // Time stands still and every block is due at once.
             available = task->timing->finite() ? task->timing->samplesPerChannel - task->samplesRead
@@ -335,7 +347,11 @@ int32 DAQmxReadAnalogF64(TaskHandle taskHandle, int32 numSampsPerChan, float64 t
         }
         task = sim.findTask(taskHandle, status);
     } else {
-        block = {task->samplesRead, samples};
+        // No sample clock: the signal as it is now, sampled at the on-demand rate.
+        const double index = std::floor(sim.clock.now() * kOnDemandRate + 1e-9);
+        block = {index >= 1.8e19 ? std::numeric_limits<std::uint64_t>::max() - samples
+                                 : static_cast<std::uint64_t>(std::max(index, 0.0)),
+                 samples};
         task->samplesRead += samples;
     }
     const SimDevice* device = sim.findDevice(task->device);

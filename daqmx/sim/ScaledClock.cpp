@@ -20,6 +20,12 @@ void ScaledClock::setScale(double scale) {
     scale_ = (std::isfinite(scale) && scale > 0.0) ? scale : 0.0;
 }
 
+void ScaledClock::advance(double seconds) {
+    if (std::isfinite(seconds) && seconds > 0.0) {
+        simulatedAtBase_ += seconds;
+    }
+}
+
 ScaledClock::RealClock::time_point ScaledClock::realTimeAt(double simulated) const {
     if (unpaced()) {
         return RealClock::now();

@@ -21,6 +21,9 @@ public:
     /// Changes the pace from now on; simulated time does not jump.
     void setScale(double scale);
 
+    /// Moves simulated time forward by `seconds` (> 0) at once.
+    void advance(double seconds);
+
     /// The real moment at which simulated time reaches `simulated` (for a paced
     /// clock; an unpaced one returns the present).
     RealClock::time_point realTimeAt(double simulated) const;

@@ -39,6 +39,9 @@ struct SimDevice {
     double sampleClockTimebaseHz = 0.0;
     int32 selfTestStatus = 0;
     bool present = true;
+    // Simulated second before which a replugged device is listed but its
+    // properties and tasks still fail (it is still enumerating).
+    double readyAt = 0.0;
 };
 
 /// The rig of a freshly loaded driver: "Dev1", a USB-6211, and "Dev2", a USB-6002.

@@ -49,9 +49,14 @@ struct SimTask {
     // The reader fell further behind than the input buffer holds: the
     // acquisition is lost until the task is stopped.
     bool overflowed = false;
-    // The device was unplugged while the task existed: its transfers are
-    // aborted for good, replugging does not bring them back.
-    bool lost = false;
+    // Non-zero once the task's acquisition was aborted under it (the device
+    // unplugged, reset, or its transfer aborted): every read, count and start
+    // fails with this status until the task is cleared; replugging or
+    // re-enumerating the device does not bring it back.
+    int32 abortStatus = 0;
+    // Samples per channel of the input buffer the task asked for itself
+    // (DAQmxCfgInputBuffer); none: the driver's choice.
+    std::optional<std::uint64_t> inputBuffer;
 
     std::size_t channelCount() const {
         return kind == ChannelKind::DigitalInput ? digital.size() : analog.size();

@@ -51,6 +51,19 @@ std::vector<SimDevice> devicesFromEnvironment() {
     return builtInDevices();
 }
 
+std::vector<SimEvent> eventsFromEnvironment(const std::vector<std::string>& devices) {
+    const char* path = std::getenv("NIDAQMX_SIM_EVENTS");
+    if (path == nullptr || *path == '\0') {
+        return {};
+    }
+    std::string problem;
+    if (auto events = loadEventsFile(path, devices, problem)) {
+        return std::move(*events);
+    }
+    std::fprintf(stderr, "nidaqmx_sim: ignoring NIDAQMX_SIM_EVENTS: %s\n", problem.c_str());
+    return {};
+}
+
 }  // namespace
 
 Simulator& Simulator::instance() {
@@ -67,6 +80,7 @@ void Simulator::resetLocked() {
     tasks.clear();
     unnamedTaskCount = 0;
     clock = ScaledClock(timeScaleFromEnvironment());
+    schedule = eventsFromEnvironment(deviceNames());
     scriptedFailures.clear();
     queuedReadStatuses.clear();
     readSampleCap = 0;
@@ -131,7 +145,7 @@ SimDevice* Simulator::presentDevice(std::string_view name, int32& status) {
                                 {{"Device Specified", std::string(name)}}));
         return nullptr;
     }
-    if (!device->present) {
+    if (!device->present || clock.now() < device->readyAt) {
         status =
             fail(status::kDeviceNotAvailable,
                  errorText(status::kDeviceNotAvailable, statusSummary(status::kDeviceNotAvailable),
@@ -159,12 +173,116 @@ TaskHandle Simulator::handleOf(const SimTask& task) {
 
 const SimTask* Simulator::analogInputHolder(const SimTask& task) const {
     for (const auto& [id, other] : tasks) {
-        if (id != task.id && other.running && other.kind == ChannelKind::AnalogInput &&
-            sameName(other.device, task.device)) {
+        // An aborted acquisition holds nothing any more, even before its task is cleared.
+        if (id != task.id && other.running && other.abortStatus == 0 &&
+            other.kind == ChannelKind::AnalogInput && sameName(other.device, task.device)) {
             return &other;
         }
     }
     return nullptr;
+}
+
+void Simulator::setDevicePresentLocked(SimDevice& device, bool present) {
+    device.present = present;
+    if (!present && realistic(DAQMXSIM_REMOVAL_ABORTS)) {
+        for (auto& [id, task] : tasks) {
+            if (task.kind != ChannelKind::None && task.abortStatus == 0 &&
+                sameName(task.device, device.name)) {
+                task.abortStatus = status::kTransferAborted;
+            }
+        }
+    }
+    changed.notify_all();
+}
+
+void Simulator::abortRunningTasksLocked(std::string_view device, int32 status) {
+    for (auto& [id, task] : tasks) {
+        if (task.running && task.abortStatus == 0 && sameName(task.device, device)) {
+            task.abortStatus = status;
+        }
+    }
+    changed.notify_all();
+}
+
+std::vector<std::string> Simulator::deviceNames() const {
+    std::vector<std::string> names;
+    names.reserve(devices.size());
+    for (const SimDevice& device : devices) {
+        names.push_back(device.name);
+    }
+    return names;
+}
+
+void Simulator::scheduleLocked(std::vector<SimEvent> events) {
+    schedule.insert(schedule.end(), std::make_move_iterator(events.begin()),
+                    std::make_move_iterator(events.end()));
+    std::stable_sort(schedule.begin(), schedule.end(),
+                     [](const SimEvent& a, const SimEvent& b) { return a.at < b.at; });
+    changed.notify_all();
+}
+
+void Simulator::applyDueEventsLocked() {
+    if (schedule.empty()) {
+        return;
+    }
+    const double now = clock.now();
+    std::size_t due = 0;
+    while (due < schedule.size() && schedule[due].at <= now) {
+        ++due;
+    }
+    if (due == 0) {
+        return;
+    }
+    // Taken off first: an event may not run twice, whatever it does.
+    std::vector<SimEvent> happening(std::make_move_iterator(schedule.begin()),
+                                    std::make_move_iterator(schedule.begin() + due));
+    schedule.erase(schedule.begin(), schedule.begin() + due);
+    for (const SimEvent& event : happening) {
+        applyEventLocked(event);
+    }
+}
+
+void Simulator::applyEventLocked(const SimEvent& event) {
+    SimDevice* device = findDevice(event.device);
+    if (device == nullptr) {
+        std::fprintf(stderr, "nidaqmx_sim: scheduled event for %s skipped: no such device\n",
+                     event.device.c_str());
+        return;
+    }
+    switch (event.kind) {
+        case EventKind::Unplug:
+            setDevicePresentLocked(*device, false);
+            break;
+        case EventKind::Replug:
+            if (!event.renameTo.empty()) {
+                const SimDevice* holder = findDevice(event.renameTo);
+                if (holder == nullptr || holder == device) {
+                    device->name = event.renameTo;
+                } else {
+                    std::fprintf(stderr,
+                                 "nidaqmx_sim: %s replugged under its own name: %s is taken\n",
+                                 device->name.c_str(), event.renameTo.c_str());
+                }
+            }
+            device->readyAt = event.at + event.readyAfter;
+            setDevicePresentLocked(*device, true);
+            break;
+        case EventKind::TransferAbort:
+            abortRunningTasksLocked(device->name, status::kTransferAborted);
+            break;
+        case EventKind::Overflow:
+            for (auto& [id, task] : tasks) {
+                if (task.running && task.timing && task.kind == ChannelKind::AnalogInput &&
+                    sameName(task.device, device->name)) {
+                    task.overflowed = true;
+                }
+            }
+            changed.notify_all();
+            break;
+        case EventKind::Reset:
+            abortRunningTasksLocked(device->name, status::kDeviceReset);
+            break;
+    }
 }
 
 void Simulator::startTaskLocked(SimTask& task) {
@@ -196,6 +314,9 @@ SampleSource Simulator::sourceFor(const SimDevice& device, const AnalogChannel& 
 }
 
 std::uint64_t Simulator::inputBufferSize(const SimTask& task) const {
+    if (task.inputBuffer) {
+        return *task.inputBuffer;
+    }
     if (inputBufferOverride > 0) {
         return inputBufferOverride;
     }
@@ -245,12 +366,14 @@ int32 taskFailure(int32 code, const SimTask& task, std::initializer_list<ErrorDe
     return fail(code, std::move(text));
 }
 
-int32 transferAborted(const SimTask& task) {
-    return taskFailure(status::kTransferAborted, task, {{"Device", task.device}});
+int32 abortedTask(const SimTask& task) {
+    return taskFailure(task.abortStatus, task, {{"Device", task.device}});
 }
 
 DriverCall::DriverCall(const char* function)
-    : sim(Simulator::instance()), lock(sim.mutex), scripted(sim.beginCall(function)) {}
+    : sim(Simulator::instance()), lock(sim.mutex), scripted(sim.beginCall(function)) {
+    sim.applyDueEventsLocked();
+}
 
 ReadInProgress::ReadInProgress() {
     ++Simulator::instance().readsInProgress;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "ErrorText.h"
+#include "EventSchedule.h"
 #include "NIDAQmxSimControl.h"
 #include "ScaledClock.h"
 #include "SimDevice.h"
@@ -68,6 +69,19 @@ public:
     /// Another running task that holds the analogue input of `task`'s device.
     const SimTask* analogInputHolder(const SimTask& task) const;
 
+    /// Unplugs or replugs a device; unplugging aborts its tasks (when modelled).
+    void setDevicePresentLocked(SimDevice& device, bool present);
+    /// Aborts the running tasks of a device with `status` until they are cleared.
+    void abortRunningTasksLocked(std::string_view device, int32 status);
+    /// Applies every scheduled event whose moment the clock has passed. Called
+    /// wherever the driver reads its clock, so waiting reads see events promptly.
+    void applyDueEventsLocked();
+    void applyEventLocked(const SimEvent& event);
+    /// Adds events to the schedule, keeping it ordered by time.
+    void scheduleLocked(std::vector<SimEvent> events);
+    /// Names of the devices events may refer to.
+    std::vector<std::string> deviceNames() const;
+
     /// Starts `task` (also implicitly, from a read): clock, counters, generation.
     void startTaskLocked(SimTask& task);
     void stopTaskLocked(SimTask& task);
@@ -92,6 +106,8 @@ public:
     std::uint64_t nextTaskId = 1;  // never reset, so stale handles stay invalid
     std::uint64_t unnamedTaskCount = 0;
     ScaledClock clock;
+    // Events still to happen, earliest first.
+    std::vector<SimEvent> schedule;
 
     std::map<std::string, ScriptedFailure, std::less<>> scriptedFailures;
     std::deque<int32> queuedReadStatuses;
@@ -124,8 +140,9 @@ private:
 /// of the status line as the driver writes it.
 int32 taskFailure(int32 code, const SimTask& task, std::initializer_list<ErrorDetail> extra = {});
 
-/// The failure of every transfer of a task whose device was unplugged.
-int32 transferAborted(const SimTask& task);
+/// The failure of every read, count and start of a task whose acquisition
+/// was aborted (its abortStatus).
+int32 abortedTask(const SimTask& task);
 
 /// The lock and the entry bookkeeping of one DAQmx call.
 class DriverCall {

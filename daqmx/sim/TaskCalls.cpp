@@ -197,6 +197,31 @@ int32 prepareChannelAdd(DriverCall& call, TaskHandle handle, const char* list, C
     return 0;
 }
 
+// The analogue channel of a task that `channel` names (its physical channel
+// name; empty names the only channel of a one-channel task).
+int32 findAnalogChannel(DriverCall& call, TaskHandle handle, const char* channel,
+                        const AnalogChannel*& found) {
+    int32 status = 0;
+    const SimTask* task = call.sim.findTask(handle, status);
+    if (task == nullptr) {
+        return status;
+    }
+    const std::string_view name = channel ? channel : "";
+    if (name.empty() && task->analog.size() == 1) {
+        found = &task->analog.front();
+        return 0;
+    }
+    for (const AnalogChannel& candidate : task->analog) {
+        if (sameName(candidate.physicalName, name)) {
+            found = &candidate;
+            return 0;
+        }
+    }
+    return fail(status::kChannelNotInTask,
+                errorText(status::kChannelNotInTask, statusSummary(status::kChannelNotInTask),
+                          {{"Channel Name", std::string(name)}, {"Task Name", task->name}}));
+}
+
 }  // namespace
 
 extern "C" {
@@ -458,6 +483,104 @@ int32 DAQmxGetTaskNumChans(TaskHandle taskHandle, uInt32* data) {
     return 0;
 }
 
+int32 DAQmxGetNthTaskChannel(TaskHandle taskHandle, uInt32 index, char buffer[], int32 bufferSize) {
+    DriverCall call("DAQmxGetNthTaskChannel");
+    if (call.scripted) {
+        return *call.scripted;
+    }
+    int32 status = 0;
+    const SimTask* task = call.sim.findTask(taskHandle, status);
+    if (task == nullptr) {
+        return status;
+    }
+    if (index < 1 || index > task->channelCount()) {
+        return invalidValue({{"Property", "Index"},
+                             {"Requested Value", std::to_string(index)},
+                             {"Number of Channels in Task", std::to_string(task->channelCount())},
+                             {"Task Name", task->name}});
+    }
+    const std::size_t i = index - 1;
+    const std::string& name = task->kind == ChannelKind::DigitalInput
+                                  ? task->digital[i].name
+                                  : task->analog[i].physicalName;
+    return writeStringProperty(name, buffer, static_cast<uInt32>(std::max(bufferSize, 0)));
+}
+
+int32 DAQmxGetAIRngHigh(TaskHandle taskHandle, const char channel[], float64* data) {
+    DriverCall call("DAQmxGetAIRngHigh");
+    if (call.scripted) {
+        return *call.scripted;
+    }
+    const AnalogChannel* found = nullptr;
+    if (const int32 status = findAnalogChannel(call, taskHandle, channel, found); status != 0) {
+        return status;
+    }
+    if (data == nullptr) {
+        return nullOutput("data");
+    }
+    *data = found->range.high;
+    return 0;
+}
+
+int32 DAQmxGetAIRngLow(TaskHandle taskHandle, const char channel[], float64* data) {
+    DriverCall call("DAQmxGetAIRngLow");
+    if (call.scripted) {
+        return *call.scripted;
+    }
+    const AnalogChannel* found = nullptr;
+    if (const int32 status = findAnalogChannel(call, taskHandle, channel, found); status != 0) {
+        return status;
+    }
+    if (data == nullptr) {
+        return nullOutput("data");
+    }
+    *data = found->range.low;
+    return 0;
+}
+
+int32 DAQmxCfgInputBuffer(TaskHandle taskHandle, uInt32 numSampsPerChan) {
+    DriverCall call("DAQmxCfgInputBuffer");
+    if (call.scripted) {
+        return *call.scripted;
+    }
+    int32 status = 0;
+    SimTask* task = call.sim.findTask(taskHandle, status);
+    if (task == nullptr) {
+        return status;
+    }
+    if (task->running) {
+        return taskRunning(*task);
+    }
+    task->inputBuffer = numSampsPerChan;
+    return 0;
+}
+
+int32 DAQmxGetBufInputBufSize(TaskHandle taskHandle, uInt32* data) {
+    DriverCall call("DAQmxGetBufInputBufSize");
+    if (call.scripted) {
+        return *call.scripted;
+    }
+    int32 status = 0;
+    const SimTask* task = call.sim.findTask(taskHandle, status);
+    if (task == nullptr) {
+        return status;
+    }
+    if (data == nullptr) {
+        return nullOutput("data");
+    }
+    // Continuous tasks get the driver's choice; a finite one holds exactly
+    // its samples; without a sample clock there is no buffer.
+    std::uint64_t size = 0;
+    if (task->inputBuffer) {
+        size = *task->inputBuffer;
+    } else if (task->timing) {
+        size = task->timing->finite() ? task->timing->samplesPerChannel
+                                      : call.sim.inputBufferSize(*task);
+    }
+    *data = static_cast<uInt32>(std::min<std::uint64_t>(size, std::numeric_limits<uInt32>::max()));
+    return 0;
+}
+
 int32 DAQmxStartTask(TaskHandle taskHandle) {
     DriverCall call("DAQmxStartTask");
     if (call.scripted) {
@@ -476,8 +599,8 @@ int32 DAQmxStartTask(TaskHandle taskHandle) {
                     errorText(status::kNoChannelsInTask, statusSummary(status::kNoChannelsInTask),
                               {{"Task Name", task->name}}));
     }
-    if (task->lost) {
-        return transferAborted(*task);
+    if (task->abortStatus != 0) {
+        return abortedTask(*task);
     }
     if (call.sim.presentDevice(task->device, status) == nullptr) {
         return status;

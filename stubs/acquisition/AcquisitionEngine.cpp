@@ -93,6 +93,17 @@ OperationResult AcquisitionEngine::configure(const OperationParams& params,
     result.data["achieved_sample_rate_hz"] = formatFixed(achievedSampleRateHz);
     result.data["sample_mode"] = settings.sample_mode;
     result.data["samples_per_channel"] = std::to_string(settings.samples_per_channel);
+    result.data["achieved_sample_rate_hz_exact"] = exactNumberText(achievedSampleRateHz);
+    if (inputBufferSamplesPerChannel) {
+        result.data["input_buffer_samples_per_channel"] =
+            std::to_string(*inputBufferSamplesPerChannel);
+    }
+    if (channelReadback.channelsJson) {
+        result.data["ai_physical_channels"] = *channelReadback.channelsJson;
+    }
+    if (channelReadback.rangesJson) {
+        result.data["ai_voltage_ranges_v"] = *channelReadback.rangesJson;
+    }
     return result;
 }
 

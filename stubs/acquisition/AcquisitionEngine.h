@@ -18,6 +18,7 @@
 #include "device/DeviceRecords.h"
 #include "device/IDeviceStub.h"
 #include "stubs/acquisition/AcquisitionConfig.h"
+#include "stubs/acquisition/ChannelReadback.h"
 #include "stubs/acquisition/DriverTask.h"
 #include "stubs/acquisition/NumberTextCache.h"
 
@@ -69,9 +70,13 @@ private:
         double sampleRateHz = 0.0;  ///< achieved rate, for pacing the waits
         /// Wait for a whole block by watching the driver's count of available
         /// samples, so a stop never waits for a block. Off for tasks whose
-        /// reads the driver answers at once (on-demand) or knows to refuse
-        /// (finite), which keep the plain blocking read.
+        /// reads the driver answers at once (on-demand), which keep the plain
+        /// blocking read.
         bool waitInSlices = false;
+        /// Samples per channel a finite task acquires in all; 0 for a
+        /// continuous one. Once fewer than a block remain, the driver answers
+        /// the read at once, so that read is made without the sliced wait.
+        std::uint64_t finiteSamples = 0;
     };
 
     /// How the wait for a block ended.
@@ -84,6 +89,8 @@ private:
     std::optional<std::string> buildTasks();
     void clearTasks() noexcept;
     void reportSampleClock();
+    /// Makes the input buffer of a continuous task hold at least two blocks.
+    std::optional<std::string> sizeInputBuffer();
     AcquisitionConfig settingsSnapshot() const;
 
     // Reads.
@@ -105,7 +112,8 @@ private:
     void emitFrame(const StreamPlan& plan, const std::vector<double>& samples,
                    std::int32_t sampleCount, const std::vector<bool>& digitalLines,
                    DeviceState& envelope, NumberTextCache& numberTexts);
-    void endStreamWithError(const std::string& message);
+    /// The one Error record that ends a stream; `status` is the driver's, when it failed.
+    void endStreamWithError(const std::string& message, std::optional<int32> status = {});
     /// Calls every subscriber with `state`, each in isolation, then applies the
     /// subscription changes its callbacks asked for.
     void deliver(const DeviceState& state);
@@ -116,9 +124,12 @@ private:
     std::atomic<bool> configured{false};
     std::uint64_t aiChannelCount = 0;   // taskMutex
     double achievedSampleRateHz = 0.0;  // taskMutex
-    DriverTask aiTask;                  // taskMutex
-    DriverTask diTask;                  // taskMutex
-    std::uint64_t diLineCount = 0;      // taskMutex
+    // Samples per channel the driver buffers for a continuous task.
+    std::optional<std::uint64_t> inputBufferSamplesPerChannel;  // taskMutex
+    ChannelReadback channelReadback;                            // taskMutex
+    DriverTask aiTask;                                          // taskMutex
+    DriverTask diTask;                                          // taskMutex
+    std::uint64_t diLineCount = 0;                              // taskMutex
     std::atomic<bool> streaming{false};
     std::atomic<bool> stopRequested{false};
     std::thread streamThread;  // lifecycleMutex

@@ -150,7 +150,10 @@ OperationResult AcquisitionEngine::startStream(const std::string& requestId) {
         settings.samples_per_channel,
         settings.read_timeout_s,
         achievedSampleRateHz > 0.0 ? achievedSampleRateHz : settings.sample_clock_rate_hz,
-        settings.sample_mode != "ON_DEMAND" && settings.sample_mode != "FINITE"};
+        settings.sample_mode != "ON_DEMAND",
+        settings.sample_mode == "FINITE"
+            ? static_cast<std::uint64_t>(std::max(settings.samples_per_channel, 1))
+            : 0};
     try {
         streamThread = std::thread([this, plan] { streamLoop(plan); });
     } catch (const std::system_error& error) {
@@ -306,9 +309,14 @@ void AcquisitionEngine::runStream(const StreamPlan& plan) {
 
     int transientErrors = 0;
     double samplesPerSecond = plan.sampleRateHz;
+    std::uint64_t delivered = 0;  // per channel, since the start
+    const auto blockSamples = static_cast<std::uint64_t>(plan.samplesPerChannel);
     while (!stopRequested) {
         double timeoutS = plan.readTimeoutS;
-        if (plan.waitInSlices) {
+        const bool wholeBlockLeft =
+            plan.finiteSamples == 0 ||
+            (delivered < plan.finiteSamples && plan.finiteSamples - delivered >= blockSamples);
+        if (plan.waitInSlices && wholeBlockLeft) {
             const BlockWait wait = waitForBlock(plan, samplesPerSecond);
             if (wait == BlockWait::Stopped) {
                 return;
@@ -326,6 +334,7 @@ void AcquisitionEngine::runStream(const StreamPlan& plan) {
         // had) are consumed: they go out as a shorter frame before the status
         // is dealt with, so the frames still add up to what the driver read.
         if (read >= 1) {
+            delivered += static_cast<std::uint64_t>(std::min(read, plan.samplesPerChannel));
             takeDigitalSnapshot(plan.diTask, plan.readTimeoutS, lineBytes, lineBits);
             emitFrame(plan, block, std::min(read, plan.samplesPerChannel), lineBits, envelope,
                       numberTexts);
@@ -353,7 +362,8 @@ void AcquisitionEngine::runStream(const StreamPlan& plan) {
         }
         endStreamWithError((transient ? "Streaming stopped: too many transient DAQmx errors. "
                                       : "Streaming stopped: ") +
-                           status.text);
+                               status.text,
+                           status.code);
         return;
     }
 }
@@ -374,12 +384,16 @@ void AcquisitionEngine::emitFrame(const StreamPlan& plan, const std::vector<doub
     deliver(envelope);
 }
 
-void AcquisitionEngine::endStreamWithError(const std::string& message) {
+void AcquisitionEngine::endStreamWithError(const std::string& message,
+                                           std::optional<int32> status) {
     logError("{}", message);
     DeviceState record;
     record.code = DeviceStateCode::Error;
     record.stateName = "error";
     record.message = message;
+    if (status) {
+        record.properties["daqmx_status"] = std::to_string(*status);
+    }
     record.timestampNs = static_cast<std::uint64_t>(steadyClockNs());
     deliver(record);
 }

@@ -20,6 +20,8 @@ void AcquisitionEngine::clearTasks() noexcept {
     diTask.reset();
     aiChannelCount = 0;
     diLineCount = 0;
+    inputBufferSamplesPerChannel.reset();
+    channelReadback = {};
 }
 
 std::optional<std::string> AcquisitionEngine::buildTasks() {
@@ -60,6 +62,11 @@ std::optional<std::string> AcquisitionEngine::buildTasks() {
             return fail("Failed to configure sample clock: " + status.text);
         }
         reportSampleClock();
+        if (mode == DAQmx_Val_ContSamps) {
+            if (auto failure = sizeInputBuffer()) {
+                return fail(std::move(*failure));
+            }
+        }
     }
 
     uInt32 channels = 0;
@@ -69,6 +76,7 @@ std::optional<std::string> AcquisitionEngine::buildTasks() {
     }
     aiChannelCount = channels;
     diLineCount = 0;
+    channelReadback = readBackChannels(aiTask.get(), channels);
 
     // The reads and the stream size one buffer by this product: refuse it now
     // rather than let an allocation take the host process down later.
@@ -97,6 +105,27 @@ std::optional<std::string> AcquisitionEngine::buildTasks() {
         return fail("Too many digital lines: " + std::to_string(diLineCount) +
                     " exceeds the limit of " + std::to_string(kMaxBlockSamples));
     }
+    return std::nullopt;
+}
+
+std::optional<std::string> AcquisitionEngine::sizeInputBuffer() {
+    // One block in the buffer means the next block overwrites it while the
+    // stream is still handing the last one over: a reader that is late by
+    // any amount loses the acquisition. Two blocks give it a block's time.
+    const auto wanted = 2 * static_cast<std::uint64_t>(std::max(settings.samples_per_channel, 1));
+    uInt32 size = 0;
+    if (const int32 status = DAQmxGetBufInputBufSize(aiTask.get(), &size);
+        status == 0 && size >= wanted) {
+        inputBufferSamplesPerChannel = size;
+        return std::nullopt;
+    }
+    // Also when the size cannot be read: setting it is what matters.
+    if (DriverStatus status =
+            checkDriver(DAQmxCfgInputBuffer(aiTask.get(), static_cast<uInt32>(wanted)));
+        !status.ok()) {
+        return "Failed to configure input buffer: " + status.text;
+    }
+    inputBufferSamplesPerChannel = wanted;
     return std::nullopt;
 }
 

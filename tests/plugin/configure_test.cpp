@@ -70,7 +70,11 @@ TEST_F(ConfigureTest, DefaultsBuildOneContinuousChannelAt1000Hz) {
                                                    {"requested_sample_rate_hz", "1000.000000"},
                                                    {"achieved_sample_rate_hz", "1000.000000"},
                                                    {"sample_mode", "CONTINUOUS"},
-                                                   {"samples_per_channel", "100"}}));
+                                                   {"samples_per_channel", "100"},
+                                                   {"achieved_sample_rate_hz_exact", "1000"},
+                                                   {"input_buffer_samples_per_channel", "10000"},
+                                                   {"ai_physical_channels", R"(["Dev1/ai0"])"},
+                                                   {"ai_voltage_ranges_v", "[[-10.0,10.0]]"}}));
     EXPECT_EQ(DAQmxSim_RunningTaskCount(), 0u);
     // Settings persist, and a rebuild replaces the task instead of adding one.
     EXPECT_EQ(configured({{"ai_channels", "Dev1/ai0:1"}}, "n_channels"), "2");

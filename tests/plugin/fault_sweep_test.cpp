@@ -49,7 +49,9 @@ std::vector<std::string> runSession() {
           {"digital_input_lines", "Dev1/port0/line0:1"}});
     call("analog_input", "read_finite", {});
     call("analog_input", "read_single", {});
-    call("analog_input", "configure", {{"sample_mode", "CONTINUOUS"}});
+    // Blocks larger than half the driver's default buffer, so it is enlarged.
+    call("analog_input", "configure",
+         {{"sample_mode", "CONTINUOUS"}, {"samples_per_channel", "6000"}});
 
     std::mutex mutex;
     std::condition_variable changed;
@@ -82,7 +84,8 @@ const std::string kSilent =
     " DAQmxGetDevAIMaxSingleChanRate DAQmxGetDevAIMaxMultiChanRate DAQmxGetDevAIPhysicalChans"
     " DAQmxGetDevAIVoltageRngs DAQmxGetPhysicalChanAITermCfgs DAQmxResetDevice DAQmxStopTask"
     " DAQmxClearTask DAQmxGetExtendedErrorInfo DAQmxGetSampClkRate DAQmxReadDigitalLines"
-    " DAQmxGetReadAvailSampPerChan ";
+    " DAQmxGetReadAvailSampPerChan DAQmxGetBufInputBufSize DAQmxGetNthTaskChannel"
+    " DAQmxGetAIRngLow DAQmxGetAIRngHigh ";
 /// Calls reported in one place and silent in another: the product type fails
 /// connect but only blanks a scan entry; the digital task's start and channel
 /// count are optional.

@@ -1,6 +1,7 @@
 // "read_finite" and "read_single": refusals, the frame of a finite read and
 // its buffer rules, and the temporary task of a single-point read.
 #include <algorithm>
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -138,19 +139,22 @@ TEST_F(ReadsTest, SinglePointReadUsesStoredDefaultsAndATemporaryTask) {
     ASSERT_TRUE(result.success) << result.error;
     ASSERT_EQ(result.data.size(), 3u);
     EXPECT_EQ(result.data.at("n_channels"), "1");
-    EXPECT_EQ(json::parse(result.data.at("samples")), json::array({expectedSample(0, 0)}));
+    // No sample clock: the value of the signal now, at the on-demand rate of 1 kS/s.
+    const auto now = [] { return static_cast<int>(std::floor(DAQmxSim_SimulatedTime() * 1000)); };
+    EXPECT_EQ(json::parse(result.data.at("samples")), json::array({expectedSample(0, now())}));
     EXPECT_EQ(std::stoll(result.data.at("timestamp_ns")) % 100, 0);
     EXPECT_EQ(DAQmxSim_LiveTaskCount(), 0u);
     EXPECT_EQ(DAQmxSim_CallCount("DAQmxStopTask"), 0u) << "cleared, never stopped";
 
-    const auto other = execute("read_single", {{"ai_channels", "Dev2/ai2:4"},
+    // Differential inputs need their pair: Dev2 has them on ai0 to ai3.
+    const auto other = execute("read_single", {{"ai_channels", "Dev2/ai1:3"},
                                                {"voltage_range_min", "-1"},
                                                {"voltage_range_max", "1"},
                                                {"terminal_config", "DIFF"},
                                                {"read_timeout_s", "2"}});
     ASSERT_TRUE(other.success) << other.error;
     EXPECT_EQ(other.data.at("n_channels"), "3");
-    EXPECT_EQ(json::parse(other.data.at("samples"))[2], expectedSample(4, 0, "Dev2"));
+    EXPECT_EQ(json::parse(other.data.at("samples"))[2], expectedSample(3, now(), "Dev2"));
     EXPECT_EQ(execute("configure").data.at("ai_channels"), "Dev1/ai0") << "nothing was stored";
 }
 

@@ -257,7 +257,7 @@ TEST_F(StreamingTest, FatalReadErrorEndsTheStreamUntilStopped) {
     const auto error = expectStreamError("Streaming stopped: DAQmx error -200474: ");
     EXPECT_EQ(error.code, DeviceStateCode::Error);
     EXPECT_EQ(error.stateName, "error");
-    EXPECT_TRUE(error.properties.empty());
+    EXPECT_EQ(error.properties, (StringMap{{"daqmx_status", "-200474"}}));
 
     // Ended: the flag stays set until a stop.
     EXPECT_EQ(execute("start_stream").data.at("note"), "already_streaming");

@@ -1,0 +1,160 @@
+// Scheduled device events: faults that happen on their own at a set moment.
+//
+// A schedule is a JSON array of event objects:
+//
+//   "at_s"           number   simulated seconds since the driver started (or was
+//                             reset) at which the event happens; >= 0
+//   "device"         string   the device it happens to
+//   "event"          string   "unplug", "replug", "transfer_abort", "overflow" or "reset"
+//   "as"             string   replug only: the name the device comes back under
+//   "ready_after_s"  number   replug only: seconds during which the device is
+//                             listed but its property queries still fail
+//
+// No other member is accepted, so a misspelt one is not silently ignored.
+#include "EventSchedule.h"
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+#include <nlohmann/json.hpp>
+
+#include "SimDevice.h"
+
+namespace daqmx_sim {
+
+namespace {
+
+using nlohmann::json;
+
+class EventError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct EventName {
+    std::string_view name;
+    EventKind kind;
+};
+
+constexpr EventName kEventNames[] = {
+    {"unplug", EventKind::Unplug},
+    {"replug", EventKind::Replug},
+    {"transfer_abort", EventKind::TransferAbort},
+    {"overflow", EventKind::Overflow},
+    {"reset", EventKind::Reset},
+};
+
+double secondsMember(const json& entry, const char* member) {
+    const json& value = entry.at(member);
+    if (!value.is_number() || !std::isfinite(value.get<double>()) || value.get<double>() < 0.0) {
+        throw EventError(std::string("\"") + member + "\" must be a number >= 0");
+    }
+    return value.get<double>();
+}
+
+std::string nameMember(const json& entry, const char* member) {
+    const json& value = entry.at(member);
+    if (!value.is_string() || value.get<std::string>().empty()) {
+        throw EventError(std::string("\"") + member + "\" must be a non-empty string");
+    }
+    return value.get<std::string>();
+}
+
+SimEvent parseEvent(const json& entry, std::vector<std::string>& devices) {
+    if (!entry.is_object()) {
+        throw EventError("not an object");
+    }
+    for (const char* required : {"at_s", "device", "event"}) {
+        if (!entry.contains(required)) {
+            throw EventError(std::string("\"") + required + "\" is missing");
+        }
+    }
+    SimEvent event;
+    event.at = secondsMember(entry, "at_s");
+    event.device = nameMember(entry, "device");
+    const json& name = entry.at("event");
+    const auto known = std::find_if(
+        std::begin(kEventNames), std::end(kEventNames),
+        [&](const EventName& e) { return name.is_string() && e.name == name.get<std::string>(); });
+    if (known == std::end(kEventNames)) {
+        throw EventError("unknown event " + name.dump() +
+                         " (known: unplug, replug, transfer_abort, overflow, reset)");
+    }
+    event.kind = known->kind;
+    if (indexOfName(devices, event.device) < 0) {
+        throw EventError("unknown device \"" + event.device + "\"");
+    }
+    for (const auto& [member, value] : entry.items()) {
+        const bool common = member == "at_s" || member == "device" || member == "event";
+        const bool replugOnly = member == "as" || member == "ready_after_s";
+        if (!common && !(replugOnly && event.kind == EventKind::Replug)) {
+            throw EventError("member \"" + member + "\" does not belong to a \"" +
+                             std::string(known->name) + "\" event");
+        }
+    }
+    if (entry.contains("as")) {
+        event.renameTo = nameMember(entry, "as");
+        if (indexOfName(devices, event.renameTo) < 0) {
+            devices.push_back(event.renameTo);
+        }
+    }
+    if (entry.contains("ready_after_s")) {
+        event.readyAfter = secondsMember(entry, "ready_after_s");
+    }
+    return event;
+}
+
+}  // namespace
+
+std::optional<std::vector<SimEvent>> parseEvents(std::string_view text,
+                                                 std::vector<std::string> devices,
+                                                 std::string& problem) {
+    json document;
+    try {
+        document = json::parse(text);
+    } catch (const json::parse_error& error) {
+        problem = std::string("not valid JSON: ") + error.what();
+        return std::nullopt;
+    }
+    if (!document.is_array()) {
+        problem = "the schedule must be an array of events";
+        return std::nullopt;
+    }
+    std::vector<SimEvent> events;
+    for (std::size_t i = 0; i < document.size(); ++i) {
+        try {
+            events.push_back(parseEvent(document[i], devices));
+        } catch (const std::exception& error) {
+            problem = "entry " + std::to_string(i) + ": " + error.what();
+            return std::nullopt;
+        }
+    }
+    std::stable_sort(events.begin(), events.end(),
+                     [](const SimEvent& a, const SimEvent& b) { return a.at < b.at; });
+    return events;
+}
+
+std::optional<std::vector<SimEvent>> loadEventsFile(const std::string& path,
+                                                    std::vector<std::string> devices,
+                                                    std::string& problem) {
+    // The path is UTF-8 text, as for rig files.
+    std::ifstream in(std::filesystem::path(std::u8string_view(
+                         reinterpret_cast<const char8_t*>(path.data()), path.size())),
+                     std::ios::binary);
+    if (!in) {
+        problem = "cannot open " + path;
+        return std::nullopt;
+    }
+    const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    auto events = parseEvents(text, std::move(devices), problem);
+    if (!events) {
+        problem = path + ": " + problem;
+    }
+    return events;
+}
+
+}  // namespace daqmx_sim

@@ -187,15 +187,18 @@ RecordingFacts recordingFacts(DeviceSession& session, const kra::device::Operati
     // The channels say which device recorded, whatever --device said.
     facts.device = session.device().name;
     facts.productType = session.device().productType;
+    facts.serialNumber = session.device().serialNumber;
     const std::string owner = names.empty() ? std::string() : deviceOf(names.front());
     if (!owner.empty() && !sameName(owner, facts.device)) {
         facts.device = owner;
         facts.productType.clear();
+        facts.serialNumber.clear();
         if (const auto devices = listDevices(session)) {
             for (const auto& device : *devices) {
                 if (sameName(device.name, owner)) {
                     facts.device = device.name;
                     facts.productType = device.productType;
+                    facts.serialNumber = device.serialNumber;
                 }
             }
         }

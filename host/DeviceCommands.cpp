@@ -221,8 +221,10 @@ std::optional<std::vector<DeviceIdentity>> listDevices(DeviceSession& session) {
     std::vector<DeviceIdentity> identities;
     for (const json& device : devices) {
         if (device.is_object() && device.contains("device_name")) {
+            const auto serial = device.find("serial_num");
             identities.push_back(
-                {device.value("device_name", ""), device.value("product_type", "")});
+                {device.value("device_name", ""), device.value("product_type", ""),
+                 serial != device.end() && serial->is_number_integer() ? serial->dump() : ""});
         }
     }
     return identities;

@@ -14,7 +14,8 @@ namespace ni_usb_daq::host {
 /// The device a session drives, as the driver lists it.
 struct DeviceIdentity {
     std::string name = "Dev1";
-    std::string productType;  ///< empty when the driver does not list it
+    std::string productType;   ///< empty when the driver does not list it
+    std::string serialNumber;  ///< decimal; empty when the driver does not say
 };
 
 /// One stub and the host's side of talking to it: request ids, failure

@@ -12,6 +12,7 @@
 #include "Commands.h"
 #include "HostError.h"
 #include "JsonOutput.h"
+#include "NumberFormat.h"
 #include "StreamSession.h"
 
 namespace ni_usb_daq::host {
@@ -180,8 +181,8 @@ std::optional<std::pair<std::string, bool>> StreamRecovery::bringUp(DeviceSessio
     }
     const double rate = achievedSampleRate(result.data);
     if (rate != sampleRateHz_) {
-        return std::pair<std::string, bool>("the device came back at " + std::to_string(rate) +
-                                                " Hz instead of " + std::to_string(sampleRateHz_) +
+        return std::pair<std::string, bool>("the device came back at " + formatNumber(rate) +
+                                                " Hz instead of " + formatNumber(sampleRateHz_) +
                                                 " Hz",
                                             false);
     }
@@ -229,7 +230,7 @@ StreamRecovery::Result StreamRecovery::recover(DeviceSession& session, RecoveryA
                     found->second = *name;
                 }
                 deviceName_ = *name;
-                session.reopen({*name, session.device().productType});
+                session.reopen({*name, session.device().productType, serialNumber_});
             }
             const auto failure = bringUp(session);
             if (!failure) {
@@ -247,7 +248,7 @@ StreamRecovery::Result StreamRecovery::recover(DeviceSession& session, RecoveryA
             state("waiting for " + deviceName_);
         }
         if (Clock::now() + wait > giveUpAt) {
-            result.failure = "gave up after " + std::to_string(options_.outageTimeout.count()) +
+            result.failure = "gave up after " + formatNumber(options_.outageTimeout.count()) +
                              " s: " + lastReason;
             return result;
         }

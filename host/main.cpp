@@ -169,7 +169,7 @@ private:
         const auto listed = host::listDevices(session);
         if (!listed) {
             // Nothing to check against: the names are the plug-in's to judge.
-            session.setDevice({device_.empty() ? std::string("Dev1") : device_, {}});
+            session.setDevice({device_.empty() ? std::string("Dev1") : device_, {}, {}});
             return session;
         }
         const auto& devices = *listed;
@@ -184,7 +184,7 @@ private:
                 throw host::HostError("unknown device '" + device_ +
                                       "': " + host::deviceListText(devices));
             }
-            session.setDevice({device_, found->productType});
+            session.setDevice({device_, found->productType, found->serialNumber});
             return session;
         }
         if (devices.size() == 1 && !host::sameDriverName(devices.front().name, "Dev1")) {

@@ -507,8 +507,12 @@ RecordingEnd recordingEnd(const StreamOutcome& outcome, double sampleRateHz) {
     end.gaps = outcome.stats.gaps;
     end.estimatedLostSamples = outcome.stats.estimatedLostSamples;
     end.errors = outcome.stats.errors();
-    end.durationS = sampleRateHz > 0 ? static_cast<double>(outcome.stats.samples) / sampleRateHz
-                                     : outcome.elapsed.count();
+    // The span the recording covers: what was written and what outages lost.
+    end.durationS =
+        sampleRateHz > 0
+            ? static_cast<double>(outcome.stats.samples + outcome.stats.estimatedLostSamples) /
+                  sampleRateHz
+            : outcome.elapsed.count();
     return end;
 }
 

@@ -175,8 +175,8 @@ StreamOutcome runStream(DeviceSession& session, const StopSignals& signals,
                         const ProgressCallback& progress = {}, StreamRecovery* recovery = nullptr);
 
 /// The end record of an outcome: its kind, totals and error. Its duration is
-/// the samples' span at `sampleRateHz`, or the time the stream ran when
-/// there is no sample clock (0).
+/// the span of the samples written and the samples outages lost, at
+/// `sampleRateHz`, or the time the stream ran when there is no sample clock (0).
 RecordingEnd recordingEnd(const StreamOutcome& outcome, double sampleRateHz);
 
 }  // namespace ni_usb_daq::host

@@ -15,14 +15,12 @@
 
 #include <algorithm>
 #include <cmath>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
 
 #include <nlohmann/json.hpp>
 
 #include "SimDevice.h"
+#include "TextFile.h"
 
 namespace daqmx_sim {
 
@@ -141,16 +139,11 @@ std::optional<std::vector<SimEvent>> parseEvents(std::string_view text,
 std::optional<std::vector<SimEvent>> loadEventsFile(const std::string& path,
                                                     std::vector<std::string> devices,
                                                     std::string& problem) {
-    // The path is UTF-8 text, as for rig files.
-    std::ifstream in(std::filesystem::path(std::u8string_view(
-                         reinterpret_cast<const char8_t*>(path.data()), path.size())),
-                     std::ios::binary);
-    if (!in) {
-        problem = "cannot open " + path;
+    const auto text = readTextFile(path, problem);
+    if (!text) {
         return std::nullopt;
     }
-    const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    auto events = parseEvents(text, std::move(devices), problem);
+    auto events = parseEvents(*text, std::move(devices), problem);
     if (!events) {
         problem = path + ": " + problem;
     }

@@ -42,13 +42,12 @@
 
 #include <algorithm>
 #include <cmath>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <limits>
 #include <stdexcept>
 
 #include <nlohmann/json.hpp>
+
+#include "TextFile.h"
 
 namespace daqmx_sim {
 
@@ -238,17 +237,12 @@ SimDevice parseDevice(const json& entry) {
 }  // namespace
 
 std::optional<std::vector<SimDevice>> loadRigFile(const std::string& path, std::string& problem) {
-    // The path is UTF-8 text; on Windows a plain string would be read in the
-    // ANSI code page.
-    std::ifstream in(std::filesystem::path(std::u8string_view(
-                         reinterpret_cast<const char8_t*>(path.data()), path.size())),
-                     std::ios::binary);
-    if (!in) {
-        problem = "cannot open " + path;
+    const auto text = readTextFile(path, problem);
+    if (!text) {
         return std::nullopt;
     }
     try {
-        const json document = json::parse(in);
+        const json document = json::parse(*text);
         if (!document.is_object() || !document.contains("devices") ||
             !document["devices"].is_array()) {
             throw RigError("the file must be an object with a \"devices\" array");

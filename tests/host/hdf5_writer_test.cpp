@@ -277,7 +277,7 @@ TEST(Hdf5Recording, ReportsWhatItCannotWrite) {
     std::filesystem::remove(scratchFile("bad_frame.h5"));
 }
 
-TEST(FrameSamples, ReadsChannelsFirstOrRejectsTheText) {
+TEST(FrameSamples, ReadsChannelsFirstOrRowsOrRejectsTheText) {
     FrameSamples samples;
     const std::string frame = syntheticFrame(1, 2, 4, 1, {true, false, true});
     ASSERT_TRUE(samples.read(frame, 2, 4));
@@ -291,6 +291,12 @@ TEST(FrameSamples, ReadsChannelsFirstOrRejectsTheText) {
     EXPECT_EQ(
         std::vector<std::uint8_t>(samples.digitalLines().begin(), samples.digitalLines().end()),
         (std::vector<std::uint8_t>{1, 0, 1}));
+    // The same frame a row per sample.
+    ASSERT_TRUE(samples.read(frame, 2, 4, FrameSamples::Order::SamplesFirst));
+    ASSERT_EQ(samples.values().size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        expectSameSample(samples.values()[i], expected[i % 2 * 4 + i / 2], i / 2, i % 2);
+    }
     // A smaller frame after it: only its own values, no snapshot.
     ASSERT_TRUE(samples.read(R"({"samples":[[-0.0,1e-05,1e+300]]})", 1, 3));
     EXPECT_EQ(std::vector<double>(samples.values().begin(), samples.values().end()),

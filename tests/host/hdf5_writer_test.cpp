@@ -3,8 +3,11 @@
 // text reader it is built on.
 #include <hdf5.h>
 
+#include <array>
+#include <charconv>
 #include <cmath>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -304,6 +307,7 @@ TEST(FrameSamples, ReadsChannelsFirstOrRowsOrRejectsTheText) {
     EXPECT_TRUE(samples.digitalLines().empty());
 
     const std::pair<const char*, std::pair<int, int>> rejected[] = {
+        {R"({"samples":[[1.5e,2.0]]})", {1, 2}},                      // an exponent without digits
         {R"({"samples":[[1.0,2.0]]})", {1, 3}},                       // fewer than claimed
         {R"({"samples":[[1.0,2.0,3.0]]})", {1, 2}},                   // more than claimed
         {R"({"samples":[[1.0],[2.0]]})", {1, 1}},                     // another channel
@@ -314,5 +318,62 @@ TEST(FrameSamples, ReadsChannelsFirstOrRowsOrRejectsTheText) {
     };
     for (const auto& [text, counts] : rejected) {
         EXPECT_FALSE(samples.read(text, counts.first, counts.second)) << text;
+    }
+}
+
+// Every number reads as the correctly rounded double from_chars gives, bit for
+// bit: shortest texts of converter-like values, of arbitrary bit patterns, and
+// texts with 17 digits, exponents, zeros and signs.
+TEST(FrameSamples, ReadsEveryNumberAsFromCharsDoes) {
+    std::vector<std::string> texts = {"0",
+                                      "-0",
+                                      "-0.0",
+                                      "1e-05",
+                                      "1E+300",
+                                      "5e-324",
+                                      "1.5e22",
+                                      "9007199254740993",
+                                      "1e23",
+                                      "0.1",
+                                      "123456789012345678901234567890",
+                                      "0.000000000000000000000001",
+                                      "2.2250738585072014e-308"};
+    std::uint64_t state = 0x9E3779B97F4A7C15u;
+    const auto next = [&state] {
+        state = state * 6364136223846793005u + 1442695040888963407u;
+        return state;
+    };
+    std::array<char, 64> buffer{};
+    for (int i = 0; i < 20000; ++i) {
+        // A 16-bit code through a calibration, as the simulated converter makes them.
+        const double code = static_cast<double>(static_cast<std::int64_t>(next() >> 48) - 32768);
+        const double converted = code * (20.0 / 65536.0) * 1.000123 + 0.000456;
+        std::uint64_t bits = next();
+        double arbitrary = 0;
+        std::memcpy(&arbitrary, &bits, sizeof arbitrary);
+        for (const double value : {converted, arbitrary}) {
+            if (!std::isfinite(value)) {
+                continue;
+            }
+            const auto end = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value).ptr;
+            texts.emplace_back(buffer.data(), end);
+        }
+        std::snprintf(buffer.data(), buffer.size(), "%.17g", converted);
+        texts.emplace_back(buffer.data());
+    }
+    std::string frame = R"({"samples":[[)";
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        frame += (i == 0 ? "" : ",") + texts[i];
+    }
+    frame += "]]}";
+    FrameSamples samples;
+    ASSERT_TRUE(samples.read(frame, 1, texts.size()));
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        double expected = 0;
+        std::from_chars(texts[i].data(), texts[i].data() + texts[i].size(), expected);
+        std::uint64_t got = 0, want = 0;
+        std::memcpy(&got, &samples.values()[i], sizeof got);
+        std::memcpy(&want, &expected, sizeof want);
+        ASSERT_EQ(got, want) << texts[i];
     }
 }

@@ -1,7 +1,6 @@
 #include "FrameSamples.h"
 
 #include <charconv>
-#include <cstdint>
 #include <cstring>
 #include <limits>
 
@@ -40,9 +39,6 @@ public:
             value = std::numeric_limits<double>::quiet_NaN();
             return true;
         }
-        if (exactNumber(value)) {
-            return true;
-        }
         const auto [next, error] = std::from_chars(position_, end_, value);
         if (error != std::errc{}) {
             return false;
@@ -52,67 +48,6 @@ public:
     }
 
 private:
-    /// Most of the plug-in's numbers have at most 16 significant digits and a
-    /// small power of ten: both are exact doubles, so one multiplication or
-    /// division, rounded once, gives the correctly rounded value that
-    /// from_chars gives, at a fraction of its cost. False, moving nothing,
-    /// for any other number, which from_chars then reads.
-    bool exactNumber(double& value) {
-        static constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                             1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                             1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-        constexpr std::uint64_t kExactMantissa = std::uint64_t{1} << 53;
-        constexpr std::uint64_t kDigitLimit = 100'000'000'000'000'000;  // 1e17: no overflow
-        const char* p = position_;
-        const bool negative = p != end_ && *p == '-';
-        p += negative ? 1 : 0;
-        std::uint64_t mantissa = 0;
-        int exponent = 0;
-        const auto digits = [&](bool fraction) {
-            const char* const first = p;
-            for (; p != end_ && *p >= '0' && *p <= '9'; ++p) {
-                if (mantissa >= kDigitLimit) {
-                    return false;
-                }
-                mantissa = mantissa * 10 + static_cast<std::uint64_t>(*p - '0');
-                exponent -= fraction ? 1 : 0;
-            }
-            return p != first;
-        };
-        if (!digits(false)) {
-            return false;
-        }
-        if (p != end_ && *p == '.') {
-            ++p;
-            if (!digits(true)) {
-                return false;
-            }
-        }
-        if (p != end_ && (*p == 'e' || *p == 'E')) {
-            ++p;
-            const bool down = p != end_ && *p == '-';
-            p += p != end_ && (*p == '-' || *p == '+') ? 1 : 0;
-            int power = 0;
-            const char* const first = p;
-            for (; p != end_ && *p >= '0' && *p <= '9' && power < 1000; ++p) {
-                power = power * 10 + (*p - '0');
-            }
-            if (p == first || power >= 1000) {
-                return false;
-            }
-            exponent += down ? -power : power;
-        }
-        if (mantissa > kExactMantissa || exponent < -22 || exponent > 22) {
-            return false;
-        }
-        const double exact = static_cast<double>(mantissa);
-        const double magnitude =
-            exponent < 0 ? exact / kPowers[-exponent] : exact * kPowers[exponent];
-        value = negative ? -magnitude : magnitude;
-        position_ = p;
-        return true;
-    }
-
     const char* position_;
     const char* end_;
 };

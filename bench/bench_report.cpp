@@ -4,11 +4,13 @@
 // in the same run, its target and whether the target is met.
 //
 //   bench_report FRAME_JSON STREAM_JSON [INSTRUCTIONS] [--host-pipe HOST_PIPE]
+//                [--host-file HOST_FILE]
 //
 // INSTRUCTIONS has one line per shape: "CxS FAST_IR OBVIOUS_IR SAMPLES", the
 // instructions callgrind counted inside each path and the samples written.
 // HOST_PIPE is what bench/host_pipe_bench wrote: one line per run of the host
-// program, "FORMAT SAMPLES WALL_S USER_S SYS_S MAX_RSS_KIB BYTES".
+// program, "FORMAT SAMPLES WALL_S USER_S SYS_S MAX_RSS_KIB BYTES"; HOST_FILE
+// is what bench/host_file_bench wrote, in the same form, for runs into a file.
 // Each ratio is value / baseline, but for instruction counts baseline / value,
 // so that there too above 1 means the plug-in's path does better.
 #include <cstdio>
@@ -289,24 +291,104 @@ void hostPipeRows(const char* path, const json& streams, std::vector<Row>& rows)
     }
 }
 
-}  // namespace
+/// One run of the host program: "FORMAT SAMPLES WALL_S USER_S SYS_S MAX_RSS_KIB BYTES".
+struct HostRun {
+    double samples = 0.0;
+    double wall = 0.0;
+    double cpu = 0.0;  ///< user + system, every thread of the process
+    double rssKib = 0.0;
+    double bytes = 0.0;
 
-int main(int argc, char** argv) {
-    const char* hostPipe = nullptr;
+    double rate() const { return wall > 0.0 ? samples / wall / 1e6 : 0.0; }
+    double perCpu() const { return cpu > 0.0 ? samples / cpu / 1e6 : 0.0; }
+};
+
+std::optional<HostRun> findHostRun(const char* path, const std::string& format) {
+    std::ifstream in(path);
+    for (std::string text; std::getline(in, text);) {
+        std::istringstream fields(text);
+        std::string label;
+        HostRun run;
+        double user = 0.0, system = 0.0;
+        if (fields >> label >> run.samples >> run.wall >> user >> system >> run.rssKib >>
+                run.bytes &&
+            label == format && run.wall > 0.0) {
+            run.cpu = user + system;
+            return run;
+        }
+    }
+    return std::nullopt;
+}
+
+/// The whole host program recording to HDF5 against CSV into a file in the
+/// same run: rate, CPU cost, file size per sample and peak memory.
+void hostFileRows(const char* path, std::vector<Row>& rows) {
+    const auto csv = findHostRun(path, "csv");
+    if (!csv) {
+        return;
+    }
+    const std::string baseline =
+        "CSV to a file " + format("%.1f", csv->rate()) + format(" (%.1f)", csv->perCpu());
+    rows.push_back({"host stream CSV 8x10000 to a file, MS/s (per CPU s)",
+                    format("%.1f", csv->rate()) + format(" (%.1f)", csv->perCpu()), "", "", "",
+                    ""});
+    for (const char* label : {"hdf5", "hdf5-compress"}) {
+        const auto run = findHostRun(path, label);
+        if (!run) {
+            continue;
+        }
+        const bool plain = std::string(label) == "hdf5";
+        const double ratio = csv->rate() > 0.0 ? run->rate() / csv->rate() : 0.0;
+        std::string verdict;
+        if (plain) {
+            verdict = ratio >= 2.0 && run->perCpu() >= 32.0
+                          ? "yes"
+                          : "no: " + format("%.2fx", ratio) + format(", %.1f/CPU s", run->perCpu());
+        }
+        rows.push_back({std::string("host stream ") + (plain ? "HDF5" : "HDF5 compressed") +
+                            " 8x10000 to a file, MS/s (per CPU s)",
+                        format("%.1f", run->rate()) + format(" (%.1f)", run->perCpu()), baseline,
+                        format("%.2f", ratio), plain ? ">= 2x and >= 32 per CPU s" : "", verdict});
+        const double perSample = run->samples > 0.0 ? run->bytes / run->samples : 0.0;
+        const double off = perSample / 8.0 - 1.0;
+        rows.push_back({std::string("HDF5") + (plain ? "" : " compressed") + " file, bytes/sample",
+                        format("%.3f", perSample), "float64 8", format("%.3f", perSample / 8.0),
+                        plain ? "within 1% of 8" : "",
+                        plain ? (off <= 0.01 && off >= -0.01 ? "yes" : "no") : ""});
+        if (plain) {
+            const double mib = run->rssKib / 1024.0;
+            rows.push_back({"host stream HDF5 to a file, peak resident MiB", format("%.1f", mib),
+                            "CSV to a file " + format("%.1f", csv->rssKib / 1024.0),
+                            format("%.2f", csv->rssKib > 0.0 ? run->rssKib / csv->rssKib : 0.0),
+                            "<= 64 MiB", mib <= 64.0 ? "yes" : "no"});
+        }
+    }
+}
+
+/// Takes "--NAME VALUE" out of the arguments; nullptr when absent.
+const char* takeOption(int& argc, char** argv, const char* name) {
     for (int i = 1; i + 1 < argc; ++i) {
-        if (std::string(argv[i]) == "--host-pipe") {
-            hostPipe = argv[i + 1];
+        if (std::string(argv[i]) == name) {
+            const char* value = argv[i + 1];
             for (int j = i; j + 2 < argc; ++j) {
                 argv[j] = argv[j + 2];
             }
             argc -= 2;
-            break;
+            return value;
         }
     }
+    return nullptr;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const char* hostPipe = takeOption(argc, argv, "--host-pipe");
+    const char* hostFile = takeOption(argc, argv, "--host-file");
     if (argc < 3 || argc > 4) {
         std::fprintf(stderr,
                      "usage: bench_report FRAME_JSON STREAM_JSON [INSTRUCTIONS] "
-                     "[--host-pipe HOST_PIPE]\n");
+                     "[--host-pipe HOST_PIPE] [--host-file HOST_FILE]\n");
         return 2;
     }
     const auto frames = readJson(argv[1]);
@@ -328,6 +410,9 @@ int main(int argc, char** argv) {
     streamRows(*streams, rows);
     if (hostPipe != nullptr) {
         hostPipeRows(hostPipe, *streams, rows);
+    }
+    if (hostFile != nullptr) {
+        hostFileRows(hostFile, rows);
     }
     print(rows);
     return 0;

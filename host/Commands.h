@@ -60,6 +60,7 @@ struct RecordingOutput {
     std::optional<std::string> path;  ///< --out; standard output when absent
     bool time = false;                ///< CSV: a time column
     bool header = false;              ///< JSON: the recording's header too
+    bool compress = false;            ///< HDF5: shuffle and deflate the samples
 };
 
 struct ReadOptions {

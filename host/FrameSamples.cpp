@@ -62,7 +62,7 @@ const char* after(std::string_view text, std::string_view key) {
 }  // namespace
 
 bool FrameSamples::read(std::string_view text, std::uint64_t channelCount,
-                        std::uint64_t sampleCount) {
+                        std::uint64_t sampleCount, Order order) {
     const char* const end = text.data() + text.size();
     const char* const samples = after(text, kSamplesKey);
     if (samples == nullptr || (channelCount != 0 && sampleCount > text.size() / channelCount)) {
@@ -73,13 +73,16 @@ bool FrameSamples::read(std::string_view text, std::uint64_t channelCount,
         values_.resize(count_);
     }
     Cursor cursor(samples, end);
-    double* value = values_.data();
+    // Each value goes straight to its place: no second pass to reorder them.
+    const bool rows = order == Order::SamplesFirst;
+    const std::size_t step = rows ? static_cast<std::size_t>(channelCount) : 1;
     for (std::uint64_t c = 0; c < channelCount; ++c) {
         if ((c != 0 && !cursor.take(',')) || !cursor.take('[')) {
             return false;
         }
-        for (std::uint64_t s = 0; s < sampleCount; ++s) {
-            if ((s != 0 && !cursor.take(',')) || !cursor.number(*value++)) {
+        double* value = values_.data() + (rows ? c : c * sampleCount);
+        for (std::uint64_t s = 0; s < sampleCount; ++s, value += step) {
+            if ((s != 0 && !cursor.take(',')) || !cursor.number(*value)) {
                 return false;
             }
         }

@@ -18,9 +18,23 @@ namespace {
 
 /// Rows of "/frames" and "/gaps" per chunk.
 constexpr hsize_t kTableChunk = 256;
-/// Values per chunk of the sample datasets: about a block, 512 KiB of
-/// analogue samples, so a chunk fits the library's default chunk cache.
+/// Values per chunk of the sample datasets when the block size is unknown:
+/// 512 KiB of analogue samples, so a chunk fits the library's default chunk
+/// cache.
 constexpr hsize_t kSamplesPerChunk = 65536;
+/// Largest chunk made of whole blocks, in values (8 MiB of analogue samples).
+constexpr hsize_t kLargestBlockChunk = hsize_t{1} << 20;
+
+/// Rows per chunk: whole blocks when their size is known, so that every
+/// frame fills whole chunks (written as they are, no partial chunk kept
+/// over) and a recording of whole blocks holds no unused chunk space.
+hsize_t chunkRows(std::uint64_t samplesPerFrame, hsize_t width) {
+    const hsize_t block = samplesPerFrame * width;
+    if (samplesPerFrame == 0 || block > kLargestBlockChunk) {
+        return std::max<hsize_t>(kSamplesPerChunk / width, 1);
+    }
+    return samplesPerFrame * std::max<hsize_t>(kSamplesPerChunk / block, 1);
+}
 /// Fixed sizes of the texts that are written after the file is shared:
 /// attributes and table fields cannot change size then.
 constexpr std::size_t kStateText = 16;
@@ -213,12 +227,12 @@ struct Hdf5RecordingWriter::File {
     }
 
     /// A 2-D dataset of `columns` growing by rows.
-    Handle samples(const char* name, hid_t type, std::uint64_t columns, bool compress,
-                   const void* fill) const {
+    Handle samples(const char* name, hid_t type, std::uint64_t columns, std::uint64_t blockRows,
+                   bool compress, const void* fill) const {
         const hsize_t width = std::max<hsize_t>(columns, 1);
         const hsize_t dims[2] = {0, columns};
         const hsize_t maxDims[2] = {H5S_UNLIMITED, width};
-        const hsize_t chunk[2] = {std::max<hsize_t>(kSamplesPerChunk / width, 1), width};
+        const hsize_t chunk[2] = {chunkRows(blockRows, width), width};
         Handle space = own(H5Screate_simple(2, dims, maxDims), H5Sclose, name);
         Handle properties = own(H5Pcreate(H5P_DATASET_CREATE), H5Pclose, name);
         check(H5Pset_chunk(properties.get(), 2, chunk), name);
@@ -321,7 +335,8 @@ void Hdf5RecordingWriter::begin(const RecordingFacts& facts) {
     f.number(root, "end_duration_s", H5T_NATIVE_DOUBLE, 0.0, true);
 
     const double noValue = std::numeric_limits<double>::quiet_NaN();
-    f.analog = f.samples("/analog", H5T_NATIVE_DOUBLE, channels_, options_.compress, &noValue);
+    f.analog = f.samples("/analog", H5T_NATIVE_DOUBLE, channels_, facts.samplesPerFrame,
+                         options_.compress, &noValue);
     std::vector<std::string> names, units, terminals;
     std::vector<double> low, high;
     for (const ChannelFacts& channel : facts.channels) {
@@ -338,8 +353,8 @@ void Hdf5RecordingWriter::begin(const RecordingFacts& facts) {
     f.attribute(analog, "range_min_v", H5T_NATIVE_DOUBLE, low.data(), channels_, true);
     f.attribute(analog, "range_max_v", H5T_NATIVE_DOUBLE, high.data(), channels_, true);
     if (lines_ != 0) {
-        f.digital =
-            f.samples("/digital", H5T_NATIVE_UINT8, lines_, options_.compress, &kNoDigitalValue);
+        f.digital = f.samples("/digital", H5T_NATIVE_UINT8, lines_, facts.samplesPerFrame,
+                              options_.compress, &kNoDigitalValue);
         f.texts(f.digital.get(), "line_names", facts.digitalLines);
         f.number(f.digital.get(), "no_snapshot_value", H5T_NATIVE_UINT8, kNoDigitalValue, true);
     }
@@ -384,25 +399,15 @@ void Hdf5RecordingWriter::begin(const RecordingFacts& facts) {
 void Hdf5RecordingWriter::frame(const FrameRecord& frame) {
     File& f = *file_;
     if (frame.channelCount != channels_ ||
-        !samples_.read(frame.text, frame.channelCount, frame.sampleCount)) {
+        !samples_.read(frame.text, frame.channelCount, frame.sampleCount,
+                       FrameSamples::Order::SamplesFirst)) {
         throw HostError("cannot write '" + path_ + "': frame " + std::to_string(frame.sequenceNo) +
                         " does not hold " + std::to_string(channels_) + " channels of " +
                         std::to_string(frame.sampleCount) + " samples");
     }
     const std::uint64_t count = frame.sampleCount;
-    const auto values = samples_.values();
-    if (analogRows_.size() < values.size()) {
-        analogRows_.resize(values.size());
-    }
-    // The frame lists channel after channel; the dataset has a row per sample.
-    for (std::uint64_t c = 0; c < channels_; ++c) {
-        const double* from = values.data() + c * count;
-        double* to = analogRows_.data() + c;
-        for (std::uint64_t s = 0; s < count; ++s, to += channels_) {
-            *to = from[s];
-        }
-    }
-    f.appendRows(f.analog, H5T_NATIVE_DOUBLE, rows_, count, channels_, analogRows_.data(),
+    // Read a row per sample, the block goes to the file as it is.
+    f.appendRows(f.analog, H5T_NATIVE_DOUBLE, rows_, count, channels_, samples_.values().data(),
                  "/analog");
 
     if (lines_ != 0) {

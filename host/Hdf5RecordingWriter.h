@@ -55,7 +55,6 @@ private:
     std::uint64_t gaps_ = 0;
     std::chrono::steady_clock::time_point lastFlush_;
     FrameSamples samples_;
-    std::vector<double> analogRows_;         ///< the frame's samples, one row per sample
     std::vector<std::uint8_t> digitalRows_;  ///< its snapshot repeated on each row
 };
 

@@ -10,6 +10,12 @@
 
 namespace ni_usb_daq::host {
 
+void requireHdf5Support() {
+#if !NI_USB_DAQ_HAVE_HDF5
+    throw UsageError("this build has no HDF5 support");
+#endif
+}
+
 std::unique_ptr<RecordingWriter> makeHdf5Writer(const std::string& path,
                                                 const Hdf5WriterOptions& options) {
 #if NI_USB_DAQ_HAVE_HDF5

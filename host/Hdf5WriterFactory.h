@@ -18,6 +18,10 @@ struct Hdf5WriterOptions {
     std::chrono::milliseconds flushInterval{1000};
 };
 
+/// Throws UsageError when this build has no HDF5 support, so that a command
+/// can refuse an HDF5 recording before it acquires anything.
+void requireHdf5Support();
+
 /// A writer that records to the HDF5 file at `path`, created (or replaced)
 /// at once. Throws HostError when the file cannot be created, and
 /// UsageError when this build has no HDF5 support.

@@ -24,18 +24,24 @@ std::string_view formatName(OutputFormat format) {
             return "jsonl";
         case OutputFormat::Csv:
             return "csv";
+        case OutputFormat::Hdf5:
+            return "hdf5";
     }
     return "json";
 }
 
 std::optional<OutputFormat> formatOfName(std::string_view name) {
-    for (const auto format : {OutputFormat::Json, OutputFormat::JsonLines, OutputFormat::Csv}) {
+    for (const auto format :
+         {OutputFormat::Json, OutputFormat::JsonLines, OutputFormat::Csv, OutputFormat::Hdf5}) {
         if (formatName(format) == name) {
             return format;
         }
     }
     if (name == "ndjson") {
         return OutputFormat::JsonLines;
+    }
+    if (name == "h5") {
+        return OutputFormat::Hdf5;
     }
     return std::nullopt;
 }
@@ -93,7 +99,8 @@ OutputFormat chooseFormat(const std::optional<std::string>& formatOption,
             extensions += (i == 0                     ? "."
                            : i + 1 == accepted.size() ? " or ."
                                                       : ", .") +
-                          std::string(formatName(accepted[i]));
+                          std::string(accepted[i] == OutputFormat::Hdf5 ? std::string_view("h5")
+                                                                        : formatName(accepted[i]));
         }
         throw UsageError("cannot tell the format of '" + *outPath +
                          "' from its extension (name it " + extensions + ", or give --format)");
@@ -101,7 +108,7 @@ OutputFormat chooseFormat(const std::optional<std::string>& formatOption,
     return *format;
 }
 
-OutputTarget::OutputTarget(const std::optional<std::string>& path) {
+OutputTarget::OutputTarget(const std::optional<std::string>& path, OutputAccess access) {
     if (!path) {
         return;
     }
@@ -155,6 +162,10 @@ OutputTarget::OutputTarget(const std::optional<std::string>& path) {
                         (reason != 0 ? std::generic_category().message(reason)
                                      : std::string("it cannot be created")));
     }
+    if (access == OutputAccess::Path) {
+        file_.reset();
+        byPath_ = true;
+    }
 }
 
 OutputTarget::~OutputTarget() {
@@ -172,6 +183,9 @@ void OutputTarget::noteFailure() {
 }
 
 void OutputTarget::check() {
+    if (byPath_) {
+        return;  // its writer reports its own failures
+    }
     std::ostream& out = stream();
     if (out) {
         errno = 0;
@@ -191,6 +205,11 @@ void OutputTarget::check() {
 
 void OutputTarget::commit() {
     check();
+    if (byPath_ && !temporary_.empty()) {
+        platform::replaceFile(temporary_, final_);
+        temporary_.clear();
+        return;
+    }
     if (!file_) {
         return;
     }

@@ -18,7 +18,7 @@ std::filesystem::path pathFromUtf8(std::string_view text);
 /// A path as UTF-8 text, for messages and documents.
 std::string utf8Text(const std::filesystem::path& path);
 
-enum class OutputFormat { Json, JsonLines, Csv };
+enum class OutputFormat { Json, JsonLines, Csv, Hdf5 };
 
 /// The format named by --format, else by the extension of --out, else
 /// `fallback`. `accepted` lists the formats the command can write. Throws
@@ -26,6 +26,10 @@ enum class OutputFormat { Json, JsonLines, Csv };
 OutputFormat chooseFormat(const std::optional<std::string>& formatOption,
                           const std::optional<std::string>& outPath,
                           const std::vector<OutputFormat>& accepted, OutputFormat fallback);
+
+/// How a file target is written: through stream(), or by a writer that opens
+/// the temporary file by its name (temporaryPath()) with a library of its own.
+enum class OutputAccess { Stream, Path };
 
 /// Where a command writes its result: standard output, or the file of --out.
 /// A file is written under a temporary name beside it, made (and its folder
@@ -37,8 +41,10 @@ public:
     /// Standard output when `path` is empty. Throws HostError saying why a
     /// file cannot be written: a missing folder, a folder that is not one, a
     /// file that cannot be replaced, or the system's reason for refusing to
-    /// create the temporary file.
-    explicit OutputTarget(const std::optional<std::string>& path);
+    /// create the temporary file. With OutputAccess::Path the temporary file
+    /// is made empty and left closed for its writer to open by name.
+    explicit OutputTarget(const std::optional<std::string>& path,
+                          OutputAccess access = OutputAccess::Stream);
     ~OutputTarget();
     OutputTarget(const OutputTarget&) = delete;
     OutputTarget& operator=(const OutputTarget&) = delete;
@@ -46,7 +52,10 @@ public:
     std::ostream& stream();
     /// "standard output" or the file's name.
     const std::string& name() const { return name_; }
-    bool isFile() const { return file_.has_value(); }
+    bool isFile() const { return file_.has_value() || byPath_; }
+    /// The temporary file the result is written to before commit(), as
+    /// UTF-8 text; empty for standard output and once committed.
+    std::string temporaryPath() const { return utf8Text(temporary_); }
 
     /// Keeps the reason of a write that just failed (errno), for check().
     void noteFailure();
@@ -66,6 +75,7 @@ private:
     std::filesystem::path temporary_;
     std::filesystem::path final_;
     int failure_ = 0;
+    bool byPath_ = false;  ///< OutputAccess::Path: written by name, not through stream()
     std::string name_ = "standard output";
 };
 

@@ -1,5 +1,6 @@
 // The read subcommand: one finite block, or one value per channel.
 #include <limits>
+#include <memory>
 #include <ostream>
 #include <vector>
 
@@ -8,6 +9,7 @@
 #include "Commands.h"
 #include "CsvRecordingWriter.h"
 #include "FrameText.h"
+#include "Hdf5WriterFactory.h"
 #include "HostError.h"
 #include "JsonLinesRecordingWriter.h"
 #include "JsonOutput.h"
@@ -19,14 +21,26 @@ using nlohmann::json;
 
 namespace {
 
-/// One block as a whole recording: facts, its rows, the end.
-void writeCsvRecording(OutputTarget& target, bool time, const RecordingFacts& facts,
-                       const std::string& frameText) {
+/// The writer of a recording format: CSV or HDF5.
+std::unique_ptr<RecordingWriter> recordingWriter(OutputTarget& target,
+                                                 const RecordingOutput& output) {
+    if (output.format == OutputFormat::Hdf5) {
+        Hdf5WriterOptions options;
+        options.compress = output.compress;
+        return makeHdf5Writer(target.temporaryPath(), options);
+    }
+    return std::make_unique<CsvRecordingWriter>(target, output.time);
+}
+
+/// One block as a whole recording: facts, its one frame, the end.
+void writeRecording(OutputTarget& target, const RecordingOutput& output,
+                    const RecordingFacts& facts, const std::string& frameText) {
     const auto numbers = scanFrameNumbers(frameText);
     if (!numbers) {
         throw HostError("malformed sample frame from the read");
     }
-    CsvRecordingWriter writer(target, time);
+    const auto recording = recordingWriter(target, output);
+    RecordingWriter& writer = *recording;
     writer.begin(facts);
     writer.frame({frameText, numbers->sequenceNo, numbers->timestampNs, 0, numbers->sampleCount,
                   numbers->channelCount});
@@ -47,8 +61,8 @@ int readFiniteBlock(DeviceSession& session, const ReadOptions& options, OutputTa
     // A finite read carries no digital snapshot, so its recording has none.
     RecordingFacts facts = recordingFacts(session, options.settings, read.configuration, false);
     facts.start = read.start;
-    if (options.output.format == OutputFormat::Csv) {
-        writeCsvRecording(target, options.output.time, facts, read.frameText);
+    if (options.output.format == OutputFormat::Csv || options.output.format == OutputFormat::Hdf5) {
+        writeRecording(target, options.output, facts, read.frameText);
         return 0;
     }
     json document = dataToJson(read.data);
@@ -82,13 +96,13 @@ std::vector<double> singleValues(const kra::device::StringMap& data) {
 int readSingleValues(DeviceSession& session, const ReadOptions& options, OutputTarget& target) {
     const auto start = std::chrono::system_clock::now();
     const auto result = session.require("analog_input", "read_single", options.settings);
-    if (options.output.format != OutputFormat::Csv) {
+    if (options.output.format == OutputFormat::Json) {
         writeDocument(target.stream(), dataToJson(result.data));
         return 0;
     }
     const auto values = singleValues(result.data);
     // No configure ran: the facts are the request's, with one sample per
-    // channel in a frame made for the CSV writer.
+    // channel in a frame made for the recording writer.
     kra::device::StringMap configuration = {
         {"ai_channels", settingValue(options.settings, "ai_channels")},
         {"n_channels", std::to_string(values.size())},
@@ -103,7 +117,9 @@ int readSingleValues(DeviceSession& session, const ReadOptions& options, OutputT
     const json frame = {{"layout", "channels_first"}, {"n_channels", values.size()},
                         {"sample_count", 1},          {"samples", samples},
                         {"sequence_no", 0},           {"timestamp_ns", 0}};
-    writeCsvRecording(target, false, facts, compactLine(frame));
+    RecordingOutput output = options.output;
+    output.time = false;  // no sample clock: no time to give
+    writeRecording(target, output, facts, compactLine(frame));
     return 0;
 }
 

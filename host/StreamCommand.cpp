@@ -7,6 +7,7 @@
 #include "Acquisition.h"
 #include "Commands.h"
 #include "CsvRecordingWriter.h"
+#include "Hdf5WriterFactory.h"
 #include "HostError.h"
 #include "JsonLinesRecordingWriter.h"
 #include "NumberFormat.h"
@@ -120,7 +121,11 @@ int runStream(DeviceSession& session, const StreamOptions& options, OutputTarget
         limits.duration = std::chrono::duration<double>(*options.seconds);
     }
     std::unique_ptr<RecordingWriter> writer;
-    if (options.output.format == OutputFormat::Csv) {
+    if (options.output.format == OutputFormat::Hdf5) {
+        Hdf5WriterOptions hdf5;
+        hdf5.compress = options.output.compress;
+        writer = makeHdf5Writer(target.temporaryPath(), hdf5);
+    } else if (options.output.format == OutputFormat::Csv) {
         writer = std::make_unique<CsvRecordingWriter>(target, options.output.time);
     } else {
         writer = std::make_unique<JsonLinesRecordingWriter>(target, options.output.header);

@@ -15,6 +15,7 @@
 
 #include "Acquisition.h"
 #include "Commands.h"
+#include "Hdf5WriterFactory.h"
 #include "HostError.h"
 #include "Installation.h"
 #include "KeyValueArgs.h"
@@ -38,6 +39,7 @@ struct OutputOptions {
     bool time = false;
     bool header = false;
     bool noHeader = false;
+    bool compress = false;
     CLI::Option* formatOption = nullptr;
     CLI::Option* outOption = nullptr;
 
@@ -48,6 +50,8 @@ struct OutputOptions {
         command.add_flag("--time", time, "CSV: a time_s column (sample index / achieved rate)");
         command.add_flag("--header", header, "JSON: the recording's metadata too");
         command.add_flag("--no-header", noHeader, "JSON lines: no header event first");
+        command.add_flag("--compress", compress,
+                         "HDF5: shuffle and deflate (level 1) the samples; off by default");
     }
 
     /// `headerByDefault`: JSON lines describe themselves unless told not to.
@@ -62,10 +66,29 @@ struct OutputOptions {
             host::chooseFormat(given(formatOption, format), output.path, accepted, fallback);
         output.time = time;
         output.header = header || (headerByDefault && !noHeader);
+        output.compress = compress;
         if (time && output.format != host::OutputFormat::Csv) {
             throw host::UsageError("--time adds a column to CSV output; give --format csv");
         }
+        if (compress && output.format != host::OutputFormat::Hdf5) {
+            throw host::UsageError(
+                "--compress is for HDF5 recordings; name the file --out "
+                "NAME.h5 or give --format hdf5");
+        }
+        if (output.format == host::OutputFormat::Hdf5) {
+            host::requireHdf5Support();
+            if (!output.path) {
+                throw host::UsageError("an HDF5 recording is a file: give --out NAME.h5");
+            }
+        }
         return output;
+    }
+
+    /// HDF5 files are written by the library, which opens its file by name.
+    static std::shared_ptr<host::OutputTarget> target(const host::RecordingOutput& output) {
+        return std::make_shared<host::OutputTarget>(
+            output.path, output.format == host::OutputFormat::Hdf5 ? host::OutputAccess::Path
+                                                                   : host::OutputAccess::Stream);
     }
 };
 
@@ -223,7 +246,7 @@ private:
     void addAcquisitionCommands() {
         read_ = app_.add_subcommand("read", "read one finite block (or one value per channel)");
         read_->add_flag("--single", single_, "one value per channel (read_single)");
-        readOutput_.add(*read_, "json (default) or csv");
+        readOutput_.add(*read_, "json (default), csv or hdf5");
         addSettings(*read_, readSettings_);
 
         stream_ = app_.add_subcommand("stream", "stream frames until a limit or Ctrl-C");
@@ -249,7 +272,7 @@ private:
             ->add_option("--max-gaps", maxGaps_,
                          "with --recover: end the run instead of recovering after N gaps")
             ->check(CLI::Range(std::uint64_t{0}, std::uint64_t{1} << 62));
-        streamOutput_.add(*stream_, "jsonl (default) or csv");
+        streamOutput_.add(*stream_, "jsonl (default), csv or hdf5");
         addSettings(*stream_, streamSettings_);
 
         plot_ = app_.add_subcommand("plot", "plot a finite read (or a stretch of stream) as SVG");
@@ -384,11 +407,12 @@ private:
             requireFinite(options.settings, "read");
         }
         requireDeviceChannels(options.settings);
-        options.output = readOutput_.resolve({host::OutputFormat::Json, host::OutputFormat::Csv},
-                                             host::OutputFormat::Json, false);
+        options.output = readOutput_.resolve(
+            {host::OutputFormat::Json, host::OutputFormat::Csv, host::OutputFormat::Hdf5},
+            host::OutputFormat::Json, false);
         // Opened now: a file that cannot be written stops the command before
         // the plug-in is even loaded.
-        auto target = std::make_shared<host::OutputTarget>(options.output.path);
+        auto target = OutputOptions::target(options.output);
         return [options, target](host::DeviceSession& s) mutable {
             options.settings = host::withDeviceDefaults(options.settings, s.device());
             return committed(host::runRead(s, options, *target), *target);
@@ -400,9 +424,9 @@ private:
         options.settings = checked(streamSettings_);
         requireContinuous(options.settings, "stream");
         requireDeviceChannels(options.settings);
-        options.output =
-            streamOutput_.resolve({host::OutputFormat::JsonLines, host::OutputFormat::Csv},
-                                  host::OutputFormat::JsonLines, true);
+        options.output = streamOutput_.resolve(
+            {host::OutputFormat::JsonLines, host::OutputFormat::Csv, host::OutputFormat::Hdf5},
+            host::OutputFormat::JsonLines, true);
         if (frames_->count() > 0) {
             options.limits.frames = frameLimit_;
         }
@@ -417,7 +441,7 @@ private:
         if (maxGaps_) {
             options.recovery.maxGaps = maxGaps_;
         }
-        auto target = std::make_shared<host::OutputTarget>(options.output.path);
+        auto target = OutputOptions::target(options.output);
         return [options, target](host::DeviceSession& s) mutable {
             options.settings = host::withDeviceDefaults(options.settings, s.device());
             return committed(host::runStream(s, options, *target), *target);

@@ -3,8 +3,11 @@
 // text reader it is built on.
 #include <hdf5.h>
 
+#include <array>
+#include <charconv>
 #include <cmath>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -13,12 +16,16 @@
 #include <gtest/gtest.h>
 
 #include "FrameSamples.h"
+#include "Hdf5FileReader.h"
 #include "Hdf5WriterFactory.h"
 #include "HostError.h"
 #include "HostProcess.h"
 #include "SyntheticFrames.h"
 
 using namespace ni_usb_daq::host;
+using host_tests::FrameRow;
+using host_tests::frameRowType;
+using host_tests::Reader;
 using host_tests::syntheticFrame;
 using host_tests::syntheticValue;
 
@@ -28,113 +35,6 @@ std::string scratchFile(const std::string& name) {
     return (std::filesystem::temp_directory_path() /
             ("hdf5_writer_test_" + std::to_string(host_tests::currentProcessId()) + "_" + name))
         .string();
-}
-
-/// Read access to a recording through the library's C interface.
-class Reader {
-public:
-    explicit Reader(const std::string& path, bool followingWriter = false)
-        : file_(H5Fopen(path.c_str(), H5F_ACC_RDONLY | (followingWriter ? H5F_ACC_SWMR_READ : 0),
-                        H5P_DEFAULT)) {}
-    ~Reader() {
-        if (file_ >= 0) {
-            H5Fclose(file_);
-        }
-    }
-    bool open() const { return file_ >= 0; }
-
-    std::vector<hsize_t> shape(const char* dataset) const {
-        const hid_t set = H5Dopen2(file_, dataset, H5P_DEFAULT);
-        const hid_t space = H5Dget_space(set);
-        std::vector<hsize_t> dims(static_cast<std::size_t>(H5Sget_simple_extent_ndims(space)));
-        H5Sget_simple_extent_dims(space, dims.data(), nullptr);
-        H5Sclose(space);
-        H5Dclose(set);
-        return dims;
-    }
-
-    /// The whole dataset in `type`; for compound tables a struct layout.
-    template <typename T>
-    std::vector<T> read(const char* dataset, hid_t type) const {
-        std::size_t count = 1;
-        for (const hsize_t dim : shape(dataset)) {
-            count *= dim;
-        }
-        std::vector<T> values(count);
-        const hid_t set = H5Dopen2(file_, dataset, H5P_DEFAULT);
-        if (count != 0) {
-            EXPECT_GE(H5Dread(set, type, H5S_ALL, H5S_ALL, H5P_DEFAULT, values.data()), 0);
-        }
-        H5Dclose(set);
-        return values;
-    }
-
-    template <typename T>
-    std::vector<T> numbers(const char* object, const char* name, hid_t type) const {
-        const hid_t attribute = H5Aopen_by_name(file_, object, name, H5P_DEFAULT, H5P_DEFAULT);
-        EXPECT_GE(attribute, 0) << object << " " << name;
-        const hid_t space = H5Aget_space(attribute);
-        std::vector<T> values(static_cast<std::size_t>(H5Sget_simple_extent_npoints(space)));
-        H5Aread(attribute, type, values.data());
-        H5Sclose(space);
-        H5Aclose(attribute);
-        return values;
-    }
-
-    /// Text attributes, variable or fixed length, one or an array.
-    std::vector<std::string> texts(const char* object, const char* name) const {
-        const hid_t attribute = H5Aopen_by_name(file_, object, name, H5P_DEFAULT, H5P_DEFAULT);
-        EXPECT_GE(attribute, 0) << object << " " << name;
-        const hid_t type = H5Aget_type(attribute);
-        const hid_t space = H5Aget_space(attribute);
-        const auto count = static_cast<std::size_t>(H5Sget_simple_extent_npoints(space));
-        std::vector<std::string> values;
-        if (H5Tis_variable_str(type) > 0) {
-            std::vector<char*> pointers(count);
-            H5Aread(attribute, type, pointers.data());
-            values.assign(pointers.begin(), pointers.end());
-            H5Dvlen_reclaim(type, space, H5P_DEFAULT, pointers.data());
-        } else {
-            const std::size_t size = H5Tget_size(type);
-            std::vector<char> bytes(size * count);
-            H5Aread(attribute, type, bytes.data());
-            for (std::size_t i = 0; i < count; ++i) {
-                values.emplace_back(bytes.data() + i * size,
-                                    strnlen(bytes.data() + i * size, size));
-            }
-        }
-        H5Sclose(space);
-        H5Tclose(type);
-        H5Aclose(attribute);
-        return values;
-    }
-
-    std::string text(const char* name) const { return texts("/", name).at(0); }
-    template <typename T>
-    T number(const char* name, hid_t type) const {
-        return numbers<T>("/", name, type).at(0);
-    }
-
-private:
-    hid_t file_;
-};
-
-struct FrameRow {
-    std::uint64_t sequenceNo;
-    std::int64_t timestampNs;
-    std::uint64_t firstSample;
-    std::uint64_t sampleCount;
-    std::uint64_t row;
-};
-
-hid_t frameRowType() {
-    const hid_t type = H5Tcreate(H5T_COMPOUND, sizeof(FrameRow));
-    H5Tinsert(type, "sequence_no", HOFFSET(FrameRow, sequenceNo), H5T_NATIVE_UINT64);
-    H5Tinsert(type, "timestamp_ns", HOFFSET(FrameRow, timestampNs), H5T_NATIVE_INT64);
-    H5Tinsert(type, "first_sample", HOFFSET(FrameRow, firstSample), H5T_NATIVE_UINT64);
-    H5Tinsert(type, "sample_count", HOFFSET(FrameRow, sampleCount), H5T_NATIVE_UINT64);
-    H5Tinsert(type, "row", HOFFSET(FrameRow, row), H5T_NATIVE_UINT64);
-    return type;
 }
 
 /// Samples equal, NaN for NaN.
@@ -380,7 +280,7 @@ TEST(Hdf5Recording, ReportsWhatItCannotWrite) {
     std::filesystem::remove(scratchFile("bad_frame.h5"));
 }
 
-TEST(FrameSamples, ReadsChannelsFirstOrRejectsTheText) {
+TEST(FrameSamples, ReadsChannelsFirstOrRowsOrRejectsTheText) {
     FrameSamples samples;
     const std::string frame = syntheticFrame(1, 2, 4, 1, {true, false, true});
     ASSERT_TRUE(samples.read(frame, 2, 4));
@@ -394,6 +294,12 @@ TEST(FrameSamples, ReadsChannelsFirstOrRejectsTheText) {
     EXPECT_EQ(
         std::vector<std::uint8_t>(samples.digitalLines().begin(), samples.digitalLines().end()),
         (std::vector<std::uint8_t>{1, 0, 1}));
+    // The same frame a row per sample.
+    ASSERT_TRUE(samples.read(frame, 2, 4, FrameSamples::Order::SamplesFirst));
+    ASSERT_EQ(samples.values().size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        expectSameSample(samples.values()[i], expected[i % 2 * 4 + i / 2], i / 2, i % 2);
+    }
     // A smaller frame after it: only its own values, no snapshot.
     ASSERT_TRUE(samples.read(R"({"samples":[[-0.0,1e-05,1e+300]]})", 1, 3));
     EXPECT_EQ(std::vector<double>(samples.values().begin(), samples.values().end()),
@@ -401,6 +307,7 @@ TEST(FrameSamples, ReadsChannelsFirstOrRejectsTheText) {
     EXPECT_TRUE(samples.digitalLines().empty());
 
     const std::pair<const char*, std::pair<int, int>> rejected[] = {
+        {R"({"samples":[[1.5e,2.0]]})", {1, 2}},                      // an exponent without digits
         {R"({"samples":[[1.0,2.0]]})", {1, 3}},                       // fewer than claimed
         {R"({"samples":[[1.0,2.0,3.0]]})", {1, 2}},                   // more than claimed
         {R"({"samples":[[1.0],[2.0]]})", {1, 1}},                     // another channel
@@ -411,5 +318,62 @@ TEST(FrameSamples, ReadsChannelsFirstOrRejectsTheText) {
     };
     for (const auto& [text, counts] : rejected) {
         EXPECT_FALSE(samples.read(text, counts.first, counts.second)) << text;
+    }
+}
+
+// Every number reads as the correctly rounded double from_chars gives, bit for
+// bit: shortest texts of converter-like values, of arbitrary bit patterns, and
+// texts with 17 digits, exponents, zeros and signs.
+TEST(FrameSamples, ReadsEveryNumberAsFromCharsDoes) {
+    std::vector<std::string> texts = {"0",
+                                      "-0",
+                                      "-0.0",
+                                      "1e-05",
+                                      "1E+300",
+                                      "5e-324",
+                                      "1.5e22",
+                                      "9007199254740993",
+                                      "1e23",
+                                      "0.1",
+                                      "123456789012345678901234567890",
+                                      "0.000000000000000000000001",
+                                      "2.2250738585072014e-308"};
+    std::uint64_t state = 0x9E3779B97F4A7C15u;
+    const auto next = [&state] {
+        state = state * 6364136223846793005u + 1442695040888963407u;
+        return state;
+    };
+    std::array<char, 64> buffer{};
+    for (int i = 0; i < 20000; ++i) {
+        // A 16-bit code through a calibration, as the simulated converter makes them.
+        const double code = static_cast<double>(static_cast<std::int64_t>(next() >> 48) - 32768);
+        const double converted = code * (20.0 / 65536.0) * 1.000123 + 0.000456;
+        std::uint64_t bits = next();
+        double arbitrary = 0;
+        std::memcpy(&arbitrary, &bits, sizeof arbitrary);
+        for (const double value : {converted, arbitrary}) {
+            if (!std::isfinite(value)) {
+                continue;
+            }
+            const auto end = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value).ptr;
+            texts.emplace_back(buffer.data(), end);
+        }
+        std::snprintf(buffer.data(), buffer.size(), "%.17g", converted);
+        texts.emplace_back(buffer.data());
+    }
+    std::string frame = R"({"samples":[[)";
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        frame += (i == 0 ? "" : ",") + texts[i];
+    }
+    frame += "]]}";
+    FrameSamples samples;
+    ASSERT_TRUE(samples.read(frame, 1, texts.size()));
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        double expected = 0;
+        std::from_chars(texts[i].data(), texts[i].data() + texts[i].size(), expected);
+        std::uint64_t got = 0, want = 0;
+        std::memcpy(&got, &samples.values()[i], sizeof got);
+        std::memcpy(&want, &expected, sizeof want);
+        ASSERT_EQ(got, want) << texts[i];
     }
 }

@@ -191,11 +191,13 @@ SampleSource::SampleSource(std::string_view deviceName, std::uint32_t channelInd
     p.codeWidth = (converter.high - converter.low) / codes;
     p.codesPerVolt = 1.0 / p.codeWidth;
     p.maxCode = codes - 1.0;
-    // Calibration of this channel on this range: a gain and an offset that
-    // together move no reading by more than a quarter of a code.
+    // Calibration of the device's converter on this range: a gain and an
+    // offset that together move no reading by more than a quarter of a code.
+    // The channels of a multiplexed device share one converter, so they share
+    // its calibration too, and equal codes read as equal volts on all of them.
     const std::uint64_t rangeKey = mix(std::bit_cast<std::uint64_t>(converter.low) ^
                                        mix(std::bit_cast<std::uint64_t>(converter.high)));
-    const std::uint64_t calibration = mix(p.noiseSeed ^ rangeKey);
+    const std::uint64_t calibration = mix(nameHash(deviceName) ^ rangeKey);
     const double largest = std::max(std::fabs(converter.low), std::fabs(converter.high));
     const double gain = 1.0 + symmetricUnit(calibration) * 0.15 * p.codeWidth / largest;
     const double offset = symmetricUnit(mix(calibration + kGolden)) * 0.1 * p.codeWidth;

@@ -225,6 +225,24 @@ void OutputTarget::commit() {
     temporary_.clear();
 }
 
+std::optional<std::string> OutputTarget::keepAside() noexcept {
+    if (temporary_.empty()) {
+        return std::nullopt;
+    }
+    try {
+        file_.reset();
+        std::filesystem::path kept = final_;
+        kept += ".partial";
+        platform::replaceFile(temporary_, kept);
+        temporary_.clear();
+        return utf8Text(kept);
+    } catch (const std::exception& error) {
+        std::cerr << kProgramName << ": cannot keep the partial recording: " << error.what()
+                  << '\n';
+        return std::nullopt;
+    }
+}
+
 void OutputTarget::discard() noexcept {
     if (temporary_.empty()) {
         return;

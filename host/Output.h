@@ -66,6 +66,10 @@ public:
 
     /// Flushes, checks and, for a file, puts it in place of the target.
     void commit();
+    /// A failed run's file, moved to the target's name with ".partial"
+    /// appended (an older one there is replaced); the target stays as it was.
+    /// That name, or nullopt for standard output or when it cannot be moved.
+    std::optional<std::string> keepAside() noexcept;
     /// Removes the temporary file; the target stays as it was. Safe to call
     /// more than once, and from a path that ends the process at once.
     void discard() noexcept;

@@ -150,6 +150,7 @@ int runStream(DeviceSession& session, const StreamOptions& options, OutputTarget
         recovery ? &*recovery : nullptr);
     progress.finish();
     writer->end(recordingEnd(outcome, facts.sampleRateHz));
+    writer.reset();  // a file writer lets go of its file
     target.check();
 
     const StreamStats& stats = outcome.stats;
@@ -166,6 +167,14 @@ int runStream(DeviceSession& session, const StreamOptions& options, OutputTarget
                       << " samples per channel) were written: " << outcome.errorMessage << '\n';
             if (outcome.errorStatus == kOverflowStatus) {
                 std::cerr << kProgramName << ": " << overflowAdvice(facts) << '\n';
+            }
+            if (stats.frames > 0) {
+                // Hours of samples are not thrown away for the error that
+                // ended them; the file named by --out stays as it was.
+                if (const auto kept = target.keepAside()) {
+                    std::cerr << kProgramName << ": the recording up to the error is kept in "
+                              << *kept << "; " << target.name() << " is as it was\n";
+                }
             }
             return kFailureExitCode;
         case StreamEnd::Interrupted:

@@ -469,6 +469,21 @@ TEST(ScriptedStream, DriverErrorEndsTheRecordingWithTheSummaryThenTheErrorAndFai
         EXPECT_EQ(split(row, ',').size(), 2u) << row;
     }
 
+    // Into a file: the file named stays as it was, and what was recorded up
+    // to the error is kept beside it.
+    const ScratchDir dir("failed-stream");
+    const std::string target = dir.file("run.jsonl");
+    std::ofstream(target) << "keep\n";
+    const HostRun toFile = runScripted("stream --out " + target, environment);
+    EXPECT_EQ(toFile.exitCode, 1);
+    EXPECT_EQ(fileText(target), "keep\n");
+    const auto kept = jsonLines(fileText(target + ".partial"));
+    ASSERT_EQ(kept.size(), lines.size());
+    EXPECT_EQ(frames(kept), frames(lines));
+    EXPECT_EQ(kept.back(), lines.back());
+    EXPECT_TRUE(contains(toFile.err, "kept in " + target + ".partial"));
+    EXPECT_EQ(dir.names(), (std::vector<std::string>{"run.jsonl", "run.jsonl.partial"}));
+
     // The second unsubscribes first, so that no frame arrives at a stopped task.
     const auto stopped = run.err.find("scripted: stop_stream");
     const auto destroyed = run.err.find("scripted: destroyed");

@@ -144,18 +144,18 @@ std::optional<std::string> StreamRecovery::findDevice(DeviceSession& session) co
     return std::nullopt;
 }
 
-std::optional<std::pair<std::string, bool>> StreamRecovery::bringUp(DeviceSession& session) {
+std::optional<StreamRecovery::Refusal> StreamRecovery::bringUp(DeviceSession& session) {
     try {
         session.connect();
     } catch (const HostError& error) {
-        return std::pair<std::string, bool>(error.what(), true);
+        return Refusal{error.what(), true};
     }
     auto result = session.execute("analog_input", "configure", settings_);
     if (!result.success) {
         // A device that is still coming up refuses like a missing one.
-        const auto status = statusInText(result.error);
-        const bool wait = recoveryAction(status) == RecoveryAction::Reconnect;
-        return std::pair<std::string, bool>("configure failed: " + result.error, wait);
+        const bool comingUp =
+            recoveryAction(statusInText(result.error)) == RecoveryAction::Reconnect;
+        return Refusal{"configure failed: " + result.error, comingUp};
     }
     // The same channels at the same rate, or it is not the same recording.
     std::vector<std::string> channels;
@@ -168,25 +168,41 @@ std::optional<std::pair<std::string, bool>> StreamRecovery::bringUp(DeviceSessio
             channels.clear();
         }
     }
+    const auto onDevice = [](const std::string& channel) {
+        const auto slash = channel.find('/');
+        return slash == std::string::npos ? channel : channel.substr(slash);
+    };
     const bool sameChannels =
         channels.empty() ||
         std::equal(channels.begin(), channels.end(), channels_.begin(), channels_.end(),
-                   [](const std::string& now, const std::string& before) {
-                       return sameDriverName(now.substr(now.find('/')),
-                                             before.substr(before.find('/')));
+                   [&](const std::string& now, const std::string& before) {
+                       return sameDriverName(onDevice(now), onDevice(before));
                    });
     if (!sameChannels) {
-        return std::pair<std::string, bool>(
-            "the device came back with other channels than the recording's", false);
+        return Refusal{"the device came back with other channels than the recording's", false};
     }
     const double rate = achievedSampleRate(result.data);
     if (rate != sampleRateHz_) {
-        return std::pair<std::string, bool>("the device came back at " + formatNumber(rate) +
-                                                " Hz instead of " + formatNumber(sampleRateHz_) +
-                                                " Hz",
-                                            false);
+        return Refusal{"the device came back at " + formatNumber(rate) + " Hz instead of " +
+                           formatNumber(sampleRateHz_) + " Hz",
+                       false};
     }
     return std::nullopt;
+}
+
+void StreamRecovery::followRename(DeviceSession& session, const std::string& name) {
+    std::cerr << kProgramName << ": " << deviceName_ << " came back as " << name << '\n';
+    for (const char* key : {"ai_channels", "digital_input_lines"}) {
+        if (const auto found = settings_.find(key); found != settings_.end()) {
+            found->second = renameDevice(found->second, deviceName_, name);
+        }
+    }
+    if (const auto found = settings_.find("device_name");
+        found != settings_.end() && sameDriverName(found->second, deviceName_)) {
+        found->second = name;
+    }
+    deviceName_ = name;
+    session.reopen({name, session.device().productType, serialNumber_});
 }
 
 StreamRecovery::Result StreamRecovery::recover(DeviceSession& session, RecoveryAction action,
@@ -194,54 +210,40 @@ StreamRecovery::Result StreamRecovery::recover(DeviceSession& session, RecoveryA
                                                const RecoveryStateCallback& state) {
     using Clock = std::chrono::steady_clock;
     Result result;
+    if (stop.requested()) {
+        result.interrupted = true;
+        return result;
+    }
+    if (action == RecoveryAction::Restart) {
+        // The device is still there: the acquisition only has to start again.
+        result.recovered = true;
+        return result;
+    }
     const auto giveUpAt =
         Clock::now() + std::chrono::duration_cast<Clock::duration>(options_.outageTimeout);
-    if (action == RecoveryAction::Reconnect) {
-        session.stub().disconnect();
-    }
+    session.stub().disconnect();
     auto wait = kFirstWait;
     std::string lastReason = "the device did not come back";
     while (true) {
-        if (stop.requested()) {
-            result.interrupted = true;
-            return result;
-        }
-        if (action == RecoveryAction::Restart) {
-            // The device is still there: the acquisition only has to start again.
-            return {true, false, false, {}};
-        }
-        const auto name = findDevice(session);
-        if (!name) {
+        if (const auto name = findDevice(session); !name) {
             result.deviceWentAway = true;
             lastReason = "the device with serial number " +
                          (serialNumber_.empty() ? std::string("?") : serialNumber_) + " (" +
                          deviceName_ + ") is not listed";
         } else {
             if (!sameDriverName(*name, deviceName_)) {
-                const std::string before = deviceName_;
-                std::cerr << kProgramName << ": " << before << " came back as " << *name << '\n';
-                for (const char* key : {"ai_channels", "digital_input_lines", "device_name"}) {
-                    if (const auto found = settings_.find(key); found != settings_.end()) {
-                        found->second = renameDevice(found->second, before, *name);
-                    }
-                }
-                if (const auto found = settings_.find("device_name");
-                    found != settings_.end() && sameDriverName(found->second, before)) {
-                    found->second = *name;
-                }
-                deviceName_ = *name;
-                session.reopen({*name, session.device().productType, serialNumber_});
+                followRename(session, *name);
             }
-            const auto failure = bringUp(session);
-            if (!failure) {
+            const auto refusal = bringUp(session);
+            if (!refusal) {
                 result.recovered = true;
                 return result;
             }
-            if (!failure->second) {
-                result.failure = failure->first;
+            if (!refusal->worthWaiting) {
+                result.failure = refusal->reason;
                 return result;
             }
-            lastReason = failure->first;
+            lastReason = refusal->reason;
             session.stub().disconnect();
         }
         if (state) {
@@ -254,7 +256,11 @@ StreamRecovery::Result StreamRecovery::recover(DeviceSession& session, RecoveryA
         }
         // The wait itself watches the stop request.
         const auto until = Clock::now() + wait;
-        while (Clock::now() < until && !stop.requested()) {
+        while (Clock::now() < until) {
+            if (stop.requested()) {
+                result.interrupted = true;
+                return result;
+            }
             std::this_thread::sleep_for(std::min<Clock::duration>(kStopPoll, until - Clock::now()));
         }
         wait = std::min(wait * 2, kLongestWait);

@@ -71,9 +71,15 @@ private:
     /// The name the device with our serial number is listed under now;
     /// nullopt while it is not listed, or not ready to say its serial number.
     std::optional<std::string> findDevice(DeviceSession& session) const;
-    /// Connects and configures; nullopt when it worked, else why not and
-    /// whether waiting longer may help.
-    std::optional<std::pair<std::string, bool>> bringUp(DeviceSession& session);
+    /// Why a device that is listed again cannot record yet, or at all.
+    struct Refusal {
+        std::string reason;
+        bool worthWaiting = false;  ///< it may still be coming up
+    };
+    /// Connects and configures; nullopt when it worked.
+    std::optional<Refusal> bringUp(DeviceSession& session);
+    /// The device came back as `name`: the settings and the stub follow it.
+    void followRename(DeviceSession& session, const std::string& name);
 
     RecoveryOptions options_;
     kra::device::OperationParams settings_;

@@ -127,7 +127,7 @@ TEST_P(Recovery, OneGapRecordBetweenTwoRunsOfTheDriversOwnSamples) {
 
 // Unpaced, simulated time moves with the samples delivered, so faults land on
 // the same sample every run; a device has to be away for a while, which
-// needs a clock that runs, and away long enough (200 ms here) for a slow
+// needs a clock that runs, and away long enough (half a second here) for a slow
 // sanitizer build to see it missing.
 INSTANTIATE_TEST_SUITE_P(
     ScheduledFaults, Recovery,
@@ -139,11 +139,11 @@ INSTANTIATE_TEST_SUITE_P(
                     Outage{"Reset", R"([{"at_s":0.45,"device":"Dev1","event":"reset"}])", "0",
                            "device_reset", -88709, "Dev1"},
                     Outage{"Unplug", R"([{"at_s":1,"device":"Dev1","event":"unplug"},
-                            {"at_s":3,"device":"Dev1","event":"replug"}])",
+                            {"at_s":6,"device":"Dev1","event":"replug"}])",
                            "10", "device_removed", -50405, "Dev1"},
                     Outage{"ReplugUnderAnotherName",
                            R"([{"at_s":1,"device":"Dev1","event":"unplug"},
-                   {"at_s":3,"device":"Dev1","event":"replug","as":"Dev3","ready_after_s":0.3}])",
+                   {"at_s":6,"device":"Dev1","event":"replug","as":"Dev3","ready_after_s":0.3}])",
                            "10", "device_removed", -50405, "Dev3"},
                     Outage{"ResetPaced", R"([{"at_s":1,"device":"Dev1","event":"reset"}])", "10",
                            "device_reset", -88709, "Dev1"}),

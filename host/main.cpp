@@ -261,17 +261,19 @@ private:
                                     "stop after S seconds of samples: round(S x achieved rate) "
                                     "samples per channel")
                        ->check(CLI::Range(1e-3, 1e7));
-        stream_->add_flag("--recover", recover_,
-                          "keep recording across overflows, unplugging, transfer aborts and "
-                          "resets; each outage becomes a gap record");
+        auto* recover = stream_->add_flag("--recover", recover_,
+                                          "keep recording across overflows, unplugging, transfer "
+                                          "aborts and resets; each outage becomes a gap record");
         stream_
             ->add_option("--recover-timeout", recoverTimeout_,
                          "with --recover: the longest outage to wait out, in seconds (default 600)")
-            ->check(CLI::Range(0.0, 1e7));
+            ->check(CLI::Range(0.0, 1e7))
+            ->needs(recover);
         stream_
             ->add_option("--max-gaps", maxGaps_,
                          "with --recover: end the run instead of recovering after N gaps")
-            ->check(CLI::Range(std::uint64_t{0}, std::uint64_t{1} << 62));
+            ->check(CLI::Range(std::uint64_t{0}, std::uint64_t{1} << 62))
+            ->needs(recover);
         streamOutput_.add(*stream_, "jsonl (default), csv or hdf5");
         addSettings(*stream_, streamSettings_);
 

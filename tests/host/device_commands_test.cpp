@@ -192,6 +192,7 @@ TEST(CommandLine, FailuresPrintNothingAndOneMessage) {
          host + "malformed setting: 'samples_per_channel' is given more than once",
          false},
         {{"stream", "--frames", "0"}, 2, "--frames", false},
+        {{"stream", "--max-gaps", "1"}, 2, "--max-gaps requires --recover", false},
         {{"read", "--format", "xml"}, 2, "--format", false},
         {{"no-such-command"}, 2, "", false},
         {{}, 2, "", false},

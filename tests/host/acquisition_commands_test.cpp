@@ -18,6 +18,7 @@
 
 #include "HostProcess.h"
 #include "support/TestPlatform.h"
+#include "support/TestSupport.h"
 
 using host_tests::contains;
 using host_tests::HostProcess;
@@ -39,31 +40,6 @@ HostRun runScripted(const std::string& args, const std::vector<std::string>& env
     }
     return runHost(full, environment);
 }
-
-/// A folder of its own for one test, removed at the end.
-class ScratchDir {
-public:
-    explicit ScratchDir(const std::string& name)
-        : path_(std::filesystem::temp_directory_path() /
-                (name + "-" + std::to_string(host_tests::currentProcessId()))) {
-        std::filesystem::remove_all(path_);
-        std::filesystem::create_directories(path_);
-    }
-    ~ScratchDir() { std::filesystem::remove_all(path_); }
-    std::string file(const std::string& name) const { return (path_ / name).string(); }
-    /// The names of the files in the folder, sorted.
-    std::vector<std::string> names() const {
-        std::vector<std::string> found;
-        for (const auto& entry : std::filesystem::directory_iterator(path_)) {
-            found.push_back(entry.path().filename().string());
-        }
-        std::sort(found.begin(), found.end());
-        return found;
-    }
-
-private:
-    std::filesystem::path path_;
-};
 
 std::string fileText(const std::string& path) {
     std::stringstream text;
@@ -289,7 +265,7 @@ TEST(StreamCommand, InterruptEndsTheAcquisitionButEveryReceivedFrameIsWritten) {
     if (const auto reason = host_tests::signalsUnsupported()) {
         GTEST_SKIP() << *reason;
     }
-    const ScratchDir dir("host-interrupt");
+    const test_support::TempDir dir;
     const std::string out = dir.file("run.jsonl");
     // Paced so the stream is still running when the signal comes.
     HostProcess host(
@@ -316,7 +292,7 @@ TEST(StreamCommand, AReaderThatFallsBehindIsReportedWhenTheQueueFillsNotOnlyAtAn
     if (const auto reason = host_tests::shellUnsupported()) {
         GTEST_SKIP() << *reason;
     }
-    const ScratchDir dir("host-slow-reader");
+    const test_support::TempDir dir;
     const std::string err = dir.file("err.txt");
     // The reader takes nothing until the warning is there: only a report made
     // while the output is stuck can let the run go on. About 80 MB of frames
@@ -339,7 +315,7 @@ TEST(StreamCommand, AReaderThatFallsBehindIsReportedWhenTheQueueFillsNotOnlyAtAn
 }
 
 TEST(Recordings, AFailedCommandLeavesAnExistingFileAsItWasAndCreatesNone) {
-    const ScratchDir dir("host-keep");
+    const test_support::TempDir dir;
     const std::string keep = dir.file("keep.csv");
     const std::string fresh = dir.file("fresh.csv");
     const std::string failures[] = {
@@ -373,7 +349,7 @@ TEST(Recordings, ALinkedFileIsReplacedAndTheLinkKept) {
     if (const auto reason = test_support::platform::symlinksUnsupported()) {
         GTEST_SKIP() << *reason;
     }
-    const ScratchDir dir("host-link");
+    const test_support::TempDir dir;
     std::ofstream(dir.file("real.csv")) << "old\n";
     std::filesystem::create_symlink("real.csv", dir.file("link.csv"));
     const HostRun run = runHost({"read", "--out", dir.file("link.csv"), "samples_per_channel=2"});
@@ -387,7 +363,7 @@ TEST(Recordings, InterruptingAReadOrAPlotSaysSoAndLeavesTheFileAsItWas) {
     if (const auto reason = host_tests::signalsUnsupported()) {
         GTEST_SKIP() << *reason;
     }
-    const ScratchDir dir("host-read-interrupt");
+    const test_support::TempDir dir;
     const std::pair<std::string, std::string> commands[] = {
         {"read", dir.file("keep.csv")},
         {"plot", dir.file("keep.svg")},
@@ -471,7 +447,7 @@ TEST(ScriptedStream, DriverErrorEndsTheRecordingWithTheSummaryThenTheErrorAndFai
 
     // Into a file: the file named stays as it was, and what was recorded up
     // to the error is kept beside it.
-    const ScratchDir dir("failed-stream");
+    const test_support::TempDir dir;
     const std::string target = dir.file("run.jsonl");
     std::ofstream(target) << "keep\n";
     const HostRun toFile = runScripted("stream --out " + target, environment);
@@ -545,7 +521,7 @@ TEST(ScriptedStream, DigitalColumnsStayWhenAFrameLacksItsSnapshotAndTheFrameCoun
 }
 
 TEST(PlotCommand, FiniteAndStreamedPlotsAreWellFormedSvgWithTheirTracesTitledByDeviceAndStart) {
-    const ScratchDir dir("host-plot");
+    const test_support::TempDir dir;
     const std::string svgPath = dir.file("plot.svg");
     struct Plot {
         std::string settings;

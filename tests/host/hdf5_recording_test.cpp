@@ -17,6 +17,7 @@
 
 #include "Hdf5FileReader.h"
 #include "HostProcess.h"
+#include "support/TestSupport.h"
 
 using host_tests::contains;
 using host_tests::FrameRow;
@@ -26,29 +27,6 @@ using host_tests::Reader;
 using host_tests::runHost;
 
 namespace {
-
-class ScratchDir {
-public:
-    explicit ScratchDir(const std::string& name)
-        : path_(std::filesystem::temp_directory_path() /
-                (name + "-" + std::to_string(host_tests::currentProcessId()))) {
-        std::filesystem::remove_all(path_);
-        std::filesystem::create_directories(path_);
-    }
-    ~ScratchDir() { std::filesystem::remove_all(path_); }
-    std::string file(const std::string& name) const { return (path_ / name).string(); }
-    std::vector<std::string> names() const {
-        std::vector<std::string> found;
-        for (const auto& entry : std::filesystem::directory_iterator(path_)) {
-            found.push_back(entry.path().filename().string());
-        }
-        std::sort(found.begin(), found.end());
-        return found;
-    }
-
-private:
-    std::filesystem::path path_;
-};
 
 std::string fileText(const std::string& path) {
     std::stringstream text;
@@ -142,7 +120,7 @@ constexpr const char* kAnalogAttributes[] = {"channel_names", "units", "terminal
 }  // namespace
 
 TEST(Hdf5Recordings, HoldTheValuesOfACsvRecordingOfTheSameRun) {
-    const ScratchDir dir("host-hdf5-values");
+    const test_support::TempDir dir;
     struct Case {
         std::string args;
         std::size_t channels;
@@ -198,7 +176,7 @@ TEST(Hdf5Recordings, HoldTheValuesOfACsvRecordingOfTheSameRun) {
 }
 
 TEST(Hdf5Recordings, AnIndependentReaderSeesTheShapeTypeAndRate) {
-    const ScratchDir dir("host-hdf5-h5dump");
+    const test_support::TempDir dir;
     const std::string h5 = dir.file("run.h5");
     const HostRun run =
         runHost({"stream", "--format", "hdf5", "--out", h5, "--samples", "1500",
@@ -216,7 +194,7 @@ TEST(Hdf5Recordings, AnIndependentReaderSeesTheShapeTypeAndRate) {
 }
 
 TEST(Hdf5Recordings, AFailedRunLeavesAnExistingFileAsItWas) {
-    const ScratchDir dir("host-hdf5-keep");
+    const test_support::TempDir dir;
     const std::string keep = dir.file("keep.h5");
     const std::vector<std::vector<std::string>> failures = {
         {"stream", "--out", keep, "--frames", "2", "ai_channels=Dev1/ai99"},
@@ -254,7 +232,7 @@ TEST(Hdf5Recordings, OptionsThatDoNotFitAreRefusedBeforeAnythingRuns) {
 }
 
 TEST(Hdf5Recordings, AKilledRecordingReadsBackUpToItsLastFlush) {
-    const ScratchDir dir("host-hdf5-killed");
+    const test_support::TempDir dir;
     // Real time, 10 frames a second: only the kill ends it.
     HostProcess host({"stream", "--out", dir.file("killed.h5"), "ai_channels=Dev1/ai0:1",
                       "samples_per_channel=100", "sample_clock_rate_hz=1000"},

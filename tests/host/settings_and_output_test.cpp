@@ -16,6 +16,7 @@
 
 #include "HostProcess.h"
 #include "support/TestPlatform.h"
+#include "support/TestSupport.h"
 
 using host_tests::contains;
 using host_tests::HostRun;
@@ -26,21 +27,6 @@ using nlohmann::json;
 namespace {
 
 const std::string kHost = "ni-usb-daq-host: ";
-
-/// A folder of its own for one test, removed at the end.
-class ScratchDir {
-public:
-    explicit ScratchDir(const std::string& name)
-        : path_(std::filesystem::temp_directory_path() /
-                (name + "-" + std::to_string(host_tests::currentProcessId()))) {
-        std::filesystem::create_directories(path_);
-    }
-    ~ScratchDir() { std::filesystem::remove_all(path_); }
-    const std::filesystem::path& path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
-};
 
 std::string fileText(const std::filesystem::path& path) {
     std::stringstream text;
@@ -224,13 +210,13 @@ TEST(DeviceOption, SetsTheDefaultChannelsAndTheDeviceQueryDescribes) {
 }
 
 TEST(DeviceOption, WithoutItTheOnlyDevicePresentIsUsed) {
-    const ScratchDir dir("host-one-device");
-    std::ofstream(dir.path() / "rig.json")
-        << R"({"devices":[{"name":"Lab3","product_type":"USB-6001","ai_channels":4,)"
-        << R"("ai_max_single_chan_rate_hz":20000,"ai_max_multi_chan_rate_hz":20000,)"
-        << R"("ai_voltage_ranges":[[-10,10]]}]})";
+    const test_support::TempDir dir;
+    const std::string rig = dir.write(
+        "rig.json", R"({"devices":[{"name":"Lab3","product_type":"USB-6001",)"
+                    R"("ai_channels":4,"ai_max_single_chan_rate_hz":20000,)"
+                    R"("ai_max_multi_chan_rate_hz":20000,"ai_voltage_ranges":[[-10,10]]}]})");
     const HostRun run = runHost({"read", "--format", "csv", "samples_per_channel=3"},
-                                {"NIDAQMX_SIM_DEVICES=" + (dir.path() / "rig.json").string()});
+                                {"NIDAQMX_SIM_DEVICES=" + rig});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(dataLines(run.out).at(0), "sample,Lab3/ai0");
 }
@@ -298,8 +284,9 @@ TEST(JsonLines, HeaderLineFirstThenTheFramesAsThePlugInWroteThem) {
 }
 
 TEST(OutOption, WritesTheFileInTheFormatOfItsExtensionEvenInANonAsciiFolder) {
-    const ScratchDir dir("host-out");
-    const auto folder = dir.path() / std::filesystem::path(u8"données");
+    const test_support::TempDir dir;
+    const std::string folderText = dir.file("données");
+    const auto folder = std::filesystem::path(std::u8string(folderText.begin(), folderText.end()));
     std::filesystem::create_directories(folder);
     const auto csv = folder / "run.csv";
     const auto jsonFile = folder / "block.json";

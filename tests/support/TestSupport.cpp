@@ -1,5 +1,7 @@
 #include "TestSupport.h"
 
+#include <algorithm>
+
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -116,16 +118,38 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(path_, ignored);
 }
 
+namespace {
+
+std::filesystem::path pathOfUtf8(const std::string& text) {
+    return std::filesystem::path(
+        std::u8string(reinterpret_cast<const char8_t*>(text.data()), text.size()));
+}
+
+std::string utf8OfPath(const std::filesystem::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(reinterpret_cast<const char*>(text.data()), text.size());
+}
+
+}  // namespace
+
 std::string TempDir::write(const std::string& relative, const std::string& content) const {
-    const auto utf8 = [](const std::string& text) {
-        return std::filesystem::path(
-            std::u8string(reinterpret_cast<const char8_t*>(text.data()), text.size()));
-    };
-    const std::filesystem::path file = utf8(path_) / utf8(relative);
+    const std::filesystem::path file = pathOfUtf8(path_) / pathOfUtf8(relative);
     std::filesystem::create_directories(file.parent_path());
     std::ofstream(file, std::ios::binary) << content;
-    const std::u8string text = file.u8string();
-    return std::string(reinterpret_cast<const char*>(text.data()), text.size());
+    return utf8OfPath(file);
+}
+
+std::string TempDir::file(const std::string& relative) const {
+    return utf8OfPath(pathOfUtf8(path_) / pathOfUtf8(relative));
+}
+
+std::vector<std::string> TempDir::names() const {
+    std::vector<std::string> found;
+    for (const auto& entry : std::filesystem::directory_iterator(pathOfUtf8(path_))) {
+        found.push_back(utf8OfPath(entry.path().filename()));
+    }
+    std::sort(found.begin(), found.end());
+    return found;
 }
 
 int processThreadCount() {

@@ -92,6 +92,10 @@ public:
     /// Writes `content` to path()/relative, creating directories on the way.
     /// Paths in and out are UTF-8 text.
     std::string write(const std::string& relative, const std::string& content) const;
+    /// The UTF-8 path of path()/relative, which need not exist.
+    std::string file(const std::string& relative) const;
+    /// The names of the entries directly in the directory, sorted.
+    std::vector<std::string> names() const;
 
 private:
     std::string path_;

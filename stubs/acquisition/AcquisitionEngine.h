@@ -4,6 +4,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -133,6 +134,9 @@ private:
     std::atomic<bool> streaming{false};
     std::atomic<bool> stopRequested{false};
     std::thread streamThread;  // lifecycleMutex
+    /// The text of values the streams wrote, for the stream thread alone. A
+    /// value's text never changes, so one table serves every stream.
+    std::unique_ptr<NumberTextCache> numberTextCache;  // made under lifecycleMutex
     std::atomic<std::thread::id> streamThreadId{};
     std::mutex subscribersMutex;
     std::unordered_map<std::uint64_t, IDeviceStub::StateCallback> subscribers;

@@ -154,6 +154,11 @@ OperationResult AcquisitionEngine::startStream(const std::string& requestId) {
         settings.sample_mode == "FINITE"
             ? static_cast<std::uint64_t>(std::max(settings.samples_per_channel, 1))
             : 0};
+    if (!numberTextCache) {
+        // Made once, on the first start: its half a megabyte would otherwise
+        // be allocated and cleared again before every stream's first frame.
+        numberTextCache = std::make_unique<NumberTextCache>();
+    }
     try {
         streamThread = std::thread([this, plan] { streamLoop(plan); });
     } catch (const std::system_error& error) {
@@ -300,7 +305,7 @@ void AcquisitionEngine::runStream(const StreamPlan& plan) {
     std::vector<uInt8> lineBytes(digital ? plan.diLineCount : 0);
     std::vector<bool> lineBits;
     lineBits.reserve(lineBytes.size());
-    NumberTextCache numberTexts;
+    NumberTextCache& numberTexts = *numberTextCache;
     DeviceState envelope;
     envelope.code = DeviceStateCode::Connected;
     envelope.stateName = "streaming";

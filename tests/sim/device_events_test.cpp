@@ -58,6 +58,14 @@ protected:
                R"(", "event": ")" + name + "\"" + extra + "}";
     }
 
+    /// `entries` as the text of a JSON array.
+    static std::string list(const std::string& entries) {
+        std::string text = "[";
+        text += entries;
+        text += ']';
+        return text;
+    }
+
     std::vector<TaskHandle> tasks;
 };
 
@@ -104,7 +112,7 @@ TEST_F(DeviceEvents, EventsFileIsReadAtLoadAndABadOneIsRefusedByNameAndIndex) {
     }
     // The same refusal from the control interface schedules nothing.
     DAQmxSim_Reset();
-    EXPECT_LT(DAQmxSim_ScheduleEventsJson(("[" + event(1, "Dev1", "melt") + "]").c_str()), 0);
+    EXPECT_LT(DAQmxSim_ScheduleEventsJson(list(event(1, "Dev1", "melt")).c_str()), 0);
     EXPECT_NE(extendedError().find("entry 0: unknown event \"melt\""), std::string::npos);
     EXPECT_EQ(DAQmxSim_PendingEventCount(), 0u);
     ASSERT_EQ(DAQmxSim_ScheduleEventsJson(good.c_str()), 0);
@@ -155,9 +163,7 @@ TEST_F(DeviceEvents, FaultsHitTheRunningTasksOfTheirDeviceUntilClearedOrStopped)
         const TaskHandle hit = startTask("Dev1/ai0");
         const TaskHandle other = startTask("Dev2/ai0");
         const double now = DAQmxSim_SimulatedTime();
-        ASSERT_EQ(
-            DAQmxSim_ScheduleEventsJson(("[" + event(now + 0.5, "Dev1", c.event) + "]").c_str()),
-            0);
+        ASSERT_EQ(DAQmxSim_ScheduleEventsJson(list(event(now + 0.5, "Dev1", c.event)).c_str()), 0);
         DAQmxSim_AdvanceTime(0.6);
         EXPECT_EQ(read(hit), c.status);
         EXPECT_EQ(available(hit), c.status) << "a sliced wait sees it too";
@@ -183,7 +189,7 @@ TEST_F(DeviceEvents, FaultsHitTheRunningTasksOfTheirDeviceUntilClearedOrStopped)
 
 TEST_F(DeviceEvents, UnpacedTimeMovesWithTheSamplesDeliveredSoEventsComeInOrder) {
     const TaskHandle task = startTask("Dev1/ai0");
-    ASSERT_EQ(DAQmxSim_ScheduleEventsJson(("[" + event(0.25, "Dev1", "unplug") + "]").c_str()), 0);
+    ASSERT_EQ(DAQmxSim_ScheduleEventsJson(list(event(0.25, "Dev1", "unplug")).c_str()), 0);
     const double start = DAQmxSim_SimulatedTime();
     EXPECT_EQ(read(task), 0);  // 100 samples at 1 kS/s: 0.1 s
     EXPECT_EQ(read(task), 0);

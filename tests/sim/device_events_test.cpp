@@ -71,9 +71,10 @@ protected:
 
 TEST_F(DeviceEvents, EventsFileIsReadAtLoadAndABadOneIsRefusedByNameAndIndex) {
     const test_support::TempDir dir;
-    const std::string good = "[" + event(2, "Dev1", "unplug") + "," +
-                             event(1, "Dev2", "replug", R"(, "as": "Dev7", "ready_after_s": 1)") +
-                             "," + event(3, "Dev7", "reset") + "]";
+    const std::string good =
+        list(event(2, "Dev1", "unplug") + "," +
+             event(1, "Dev2", "replug", R"(, "as": "Dev7", "ready_after_s": 1)") + "," +
+             event(3, "Dev7", "reset"));
     const struct {
         const char* name;
         std::string content;
@@ -82,14 +83,15 @@ TEST_F(DeviceEvents, EventsFileIsReadAtLoadAndABadOneIsRefusedByNameAndIndex) {
     } cases[] = {
         {"good.json", good, nullptr, 3},
         {"empty.json", "[]", nullptr, 0},
-        {"broken.json", "[" + event(1, "Dev1", "unplug") + ",", "not valid JSON", 0},
+        {"broken.json", R"([{"at_s": 1, "device": "Dev1", "event": "unplug"},)", "not valid JSON",
+         0},
         {"object.json", R"({"events": []})", "must be an array", 0},
-        {"unknown.json", "[" + event(1, "Dev1", "unplug") + "," + event(2, "Dev1", "explode") + "]",
+        {"unknown.json", list(event(1, "Dev1", "unplug") + "," + event(2, "Dev1", "explode")),
          "entry 1: unknown event \"explode\"", 0},
-        {"device.json", "[" + event(1, "Dev9", "unplug") + "]", "entry 0: unknown device", 0},
+        {"device.json", list(event(1, "Dev9", "unplug")), "entry 0: unknown device", 0},
         {"time.json", R"([{"at_s": -1, "device": "Dev1", "event": "reset"}])",
          "entry 0: \"at_s\" must be a number >= 0", 0},
-        {"member.json", "[" + event(1, "Dev1", "unplug", R"(, "as": "Dev3")") + "]",
+        {"member.json", list(event(1, "Dev1", "unplug", R"(, "as": "Dev3")")),
          "entry 0: member \"as\" does not belong", 0},
         {"missing.json", R"([{"at_s": 1, "event": "reset"}])", "entry 0: \"device\" is missing", 0},
     };
@@ -126,8 +128,8 @@ TEST_F(DeviceEvents, ReplugUnderAnotherNameKeepsTheSerialAndAnswersOnlyWhenReady
     ASSERT_EQ(DAQmxGetDevSerialNum("Dev1", &serial), 0);
     const uInt32 dev1Serial = serial;
     ASSERT_EQ(DAQmxSim_ScheduleEventsJson(
-                  ("[" + event(1, "Dev1", "unplug") + "," +
-                   event(2, "Dev1", "replug", R"(, "as": "Dev3", "ready_after_s": 0.5)") + "]")
+                  list(event(1, "Dev1", "unplug") + "," +
+                       event(2, "Dev1", "replug", R"(, "as": "Dev3", "ready_after_s": 0.5)"))
                       .c_str()),
               0);
     DAQmxSim_AdvanceTime(1.2);

@@ -449,7 +449,7 @@ TEST(ScriptedStream, DriverErrorEndsTheRecordingWithTheSummaryThenTheErrorAndFai
     // to the error is kept beside it.
     const test_support::TempDir dir;
     const std::string target = dir.file("run.jsonl");
-    std::ofstream(target) << "keep\n";
+    std::ofstream(target, std::ios::binary) << "keep\n";
     const HostRun toFile = runScripted("stream --out " + target, environment);
     EXPECT_EQ(toFile.exitCode, 1);
     EXPECT_EQ(fileText(target), "keep\n");

@@ -9,7 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "stubs/Utf8Path.h"
+#include "device/Utf8Path.h"
 
 namespace kra::device {
 namespace {
@@ -24,7 +24,7 @@ std::string compactText(const json& value) {
 /// opens as a stream on Linux and only fails on the first read, so the read is
 /// part of the test.
 std::optional<std::string> readWholeFile(const std::string& path) {
-    std::ifstream file(kra::device::stubs::pathFromUtf8(path));
+    std::ifstream file(pathFromUtf8(path));
     if (!file.is_open()) {
         return std::nullopt;
     }

@@ -5,7 +5,7 @@
 #include <iterator>
 #include <sstream>
 
-#include "stubs/Utf8Path.h"
+#include "device/Utf8Path.h"
 
 namespace kra::device::stubs {
 namespace {

@@ -31,7 +31,7 @@ bool isBlank(char c) {
 
 /// A numeric property, present only when the call returned exactly 0.
 template <typename T>
-std::optional<T> readNumber(int32 (*call)(const char[], T*), const std::string& device) {
+std::optional<T> readNumber(int32(DAQMX_CALL* call)(const char[], T*), const std::string& device) {
     T value{};
     if (call(device.c_str(), &value) != 0) {
         return std::nullopt;

@@ -8,7 +8,7 @@
 #include <system_error>
 
 #include "stubs/Logging.h"
-#include "stubs/Utf8Path.h"
+#include "device/Utf8Path.h"
 
 namespace kra::device::stubs {
 namespace {

@@ -84,14 +84,10 @@ int32 DAQmxGetSysDevNames(char* data, uInt32 bufferSize) {
 }
 
 int32 DAQmxGetDevProductType(const char device[], char* data, uInt32 bufferSize) {
-    DriverCall call("DAQmxGetDevProductType");
-    if (call.scripted) {
-        return *call.scripted;
-    }
-    int32 status = 0;
-    const SimDevice* found = call.sim.presentDevice(device ? device : "", status);
+    const DeviceCall call("DAQmxGetDevProductType", device);
+    const SimDevice* const found = call.device;
     if (found == nullptr) {
-        return status;
+        return call.status;
     }
     return writeStringProperty(found->productType, data, bufferSize);
 }
@@ -122,27 +118,19 @@ int32 DAQmxGetDevAIMaxMultiChanRate(const char device[], float64* data) {
 }
 
 int32 DAQmxGetDevAIPhysicalChans(const char device[], char* data, uInt32 bufferSize) {
-    DriverCall call("DAQmxGetDevAIPhysicalChans");
-    if (call.scripted) {
-        return *call.scripted;
-    }
-    int32 status = 0;
-    const SimDevice* found = call.sim.presentDevice(device ? device : "", status);
+    const DeviceCall call("DAQmxGetDevAIPhysicalChans", device);
+    const SimDevice* const found = call.device;
     if (found == nullptr) {
-        return status;
+        return call.status;
     }
     return writeStringProperty(joinedNames(*found, found->aiChannels), data, bufferSize);
 }
 
 int32 DAQmxGetDevAIVoltageRngs(const char device[], float64* data, uInt32 arraySizeInElements) {
-    DriverCall call("DAQmxGetDevAIVoltageRngs");
-    if (call.scripted) {
-        return *call.scripted;
-    }
-    int32 status = 0;
-    const SimDevice* found = call.sim.presentDevice(device ? device : "", status);
+    const DeviceCall call("DAQmxGetDevAIVoltageRngs", device);
+    const SimDevice* const found = call.device;
     if (found == nullptr) {
-        return status;
+        return call.status;
     }
     const std::size_t needed = found->aiRanges.size() * 2;
     if (arraySizeInElements == 0) {
@@ -200,14 +188,10 @@ int32 DAQmxGetPhysicalChanAITermCfgs(const char physicalChannel[], int32* data) 
 }
 
 int32 DAQmxResetDevice(const char deviceName[]) {
-    DriverCall call("DAQmxResetDevice");
-    if (call.scripted) {
-        return *call.scripted;
-    }
-    int32 status = 0;
-    const SimDevice* device = call.sim.presentDevice(deviceName ? deviceName : "", status);
+    const DeviceCall call("DAQmxResetDevice", deviceName);
+    const SimDevice* const device = call.device;
     if (device == nullptr) {
-        return status;
+        return call.status;
     }
     // A reset aborts whatever runs on the device: those tasks fail until
     // they are cleared. Tasks that were not running stay configured.
@@ -216,14 +200,10 @@ int32 DAQmxResetDevice(const char deviceName[]) {
 }
 
 int32 DAQmxSelfTestDevice(const char deviceName[]) {
-    DriverCall call("DAQmxSelfTestDevice");
-    if (call.scripted) {
-        return *call.scripted;
-    }
-    int32 status = 0;
-    const SimDevice* device = call.sim.presentDevice(deviceName ? deviceName : "", status);
+    const DeviceCall call("DAQmxSelfTestDevice", deviceName);
+    const SimDevice* const device = call.device;
     if (device == nullptr) {
-        return status;
+        return call.status;
     }
     if (device->selfTestStatus != 0) {
         return fail(device->selfTestStatus,

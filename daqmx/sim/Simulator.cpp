@@ -375,6 +375,22 @@ DriverCall::DriverCall(const char* function)
     sim.applyDueEventsLocked();
 }
 
+TaskCall::TaskCall(const char* function, TaskHandle handle) : DriverCall(function) {
+    if (scripted) {
+        status = *scripted;
+    } else {
+        task = sim.findTask(handle, status);
+    }
+}
+
+DeviceCall::DeviceCall(const char* function, const char* name) : DriverCall(function) {
+    if (scripted) {
+        status = *scripted;
+    } else {
+        device = sim.presentDevice(name ? name : "", status);
+    }
+}
+
 ReadInProgress::ReadInProgress() {
     ++Simulator::instance().readsInProgress;
 }

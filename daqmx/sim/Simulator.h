@@ -155,6 +155,28 @@ public:
     std::optional<int32> scripted;
 };
 
+/// A DAQmx call on one task: the entry bookkeeping, then the task the handle
+/// names. `task` is null when the call was scripted to fail or the handle names
+/// no task, and `status` is then what the call returns.
+class TaskCall : public DriverCall {
+public:
+    TaskCall(const char* function, TaskHandle handle);
+
+    SimTask* task = nullptr;
+    int32 status = 0;
+};
+
+/// A DAQmx call on one device: the entry bookkeeping, then the present device
+/// `name` names (null for none). `device` is null when the call was scripted to
+/// fail or the device is absent, and `status` is then what the call returns.
+class DeviceCall : public DriverCall {
+public:
+    DeviceCall(const char* function, const char* name);
+
+    SimDevice* device = nullptr;
+    int32 status = 0;
+};
+
 /// Counts a thread as inside a read for its lifetime.
 class ReadInProgress {
 public:

@@ -154,14 +154,27 @@ int32 mixedChannelTypes(const SimTask& task) {
                           {{"Task Name", task.name}}));
 }
 
-// Looks up the device of every item and checks the task is free to take more.
-int32 prepareChannelAdd(DriverCall& call, TaskHandle handle, const char* list, ChannelKind kind,
-                        SimTask*& task, SimDevice*& device, std::vector<ChannelName>& names) {
-    int32 status = 0;
-    task = call.sim.findTask(handle, status);
-    if (task == nullptr) {
-        return status;
+// Timing and starting need a task that has channels and is not running.
+int32 refuseUnlessIdleWithChannels(const SimTask& task) {
+    if (task.running) {
+        return taskRunning(task);
     }
+    if (task.kind == ChannelKind::None) {
+        return fail(status::kNoChannelsInTask,
+                    errorText(status::kNoChannelsInTask, statusSummary(status::kNoChannelsInTask),
+                              {{"Task Name", task.name}}));
+    }
+    return 0;
+}
+
+// Looks up the device of every item and checks the task is free to take more.
+int32 prepareChannelAdd(TaskCall& call, const char* list, ChannelKind kind, SimTask*& task,
+                        SimDevice*& device, std::vector<ChannelName>& names) {
+    task = call.task;
+    if (task == nullptr) {
+        return call.status;
+    }
+    int32 status = 0;
     if (task->running) {
         return taskRunning(*task);
     }
@@ -197,29 +210,32 @@ int32 prepareChannelAdd(DriverCall& call, TaskHandle handle, const char* list, C
     return 0;
 }
 
-// The analogue channel of a task that `channel` names (its physical channel
-// name; empty names the only channel of a one-channel task).
-int32 findAnalogChannel(DriverCall& call, TaskHandle handle, const char* channel,
-                        const AnalogChannel*& found) {
-    int32 status = 0;
-    const SimTask* task = call.sim.findTask(handle, status);
-    if (task == nullptr) {
-        return status;
+// One limit of the range the analogue channel that `channel` names uses (its
+// physical channel name; empty names the only channel of a one-channel task).
+int32 readRangeLimit(const char* function, TaskHandle handle, const char* channel, float64* data,
+                     double VoltageRange::*limit) {
+    const TaskCall call(function, handle);
+    if (call.task == nullptr) {
+        return call.status;
     }
+    const std::vector<AnalogChannel>& analog = call.task->analog;
     const std::string_view name = channel ? channel : "";
-    if (name.empty() && task->analog.size() == 1) {
-        found = &task->analog.front();
-        return 0;
+    const auto found = name.empty() && analog.size() == 1
+                           ? analog.begin()
+                           : std::find_if(analog.begin(), analog.end(), [&](const auto& candidate) {
+                                 return sameName(candidate.physicalName, name);
+                             });
+    if (found == analog.end()) {
+        return fail(
+            status::kChannelNotInTask,
+            errorText(status::kChannelNotInTask, statusSummary(status::kChannelNotInTask),
+                      {{"Channel Name", std::string(name)}, {"Task Name", call.task->name}}));
     }
-    for (const AnalogChannel& candidate : task->analog) {
-        if (sameName(candidate.physicalName, name)) {
-            found = &candidate;
-            return 0;
-        }
+    if (data == nullptr) {
+        return nullOutput("data");
     }
-    return fail(status::kChannelNotInTask,
-                errorText(status::kChannelNotInTask, statusSummary(status::kChannelNotInTask),
-                          {{"Channel Name", std::string(name)}, {"Task Name", task->name}}));
+    *data = found->range.*limit;
+    return 0;
 }
 
 }  // namespace
@@ -262,15 +278,12 @@ int32 DAQmxCreateAIVoltageChan(TaskHandle taskHandle, const char physicalChannel
                                const char customScaleName[]) {
     (void)nameToAssignToChannel;
     (void)customScaleName;
-    DriverCall call("DAQmxCreateAIVoltageChan");
-    if (call.scripted) {
-        return *call.scripted;
-    }
+    TaskCall call("DAQmxCreateAIVoltageChan", taskHandle);
     SimTask* task = nullptr;
     SimDevice* device = nullptr;
     std::vector<ChannelName> names;
-    if (const int32 status = prepareChannelAdd(call, taskHandle, physicalChannel,
-                                               ChannelKind::AnalogInput, task, device, names);
+    if (const int32 status =
+            prepareChannelAdd(call, physicalChannel, ChannelKind::AnalogInput, task, device, names);
         status != 0) {
         return status;
     }
@@ -319,15 +332,12 @@ int32 DAQmxCreateAIVoltageChan(TaskHandle taskHandle, const char physicalChannel
 int32 DAQmxCreateDIChan(TaskHandle taskHandle, const char lines[], const char nameToAssignToLines[],
                         int32 lineGrouping) {
     (void)nameToAssignToLines;
-    DriverCall call("DAQmxCreateDIChan");
-    if (call.scripted) {
-        return *call.scripted;
-    }
+    TaskCall call("DAQmxCreateDIChan", taskHandle);
     SimTask* task = nullptr;
     SimDevice* device = nullptr;
     std::vector<ChannelName> names;
-    if (const int32 status = prepareChannelAdd(call, taskHandle, lines, ChannelKind::DigitalInput,
-                                               task, device, names);
+    if (const int32 status =
+            prepareChannelAdd(call, lines, ChannelKind::DigitalInput, task, device, names);
         status != 0) {
         return status;
     }
@@ -383,22 +393,14 @@ int32 DAQmxCreateDIChan(TaskHandle taskHandle, const char lines[], const char na
 
 int32 DAQmxCfgSampClkTiming(TaskHandle taskHandle, const char source[], float64 rate,
                             int32 activeEdge, int32 sampleMode, uInt64 sampsPerChanToAcquire) {
-    DriverCall call("DAQmxCfgSampClkTiming");
-    if (call.scripted) {
-        return *call.scripted;
+    TaskCall call("DAQmxCfgSampClkTiming", taskHandle);
+    SimTask* const task = call.task;
+    if (task == nullptr) {
+        return call.status;
     }
     int32 status = 0;
-    SimTask* task = call.sim.findTask(taskHandle, status);
-    if (task == nullptr) {
-        return status;
-    }
-    if (task->running) {
-        return taskRunning(*task);
-    }
-    if (task->kind == ChannelKind::None) {
-        return fail(status::kNoChannelsInTask,
-                    errorText(status::kNoChannelsInTask, statusSummary(status::kNoChannelsInTask),
-                              {{"Task Name", task->name}}));
+    if (const int32 refused = refuseUnlessIdleWithChannels(*task); refused != 0) {
+        return refused;
     }
     const SimDevice* device = call.sim.presentDevice(task->device, status);
     if (device == nullptr) {
@@ -444,14 +446,10 @@ int32 DAQmxCfgSampClkTiming(TaskHandle taskHandle, const char source[], float64 
 }
 
 int32 DAQmxGetSampClkRate(TaskHandle taskHandle, float64* data) {
-    DriverCall call("DAQmxGetSampClkRate");
-    if (call.scripted) {
-        return *call.scripted;
-    }
-    int32 status = 0;
-    const SimTask* task = call.sim.findTask(taskHandle, status);
+    TaskCall call("DAQmxGetSampClkRate", taskHandle);
+    const SimTask* const task = call.task;
     if (task == nullptr) {
-        return status;
+        return call.status;
     }
     if (!task->timing) {
         return fail(
@@ -467,14 +465,10 @@ int32 DAQmxGetSampClkRate(TaskHandle taskHandle, float64* data) {
 }
 
 int32 DAQmxGetTaskNumChans(TaskHandle taskHandle, uInt32* data) {
-    DriverCall call("DAQmxGetTaskNumChans");
-    if (call.scripted) {
-        return *call.scripted;
-    }
-    int32 status = 0;
-    const SimTask* task = call.sim.findTask(taskHandle, status);
+    TaskCall call("DAQmxGetTaskNumChans", taskHandle);
+    const SimTask* const task = call.task;
     if (task == nullptr) {
-        return status;
+        return call.status;
     }
     if (data == nullptr) {
         return nullOutput("data");
@@ -484,14 +478,10 @@ int32 DAQmxGetTaskNumChans(TaskHandle taskHandle, uInt32* data) {
 }
 
 int32 DAQmxGetNthTaskChannel(TaskHandle taskHandle, uInt32 index, char buffer[], int32 bufferSize) {
-    DriverCall call("DAQmxGetNthTaskChannel");
-    if (call.scripted) {
-        return *call.scripted;
-    }
-    int32 status = 0;
-    const SimTask* task = call.sim.findTask(taskHandle, status);
+    TaskCall call("DAQmxGetNthTaskChannel", taskHandle);
+    const SimTask* const task = call.task;
     if (task == nullptr) {
-        return status;
+        return call.status;
     }
     if (index < 1 || index > task->channelCount()) {
         return invalidValue({{"Property", "Index"},
@@ -507,46 +497,18 @@ int32 DAQmxGetNthTaskChannel(TaskHandle taskHandle, uInt32 index, char buffer[],
 }
 
 int32 DAQmxGetAIRngHigh(TaskHandle taskHandle, const char channel[], float64* data) {
-    DriverCall call("DAQmxGetAIRngHigh");
-    if (call.scripted) {
-        return *call.scripted;
-    }
-    const AnalogChannel* found = nullptr;
-    if (const int32 status = findAnalogChannel(call, taskHandle, channel, found); status != 0) {
-        return status;
-    }
-    if (data == nullptr) {
-        return nullOutput("data");
-    }
-    *data = found->range.high;
-    return 0;
+    return readRangeLimit("DAQmxGetAIRngHigh", taskHandle, channel, data, &VoltageRange::high);
 }
 
 int32 DAQmxGetAIRngLow(TaskHandle taskHandle, const char channel[], float64* data) {
-    DriverCall call("DAQmxGetAIRngLow");
-    if (call.scripted) {
-        return *call.scripted;
-    }
-    const AnalogChannel* found = nullptr;
-    if (const int32 status = findAnalogChannel(call, taskHandle, channel, found); status != 0) {
-        return status;
-    }
-    if (data == nullptr) {
-        return nullOutput("data");
-    }
-    *data = found->range.low;
-    return 0;
+    return readRangeLimit("DAQmxGetAIRngLow", taskHandle, channel, data, &VoltageRange::low);
 }
 
 int32 DAQmxCfgInputBuffer(TaskHandle taskHandle, uInt32 numSampsPerChan) {
-    DriverCall call("DAQmxCfgInputBuffer");
-    if (call.scripted) {
-        return *call.scripted;
-    }
-    int32 status = 0;
-    SimTask* task = call.sim.findTask(taskHandle, status);
+    TaskCall call("DAQmxCfgInputBuffer", taskHandle);
+    SimTask* const task = call.task;
     if (task == nullptr) {
-        return status;
+        return call.status;
     }
     if (task->running) {
         return taskRunning(*task);
@@ -556,14 +518,10 @@ int32 DAQmxCfgInputBuffer(TaskHandle taskHandle, uInt32 numSampsPerChan) {
 }
 
 int32 DAQmxGetBufInputBufSize(TaskHandle taskHandle, uInt32* data) {
-    DriverCall call("DAQmxGetBufInputBufSize");
-    if (call.scripted) {
-        return *call.scripted;
-    }
-    int32 status = 0;
-    const SimTask* task = call.sim.findTask(taskHandle, status);
+    TaskCall call("DAQmxGetBufInputBufSize", taskHandle);
+    const SimTask* const task = call.task;
     if (task == nullptr) {
-        return status;
+        return call.status;
     }
     if (data == nullptr) {
         return nullOutput("data");
@@ -582,22 +540,14 @@ int32 DAQmxGetBufInputBufSize(TaskHandle taskHandle, uInt32* data) {
 }
 
 int32 DAQmxStartTask(TaskHandle taskHandle) {
-    DriverCall call("DAQmxStartTask");
-    if (call.scripted) {
-        return *call.scripted;
+    TaskCall call("DAQmxStartTask", taskHandle);
+    SimTask* const task = call.task;
+    if (task == nullptr) {
+        return call.status;
     }
     int32 status = 0;
-    SimTask* task = call.sim.findTask(taskHandle, status);
-    if (task == nullptr) {
-        return status;
-    }
-    if (task->running) {
-        return taskRunning(*task);
-    }
-    if (task->kind == ChannelKind::None) {
-        return fail(status::kNoChannelsInTask,
-                    errorText(status::kNoChannelsInTask, statusSummary(status::kNoChannelsInTask),
-                              {{"Task Name", task->name}}));
+    if (const int32 refused = refuseUnlessIdleWithChannels(*task); refused != 0) {
+        return refused;
     }
     if (task->abortStatus != 0) {
         return abortedTask(*task);
@@ -618,28 +568,20 @@ int32 DAQmxStartTask(TaskHandle taskHandle) {
 }
 
 int32 DAQmxStopTask(TaskHandle taskHandle) {
-    DriverCall call("DAQmxStopTask");
-    if (call.scripted) {
-        return *call.scripted;
-    }
-    int32 status = 0;
-    SimTask* task = call.sim.findTask(taskHandle, status);
+    TaskCall call("DAQmxStopTask", taskHandle);
+    SimTask* const task = call.task;
     if (task == nullptr) {
-        return status;
+        return call.status;
     }
     call.sim.stopTaskLocked(*task);
     return 0;
 }
 
 int32 DAQmxClearTask(TaskHandle taskHandle) {
-    DriverCall call("DAQmxClearTask");
-    if (call.scripted) {
-        return *call.scripted;
-    }
-    int32 status = 0;
-    SimTask* task = call.sim.findTask(taskHandle, status);
+    TaskCall call("DAQmxClearTask", taskHandle);
+    SimTask* const task = call.task;
     if (task == nullptr) {
-        return status;
+        return call.status;
     }
     call.sim.tasks.erase(task->id);
     call.sim.changed.notify_all();

@@ -35,6 +35,13 @@ bool findChannel(const char* physicalChannel, const SimDevice*& device, int& ind
     return index >= 0;
 }
 
+// What a control call that names a device the rig does not have returns.
+int32 unknownDevice(const char* device) {
+    return fail(status::kInvalidDeviceId,
+                errorText(status::kInvalidDeviceId, statusSummary(status::kInvalidDeviceId),
+                          {{"Device Specified", device ? device : ""}}));
+}
+
 }  // namespace
 
 extern "C" {
@@ -67,11 +74,9 @@ void DAQmxSim_SetTimeScale(double scale) {
 
 int32 DAQmxSim_SetDevicePresent(const char* device, bool32 present) {
     const std::lock_guard lock(sim().mutex);
-    SimDevice* found = sim().findDevice(device ? device : "");
+    SimDevice* const found = sim().findDevice(device ? device : "");
     if (found == nullptr) {
-        return fail(status::kInvalidDeviceId,
-                    errorText(status::kInvalidDeviceId, statusSummary(status::kInvalidDeviceId),
-                              {{"Device Specified", device ? device : ""}}));
+        return unknownDevice(device);
     }
     sim().setDevicePresentLocked(*found, present != 0);
     return 0;
@@ -181,11 +186,9 @@ void DAQmxSim_SetReadCountSkew(int32 extra) {
 
 int32 DAQmxSim_SetSelfTestStatus(const char* device, int32 status) {
     const std::lock_guard lock(sim().mutex);
-    SimDevice* found = sim().findDevice(device ? device : "");
+    SimDevice* const found = sim().findDevice(device ? device : "");
     if (found == nullptr) {
-        return fail(status::kInvalidDeviceId,
-                    errorText(status::kInvalidDeviceId, statusSummary(status::kInvalidDeviceId),
-                              {{"Device Specified", device ? device : ""}}));
+        return unknownDevice(device);
     }
     found->selfTestStatus = status;
     return 0;

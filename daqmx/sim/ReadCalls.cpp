@@ -243,16 +243,13 @@ std::size_t elementIndex(bool32 fillMode, std::size_t channel, std::size_t chann
 extern "C" {
 
 int32 DAQmxGetReadAvailSampPerChan(TaskHandle taskHandle, uInt32* data) {
-    DriverCall call("DAQmxGetReadAvailSampPerChan");
-    if (call.scripted) {
-        return *call.scripted;
+    TaskCall call("DAQmxGetReadAvailSampPerChan", taskHandle);
+    SimTask* const task = call.task;
+    if (task == nullptr) {
+        return call.status;
     }
     Simulator& sim = call.sim;
     int32 status = 0;
-    SimTask* task = sim.findTask(taskHandle, status);
-    if (task == nullptr) {
-        return status;
-    }
     if (task->kind == ChannelKind::None) {
         return taskFailure(status::kNoChannelsInTask, *task);
     }
@@ -388,16 +385,13 @@ int32 DAQmxReadDigitalLines(TaskHandle taskHandle, int32 numSampsPerChan, float6
     (void)timeout;  // lines are read on demand: nothing to wait for
     (void)reserved;
     const ReadInProgress inProgress;
-    DriverCall call("DAQmxReadDigitalLines");
-    if (call.scripted) {
-        return *call.scripted;
+    TaskCall call("DAQmxReadDigitalLines", taskHandle);
+    SimTask* const task = call.task;
+    if (task == nullptr) {
+        return call.status;
     }
     Simulator& sim = call.sim;
     int32 status = 0;
-    SimTask* task = sim.findTask(taskHandle, status);
-    if (task == nullptr) {
-        return status;
-    }
     if (status = checkReadable(sim, *task, ChannelKind::DigitalInput, fillMode, numSampsPerChan);
         status != 0) {
         return status;

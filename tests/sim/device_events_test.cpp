@@ -27,19 +27,24 @@ protected:
         SimulatorTest::TearDown();
     }
     /// A started continuous task on `channels`, or an on-demand one.
-    TaskHandle startTask(const char* channels, bool timed = true) {
+    // A task of the analogue channels `channels`, not started; the fixture clears it.
+    TaskHandle addTask(const char* channels, double low = -10.0, double high = 10.0) {
         TaskHandle task = nullptr;
         EXPECT_EQ(DAQmxCreateTask("", &task), 0);
-        EXPECT_EQ(DAQmxCreateAIVoltageChan(task, channels, "", DAQmx_Val_RSE, -10.0, 10.0,
+        tasks.push_back(task);
+        EXPECT_EQ(DAQmxCreateAIVoltageChan(task, channels, "", DAQmx_Val_RSE, low, high,
                                            DAQmx_Val_Volts, nullptr),
                   0);
+        return task;
+    }
+    TaskHandle startTask(const char* channels, bool timed = true) {
+        const TaskHandle task = addTask(channels);
         if (timed) {
             EXPECT_EQ(DAQmxCfgSampClkTiming(task, nullptr, 1000.0, DAQmx_Val_Rising,
                                             DAQmx_Val_ContSamps, 100),
                       0);
         }
         EXPECT_EQ(DAQmxStartTask(task), 0);
-        tasks.push_back(task);
         return task;
     }
     int32 read(TaskHandle task, int32 samples = 100) {
@@ -202,12 +207,7 @@ TEST_F(DeviceEvents, UnpacedTimeMovesWithTheSamplesDeliveredSoEventsComeInOrder)
 
 TEST_F(DeviceEvents, DeviceResetAbortsRunningTasksWithItsOwnStatusAndText) {
     const TaskHandle running = startTask("Dev1/ai0");
-    TaskHandle idle = nullptr;
-    ASSERT_EQ(DAQmxCreateTask("", &idle), 0);
-    tasks.push_back(idle);
-    ASSERT_EQ(DAQmxCreateAIVoltageChan(idle, "Dev1/ai1", "", DAQmx_Val_RSE, -10, 10,
-                                       DAQmx_Val_Volts, nullptr),
-              0);
+    const TaskHandle idle = addTask("Dev1/ai1");
     ASSERT_EQ(DAQmxResetDevice("Dev1"), 0);
     EXPECT_EQ(read(running), -88709);
     EXPECT_NE(extendedError().find("reset"), std::string::npos) << extendedError();
@@ -259,12 +259,7 @@ TEST_F(DeviceEvents, OnDemandReadsGiveTheSignalAtTheCurrentTime) {
 }
 
 TEST_F(DeviceEvents, TaskPropertiesReportChannelsRangesAndTheInputBuffer) {
-    TaskHandle task = nullptr;
-    ASSERT_EQ(DAQmxCreateTask("", &task), 0);
-    tasks.push_back(task);
-    ASSERT_EQ(DAQmxCreateAIVoltageChan(task, "Dev1/ai3", "", DAQmx_Val_RSE, -0.1, 0.2,
-                                       DAQmx_Val_Volts, nullptr),
-              0);
+    const TaskHandle task = addTask("Dev1/ai3", -0.1, 0.2);
     ASSERT_EQ(DAQmxCreateAIVoltageChan(task, "Dev1/ai1", "", DAQmx_Val_RSE, -4, 4, DAQmx_Val_Volts,
                                        nullptr),
               0);

@@ -33,7 +33,70 @@ std::optional<std::uint64_t> member(std::string_view text, std::string_view key,
     return numberAfter(text, at + key.size());
 }
 
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+/// Past one JSON number or null at `p`, or null when there is none.
+const char* skipValue(const char* p, const char* end) {
+    if (end - p >= 4 && std::memcmp(p, "null", 4) == 0) {
+        return p + 4;
+    }
+    const auto digits = [&] {
+        const char* const first = p;
+        while (p != end && isDigit(*p)) {
+            ++p;
+        }
+        return p != first;
+    };
+    if (p != end && *p == '-') {
+        ++p;
+    }
+    if (p != end && *p == '0') {
+        ++p;
+    } else if (!digits()) {
+        return nullptr;
+    }
+    if (p != end && *p == '.' && (++p, !digits())) {
+        return nullptr;
+    }
+    if (p != end && (*p == 'e' || *p == 'E')) {
+        ++p;
+        if (p != end && (*p == '+' || *p == '-')) {
+            ++p;
+        }
+        if (!digits()) {
+            return nullptr;
+        }
+    }
+    return p;
+}
+
 }  // namespace
+
+bool frameSamplesWellFormed(std::string_view text, const FrameNumbers& numbers) {
+    constexpr std::string_view kSamples = "\"samples\":[";
+    const auto at = text.find(kSamples);
+    if (at == std::string_view::npos) {
+        return false;
+    }
+    const char* p = text.data() + at + kSamples.size();
+    const char* const end = text.data() + text.size();
+    for (std::uint64_t c = 0; c < numbers.channelCount; ++c) {
+        if ((c > 0 && (p == end || *p++ != ',')) || p == end || *p++ != '[') {
+            return false;
+        }
+        for (std::uint64_t s = 0; s < numbers.sampleCount; ++s) {
+            if ((s > 0 && (p == end || *p++ != ',')) || !(p = skipValue(p, end))) {
+                return false;
+            }
+        }
+        if (p == end || *p++ != ']') {
+            return false;
+        }
+    }
+    return p != end && *p == ']';
+}
 
 std::optional<FrameNumbers> scanFrameNumbers(std::string_view text) {
     // The plug-in writes members in key order: the counts come before the

@@ -27,6 +27,11 @@ struct FrameNumbers {
 /// and "channels_first", so a key cannot be matched inside another value.
 std::optional<FrameNumbers> scanFrameNumbers(std::string_view text);
 
+/// True when the frame's "samples" are `numbers.channelCount` arrays of
+/// `numbers.sampleCount` values, each a JSON number or null: what every writer
+/// may copy or parse without a further check.
+bool frameSamplesWellFormed(std::string_view text, const FrameNumbers& numbers);
+
 /// What the CSV rows carry besides the samples.
 struct CsvColumns {
     bool time = false;          ///< a "time_s" column: index / sampleRateHz

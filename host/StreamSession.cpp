@@ -223,6 +223,16 @@ public:
             return false;
         }
         sequence(*numbers);
+        if (!frameSamplesWellFormed(event.text, *numbers)) {
+            // Written as it came, it would put text where numbers go or shift
+            // every later channel; its samples are lost, so it is a gap.
+            ++outcome_.stats.malformedFrames;
+            std::cerr << kProgramName << ": malformed sample frame " << numbers->sequenceNo
+                      << ": its samples are not \"n_channels\" arrays of \"sample_count\" "
+                         "numbers; not written\n";
+            lost("malformed_frame", numbers->sampleCount);
+            return false;
+        }
         std::uint64_t count = numbers->sampleCount;
         std::string_view text = event.text;
         std::string cut;
@@ -251,12 +261,7 @@ public:
     /// it happened, and the sample indices skip the samples estimated lost.
     /// The restarted stream numbers its frames from 1 again.
     void outage(GapRecord gap) {
-        gap.hasLastSample = nextSample_ > 0;
-        gap.lastSampleIndex = nextSample_ > 0 ? nextSample_ - 1 : 0;
-        writer_.gap(gap);
-        ++outcome_.stats.gaps;
-        outcome_.stats.estimatedLostSamples += gap.estimatedLostSamples;
-        nextSample_ += gap.estimatedLostSamples;
+        writeGap(std::move(gap));
         lastSequence_ = 0;
     }
 
@@ -297,13 +302,22 @@ private:
         const std::uint64_t missing = frame.sequenceNo - expected;
         std::cerr << kProgramName << ": sequence gap: expected frame " << expected << ", got "
                   << frame.sequenceNo << " (" << missing << " missing)\n";
+        // The missing frames were the size of this one, as every block is.
+        lost("sequence_gap", missing * frame.sampleCount);
+    }
+
+    /// Samples that never reach the file: a gap written where they were.
+    void lost(std::string reason, std::uint64_t samples) {
         GapRecord gap;
-        gap.reason = "sequence_gap";
+        gap.reason = std::move(reason);
         gap.outageStart = gap.outageEnd = std::chrono::system_clock::now();
+        gap.estimatedLostSamples = samples;
+        writeGap(std::move(gap));
+    }
+
+    void writeGap(GapRecord gap) {
         gap.hasLastSample = nextSample_ > 0;
         gap.lastSampleIndex = nextSample_ > 0 ? nextSample_ - 1 : 0;
-        // The missing frames were the size of this one, as every block is.
-        gap.estimatedLostSamples = missing * frame.sampleCount;
         writer_.gap(gap);
         ++outcome_.stats.gaps;
         outcome_.stats.estimatedLostSamples += gap.estimatedLostSamples;

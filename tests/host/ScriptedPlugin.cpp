@@ -2,7 +2,9 @@
 // real driver cannot be made to do from outside the process: a stream that
 // skips a frame and then ends on an error, and operations that throw.
 //   SCRIPTED_FRAMES        sequence numbers of the frames to deliver ("1,2,4");
-//                          a "d" after one gives it a digital snapshot ("1d,2")
+//                          a "d" after one gives it a digital snapshot ("1d,2"),
+//                          a "t" cuts its text short, an "s" gives its channel
+//                          one value too few, an "n" a text where a number goes
 //   SCRIPTED_ERROR         message of the error state that ends the stream
 //   SCRIPTED_ERROR_STATUS  its "daqmx_status" property, when set
 // "configure" reports one channel, Dev1/ai0, in the range [-1, 1] V, at
@@ -28,16 +30,25 @@ std::string environment(const char* name) {
     return value != nullptr ? value : "";
 }
 
-DeviceState frameState(unsigned sequenceNo, bool digital) {
+// The text of a frame as the token names it: a number, then what to do to it.
+std::string frameText(const std::string& token) {
+    const char how = token.back();
+    const bool digital = how == 'd';
+    std::string samples = how == 's' ? "[[0.5]]" : how == 'n' ? R"([[0.5,"x"]])" : "[[0.5,0.25]]";
+    std::string text = std::string(digital ? R"({"digital_lines":[true,false],)" : "{") +
+                       R"("layout":"channels_first","n_channels":1,)" +
+                       (digital ? R"("n_digital_lines":2,)" : "") +
+                       R"("sample_count":2,"samples":)" + samples + R"(,"sequence_no":)" +
+                       std::to_string(std::stoul(token)) + R"(,"timestamp_ns":100})";
+    return how == 't' ? text.substr(0, text.size() / 2) : text;
+}
+
+DeviceState frameState(const std::string& token) {
     DeviceState state;
     state.code = DeviceStateCode::Connected;
     state.stateName = "streaming";
     state.message = "frame";
-    state.properties["frame"] = std::string(digital ? R"({"digital_lines":[true,false],)" : "{") +
-                                R"("layout":"channels_first","n_channels":1,)" +
-                                (digital ? R"("n_digital_lines":2,)" : "") +
-                                R"("sample_count":2,"samples":[[0.5,0.25]],"sequence_no":)" +
-                                std::to_string(sequenceNo) + R"(,"timestamp_ns":100})";
+    state.properties["frame"] = frameText(token);
     return state;
 }
 
@@ -114,7 +125,7 @@ private:
     void deliver() {
         std::istringstream frames(environment("SCRIPTED_FRAMES"));
         for (std::string number; std::getline(frames, number, ',');) {
-            callback_(frameState(static_cast<unsigned>(std::stoul(number)), number.back() == 'd'));
+            callback_(frameState(number));
         }
         if (const auto message = environment("SCRIPTED_ERROR"); !message.empty()) {
             DeviceState error;

@@ -476,28 +476,50 @@ TEST(ScriptedStream, TheStatusIsTakenFromTheMessageWhenTheStateHasNone) {
     EXPECT_FALSE(contains(run.err, "overflowed"));
 }
 
-TEST(ScriptedStream, SequenceGapIsAGapRecordAndTheIndexSkipsTheLostSamples) {
-    const HostRun run = runScripted("stream --frames 3", {"SCRIPTED_FRAMES=1,2,4"});
-    EXPECT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_TRUE(contains(run.err, "sequence gap: expected frame 3, got 4 (1 missing)"));
-    const auto lines = jsonLines(run.out);
-    ASSERT_EQ(lines.size(), 6u) << run.out;
-    EXPECT_EQ(lines[3].at("event"), "gap");
-    EXPECT_EQ(lines[3].at("reason"), "sequence_gap");
-    EXPECT_EQ(lines[3].at("last_sample_index"), 3);
-    EXPECT_EQ(lines[3].at("estimated_lost_samples"), 2);
-    EXPECT_EQ(lines.back().at("gaps"), 1);
-    EXPECT_EQ(lines.back().at("errors"), 1);
+// A frame that never arrives and one whose text cannot be trusted both lose
+// their samples: one gap record where they were, and the indices after it
+// skip them in every format.
+TEST(ScriptedStream, MissingAndMalformedFramesAreGapsAndTheIndexSkipsTheLostSamples) {
+    const struct {
+        const char* frames;
+        const char* message;
+        const char* reason;
+        int errors;
+    } cases[] = {
+        {"1,2,4", "sequence gap: expected frame 3, got 4 (1 missing)", "sequence_gap", 1},
+        {"1,2,3s,4", "malformed sample frame 3: its samples are not", "malformed_frame", 1},
+        {"1,2,3n,4", "malformed sample frame 3: its samples are not", "malformed_frame", 1},
+        // Without its numbers the frame is only known missing when the next one comes.
+        {"1,2,3t,4", "malformed sample frame: no whole", "sequence_gap", 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.frames);
+        const std::vector<std::string> environment = {std::string("SCRIPTED_FRAMES=") + c.frames};
+        const HostRun run = runScripted("stream --frames 3", environment);
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_TRUE(contains(run.err, c.message)) << run.err;
+        const auto lines = jsonLines(run.out);
+        ASSERT_EQ(lines.size(), 6u) << run.out;
+        EXPECT_EQ(lines[3].at("event"), "gap");
+        EXPECT_EQ(lines[3].at("reason"), c.reason);
+        EXPECT_EQ(lines[3].at("last_sample_index"), 3);
+        EXPECT_EQ(lines[3].at("estimated_lost_samples"), 2);
+        EXPECT_EQ(lines[4].at("sequence_no"), 4);
+        EXPECT_EQ(lines.back().at("gaps"), 1);
+        EXPECT_EQ(lines.back().at("errors"), c.errors);
 
-    const HostRun csv = runScripted("stream --frames 3 --format csv", {"SCRIPTED_FRAMES=1,2,4"});
-    EXPECT_EQ(csv.exitCode, 0) << csv.err;
-    const auto out = split(csv.out);
-    const auto gap = std::find_if(out.begin(), out.end(),
-                                  [](const std::string& l) { return l.rfind("# gap: ", 0) == 0; });
-    ASSERT_NE(gap, out.end()) << csv.out;
-    EXPECT_TRUE(contains(*gap, "reason=sequence_gap "));
-    EXPECT_TRUE(contains(*gap, " last_sample_index=3 estimated_lost_samples=2"));
-    EXPECT_EQ(*(gap + 1), "6,0.5");  // the samples after the gap keep their place
+        const HostRun csv = runScripted("stream --frames 3 --format csv", environment);
+        EXPECT_EQ(csv.exitCode, 0) << csv.err;
+        const auto out = split(csv.out);
+        const auto gap = std::find_if(out.begin(), out.end(), [](const std::string& l) {
+            return l.rfind("# gap: ", 0) == 0;
+        });
+        ASSERT_NE(gap, out.end()) << csv.out;
+        EXPECT_TRUE(contains(*gap, std::string("reason=") + c.reason + " "));
+        EXPECT_TRUE(contains(*gap, " last_sample_index=3 estimated_lost_samples=2"));
+        EXPECT_EQ(*(gap - 1), "3,0.25");
+        EXPECT_EQ(*(gap + 1), "6,0.5");  // the samples after the gap keep their place
+    }
 }
 
 TEST(ScriptedStream, DigitalColumnsStayWhenAFrameLacksItsSnapshotAndTheFrameCountsAsAnError) {

@@ -199,6 +199,11 @@ void DAQmxSim_ForceSampleClockRate(double rate) {
     sim().forcedClockRate = (std::isfinite(rate) && rate > 0.0) ? rate : 0.0;
 }
 
+int32 DAQmxSim_LastSampleClockEdge(void) {
+    const std::lock_guard lock(sim().mutex);
+    return sim().lastActiveEdge;
+}
+
 void DAQmxSim_SetExtendedErrorText(const char* text) {
     setErrorTextOverride(text ? text : "");
 }

@@ -141,6 +141,10 @@ int32 DAQmxSim_SetSelfTestStatus(const char* device, int32 status);
  * whatever was requested (rate <= 0: back to the device's own coercion). */
 void DAQmxSim_ForceSampleClockRate(double rate);
 
+/* The active edge (DAQmx_Val_Rising or DAQmx_Val_Falling) of the sample clock
+ * configured last by any task; 0 when none was since the last reset. */
+int32 DAQmxSim_LastSampleClockEdge(void);
+
 /* Text that replaces the driver's own extended error text for every later
  * failure (NULL or "": back to the driver's texts). */
 void DAQmxSim_SetExtendedErrorText(const char* text);

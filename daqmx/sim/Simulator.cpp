@@ -85,6 +85,7 @@ void Simulator::resetLocked() {
     queuedReadStatuses.clear();
     readSampleCap = 0;
     readCountSkew = 0;
+    lastActiveEdge = 0;
     forcedClockRate = 0.0;
     realism = DAQMXSIM_REALISM_ALL;
     inputBufferOverride = 0;

@@ -113,6 +113,7 @@ public:
     std::deque<int32> queuedReadStatuses;
     int32 readSampleCap = 0;
     int32 readCountSkew = 0;
+    int32 lastActiveEdge = 0;  // of the latest sample clock configured
     double forcedClockRate = 0.0;
     uInt32 realism = DAQMXSIM_REALISM_ALL;
     std::uint64_t inputBufferOverride = 0;

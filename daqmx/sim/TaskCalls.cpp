@@ -441,6 +441,7 @@ int32 DAQmxCfgSampClkTiming(TaskHandle taskHandle, const char source[], float64 
     timing.sampleMode = sampleMode;
     timing.samplesPerChannel = sampsPerChanToAcquire;
     task->timing = timing;
+    call.sim.lastActiveEdge = activeEdge;
     call.sim.rememberChannelUse(*task);
     return 0;
 }

@@ -18,8 +18,8 @@ enum class SettingType {
 
 /// "text", "choice", "number" or "integer".
 constexpr std::string_view settingTypeName(SettingType type) {
-    constexpr std::array<std::string_view, 4> kNames = {"text", "choice", "number", "integer"};
-    return kNames.at(static_cast<std::size_t>(type));
+    return std::array<std::string_view, 4>{"text", "choice", "number", "integer"}.at(
+        static_cast<std::size_t>(type));
 }
 
 /// One key of "configure": what the plug-in stores under it and what a host

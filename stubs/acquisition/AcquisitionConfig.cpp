@@ -1,5 +1,6 @@
 #include "stubs/acquisition/AcquisitionConfig.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <utility>
@@ -16,43 +17,38 @@ namespace {
 using Field = std::variant<std::string AcquisitionConfig::*, double AcquisitionConfig::*,
                            std::int32_t AcquisitionConfig::*>;
 
-/// A setting's key and the field that stores it.
-using Binding = std::pair<std::string_view, Field>;
+/// Where each setting is stored, in the table's order: the field spelled
+/// like the key.
+#define NI_USB_DAQ_FIELD(name) std::pair<std::string_view, Field>(#name, &AcquisitionConfig::name)
+constexpr std::array kFields = {NI_USB_DAQ_FIELD(device_name),
+                                NI_USB_DAQ_FIELD(ai_channels),
+                                NI_USB_DAQ_FIELD(voltage_range_min),
+                                NI_USB_DAQ_FIELD(voltage_range_max),
+                                NI_USB_DAQ_FIELD(terminal_config),
+                                NI_USB_DAQ_FIELD(sample_clock_rate_hz),
+                                NI_USB_DAQ_FIELD(sample_mode),
+                                NI_USB_DAQ_FIELD(samples_per_channel),
+                                NI_USB_DAQ_FIELD(sample_clock_source),
+                                NI_USB_DAQ_FIELD(sample_clock_active_edge),
+                                NI_USB_DAQ_FIELD(read_timeout_s),
+                                NI_USB_DAQ_FIELD(start_trigger_type),
+                                NI_USB_DAQ_FIELD(start_trigger_source),
+                                NI_USB_DAQ_FIELD(start_trigger_edge),
+                                NI_USB_DAQ_FIELD(analog_trigger_level_v),
+                                NI_USB_DAQ_FIELD(units),
+                                NI_USB_DAQ_FIELD(delivery_model),
+                                NI_USB_DAQ_FIELD(digital_input_lines)};
+#undef NI_USB_DAQ_FIELD
 
-/// Where each setting is stored, in the table's order.
-constexpr std::array<Binding, kAcquisitionSettings.size()> kFields = {
-    {{"device_name", &AcquisitionConfig::device_name},
-     {"ai_channels", &AcquisitionConfig::ai_channels},
-     {"voltage_range_min", &AcquisitionConfig::voltage_range_min},
-     {"voltage_range_max", &AcquisitionConfig::voltage_range_max},
-     {"terminal_config", &AcquisitionConfig::terminal_config},
-     {"sample_clock_rate_hz", &AcquisitionConfig::sample_clock_rate_hz},
-     {"sample_mode", &AcquisitionConfig::sample_mode},
-     {"samples_per_channel", &AcquisitionConfig::samples_per_channel},
-     {"sample_clock_source", &AcquisitionConfig::sample_clock_source},
-     {"sample_clock_active_edge", &AcquisitionConfig::sample_clock_active_edge},
-     {"read_timeout_s", &AcquisitionConfig::read_timeout_s},
-     {"start_trigger_type", &AcquisitionConfig::start_trigger_type},
-     {"start_trigger_source", &AcquisitionConfig::start_trigger_source},
-     {"start_trigger_edge", &AcquisitionConfig::start_trigger_edge},
-     {"analog_trigger_level_v", &AcquisitionConfig::analog_trigger_level_v},
-     {"units", &AcquisitionConfig::units},
-     {"delivery_model", &AcquisitionConfig::delivery_model},
-     {"digital_input_lines", &AcquisitionConfig::digital_input_lines}}};
-
-constexpr bool fieldsFollowTheTable() {
-    for (std::size_t i = 0; i < kFields.size(); ++i) {
-        const SettingType type = kAcquisitionSettings[i].type;
-        const std::size_t storage =
-            type == SettingType::Number ? 1 : (type == SettingType::Integer ? 2 : 0);
-        if (kFields[i].first != kAcquisitionSettings[i].key ||
-            kFields[i].second.index() != storage) {
-            return false;
-        }
-    }
-    return true;
-}
-static_assert(fieldsFollowTheTable(), "every setting needs a field of its type, in table order");
+static_assert(std::ranges::equal(kFields, kAcquisitionSettings,
+                                 [](const auto& field, const AcquisitionSetting& setting) {
+                                     // Text, Choice: string; Number: double; Integer: int32.
+                                     const std::size_t storage[] = {0, 0, 1, 2};
+                                     return field.first == setting.key &&
+                                            field.second.index() ==
+                                                storage[static_cast<int>(setting.type)];
+                                 }),
+              "every setting needs a field of its type, in table order");
 
 /// Why `value` is no value of the numeric `setting`, or nothing.
 std::optional<std::string> checkNumber(const AcquisitionSetting& setting, double value) {

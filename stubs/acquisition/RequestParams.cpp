@@ -18,18 +18,18 @@ T lookup(const OperationParams& params, const std::string& key, T fallback,
     return found == params.end() ? fallback : parse(found->second).value_or(fallback);
 }
 
-/// Lead bytes of multi-byte sequences with the sequence's length and the
-/// range its second byte must lie in, which is where overlong forms,
-/// surrogates and values past U+10FFFF are told apart.
+/// Lead bytes with the length of their sequence and the range its second
+/// byte must lie in, which is where overlong forms, surrogates and values past
+/// U+10FFFF are told apart.
 struct LeadBytes {
     unsigned char first, last;
     std::size_t length;
     unsigned char low, high;
 };
 constexpr LeadBytes kLeads[] = {
-    {0xC2, 0xDF, 2, 0x80, 0xBF}, {0xE0, 0xE0, 3, 0xA0, 0xBF}, {0xE1, 0xEC, 3, 0x80, 0xBF},
-    {0xED, 0xED, 3, 0x80, 0x9F}, {0xEE, 0xEF, 3, 0x80, 0xBF}, {0xF0, 0xF0, 4, 0x90, 0xBF},
-    {0xF1, 0xF3, 4, 0x80, 0xBF}, {0xF4, 0xF4, 4, 0x80, 0x8F},
+    {0x00, 0x7F, 1, 0x80, 0xBF}, {0xC2, 0xDF, 2, 0x80, 0xBF}, {0xE0, 0xE0, 3, 0xA0, 0xBF},
+    {0xE1, 0xEC, 3, 0x80, 0xBF}, {0xED, 0xED, 3, 0x80, 0x9F}, {0xEE, 0xEF, 3, 0x80, 0xBF},
+    {0xF0, 0xF0, 4, 0x90, 0xBF}, {0xF1, 0xF3, 4, 0x80, 0xBF}, {0xF4, 0xF4, 4, 0x80, 0x8F},
 };
 
 }  // namespace
@@ -50,22 +50,16 @@ std::int32_t getIntParam(const OperationParams& params, const std::string& key,
 }
 
 bool isValidUtf8(std::string_view text) {
-    std::size_t i = 0;
-    while (i < text.size()) {
+    for (std::size_t i = 0; i < text.size();) {
         const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[i + k]); };
-        if (byte(0) < 0x80) {
-            ++i;
-            continue;
-        }
         const auto* lead = std::find_if(std::begin(kLeads), std::end(kLeads), [&](const auto& l) {
             return byte(0) >= l.first && byte(0) <= l.last;
         });
-        if (lead == std::end(kLeads) || text.size() - i < lead->length || byte(1) < lead->low ||
-            byte(1) > lead->high) {
+        if (lead == std::end(kLeads) || text.size() - i < lead->length) {
             return false;
         }
-        for (std::size_t k = 2; k < lead->length; ++k) {
-            if (byte(k) < 0x80 || byte(k) > 0xBF) {
+        for (std::size_t k = 1; k < lead->length; ++k) {
+            if (byte(k) < (k == 1 ? lead->low : 0x80) || byte(k) > (k == 1 ? lead->high : 0xBF)) {
                 return false;
             }
         }

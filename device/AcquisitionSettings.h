@@ -108,7 +108,7 @@ constexpr const AcquisitionSetting* findAcquisitionSetting(std::string_view key)
 }
 
 /// The values a setting accepts: its choices, or for a stored-only setting
-/// the one value it behaves as.
+/// the one value it behaves as (a view into `setting`).
 constexpr std::span<const std::string_view> acceptedValues(const AcquisitionSetting& setting) {
     return setting.storedOnly ? std::span<const std::string_view>(&setting.defaultValue, 1)
                               : setting.choices;

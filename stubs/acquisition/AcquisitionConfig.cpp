@@ -81,7 +81,8 @@ std::optional<std::string> store(AcquisitionConfig& config, std::size_t index,
         return std::nullopt;
     }
     if (const auto* number = std::get_if<double AcquisitionConfig::*>(&field)) {
-        if (!(value = parseDouble(text))) {
+        value = parseDouble(text);
+        if (!value) {
             return invalid + "not a number";
         }
         config.*(*number) = *value;

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <ranges>
 
 #include <nlohmann/json.hpp>
 
@@ -17,118 +18,30 @@ namespace ni_usb_daq::host {
 
 namespace {
 
-using Type = SettingType;
+using Type = kra::device::SettingType;
+using kra::device::acceptedValues;
+using kra::device::kAcquisitionSettings;
+using kra::device::settingTypeName;
 
-SettingSpec text(std::string_view key, std::string_view defaultValue, std::string_view meaning) {
-    SettingSpec spec;
-    spec.key = key;
-    spec.defaultValue = defaultValue;
-    spec.meaning = meaning;
-    return spec;
-}
-
-SettingSpec choice(std::string_view key, std::string_view defaultValue,
-                   std::vector<std::string_view> choices, std::string_view meaning) {
-    SettingSpec spec = text(key, defaultValue, meaning);
-    spec.type = Type::Choice;
-    spec.choices = std::move(choices);
-    return spec;
-}
-
-SettingSpec number(std::string_view key, Type type, std::string_view defaultValue,
-                   std::string_view unit, std::string_view meaning) {
-    SettingSpec spec = text(key, defaultValue, meaning);
-    spec.type = type;
-    spec.unit = unit;
-    if (!unit.empty()) {
-        spec.unitSpellings = {unit};
-    }
-    // A fraction of a sample makes no sense, so "m" there can only be a slip.
-    spec.prefixes = type == Type::Integer ? Prefixes::Multiples : Prefixes::Any;
-    return spec;
-}
-
-/// A rate: written as sigrok and instrument panels show it ("10kHz", "1MS/s"),
-/// where a lower-case "m" is a slip for "M", never milli.
-SettingSpec rate(SettingSpec spec) {
-    spec.unitSpellings = {"Hz", "S/s"};
-    spec.prefixes = Prefixes::Multiples;
-    return spec;
-}
-
-SettingSpec atLeast(SettingSpec spec, double minimum, bool exclusive) {
-    spec.minimum = minimum;
-    spec.minimumExclusive = exclusive;
-    return spec;
-}
-
-/// A setting the plug-in keeps without acting on it: only the value it
-/// behaves as anyway is accepted.
-SettingSpec storedOnly(SettingSpec spec) {
-    spec.storedOnly = true;
-    spec.choices = {spec.defaultValue};
-    return spec;
-}
-
-// The keys the plug-in's "configure" reads, in its order, with what it does
-// with each value. Choices are exactly the spellings the plug-in recognises;
-// anything else it would quietly replace by a default.
-const std::array<SettingSpec, 18> kSettings = {
-    text("device_name", "Dev1", "device that query describes; --device sets it"),
-    text("ai_channels", "Dev1/ai0",
-         "analogue-input channels, e.g. Dev1/ai0:3 or Dev1/ai0,Dev1/ai2; default ai0 of --device"),
-    number("voltage_range_min", Type::Number, "-10", "V",
-           "lowest voltage the channels must measure"),
-    number("voltage_range_max", Type::Number, "10", "V",
-           "highest voltage the channels must measure"),
-    choice("terminal_config", "RSE",
-           {"RSE", "NRSE", "DIFF", "DIFFERENTIAL", "PSEUDO_DIFF", "PSEUDODIFFERENTIAL"},
-           "input wiring: referenced or non-referenced single-ended, differential, "
-           "pseudo-differential"),
-    atLeast(rate(number("sample_clock_rate_hz", Type::Number, "1000", "Hz",
-                        "samples per second per channel; the driver grants the nearest rate its "
-                        "clock can make")),
-            0.0, true),
-    choice("sample_mode", "CONTINUOUS", {"CONTINUOUS", "FINITE", "ON_DEMAND"},
-           "CONTINUOUS for stream, FINITE for read and plot (their default), ON_DEMAND (no "
-           "sample clock) for read --single only"),
-    atLeast(number("samples_per_channel", Type::Integer, "100", "",
-                   "samples per channel in each block: a read's length, a stream frame's size"),
-            1.0, false),
-    text("sample_clock_source", "",
-         "terminal of an external sample clock; empty for the device's own clock"),
-    choice("sample_clock_active_edge", "RISING", {"RISING", "FALLING"},
-           "edge of the sample clock on which samples are taken"),
-    number("read_timeout_s", Type::Number, "10", "s",
-           "longest wait for one block; negative waits for ever"),
-    storedOnly(choice("start_trigger_type", "NONE", {},
-                      "stored but never applied: acquisitions start at once")),
-    storedOnly(
-        choice("start_trigger_source", "", {}, "stored but never applied: there is no trigger")),
-    storedOnly(choice("start_trigger_edge", "RISING", {},
-                      "stored but never applied: there is no trigger")),
-    storedOnly(number("analog_trigger_level_v", Type::Number, "0", "V",
-                      "stored but never applied: there is no analogue trigger")),
-    storedOnly(
-        choice("units", "VOLTS", {}, "stored but never applied: channels always measure volts")),
-    storedOnly(choice("delivery_model", "BLOCKING_READ", {},
-                      "stored but never applied: blocks always come from blocking reads")),
-    text("digital_input_lines", "",
-         "digital lines sampled once per block, e.g. Dev1/port0/line0:3; empty for none"),
+/// How a number of a setting is written: the units that may follow it,
+/// matched without regard to case, and its SI prefixes: every one (p n u µ m
+/// k K M G) for volts and seconds, only k K M G for rates and counts, where
+/// "m" is a slip for "M".
+struct NumberForm {
+    std::span<const std::string_view> units;
+    bool multiplesOnly = false;
 };
 
-std::string_view typeName(Type type) {
-    switch (type) {
-        case Type::Text:
-            return "text";
-        case Type::Choice:
-            return "choice";
-        case Type::Number:
-            return "number";
-        case Type::Integer:
-            return "integer";
+NumberForm numberForm(const SettingSpec& spec) {
+    // A rate is written as sigrok and instrument panels show it ("10kHz",
+    // "1MS/s"), where a lower-case "m" is a slip for "M", never milli.
+    static constexpr std::array<std::string_view, 2> kRateUnits = {"Hz", "S/s"};
+    if (spec.unit == "Hz") {
+        return {kRateUnits, true};
     }
-    return "text";
+    // A fraction of a sample makes no sense, so "m" there can only be a slip.
+    return {spec.unit.empty() ? std::span<const std::string_view>() : std::span(&spec.unit, 1),
+            spec.type == Type::Integer};
 }
 
 std::size_t editDistance(std::string_view a, std::string_view b) {
@@ -148,17 +61,24 @@ std::size_t editDistance(std::string_view a, std::string_view b) {
     return row[b.size()];
 }
 
+/// The candidate `distance` puts nearest, unless even that is further than
+/// `limit`: a likely typo, or nothing.
+template <typename Candidates, typename Distance>
+std::optional<std::string_view> closest(Candidates&& candidates, std::size_t limit,
+                                        Distance distance) {
+    const auto nearest = std::ranges::min_element(candidates, {}, distance);
+    if (nearest == std::ranges::end(candidates) || distance(*nearest) > limit) {
+        return std::nullopt;
+    }
+    return *nearest;
+}
+
 std::vector<std::string_view> words(std::string_view key) {
     std::vector<std::string_view> result;
-    while (!key.empty()) {
-        const auto underscore = key.find('_');
-        if (underscore != 0) {
-            result.push_back(key.substr(0, underscore));
+    for (const auto word : std::views::split(key, '_')) {
+        if (!word.empty()) {
+            result.emplace_back(word.begin(), word.end());
         }
-        if (underscore == std::string_view::npos) {
-            break;
-        }
-        key.remove_prefix(underscore + 1);
     }
     return result;
 }
@@ -175,17 +95,10 @@ bool wordsWithin(std::string_view typed, std::string_view key) {
 
 /// The power of ten an SI prefix stands for; nullopt when it is none.
 std::optional<int> prefixExponent(std::string_view prefix) {
-    static constexpr std::array<std::pair<std::string_view, int>, 9> kPrefixes = {{
-        {"p", -12},
-        {"n", -9},
-        {"u", -6},
-        {"\xC2\xB5", -6},  // micro sign
-        {"m", -3},
-        {"k", 3},
-        {"K", 3},
-        {"M", 6},
-        {"G", 9},
-    }};
+    // "\xC2\xB5" is the micro sign.
+    constexpr std::pair<std::string_view, int> kPrefixes[] = {
+        {"p", -12}, {"n", -9}, {"u", -6}, {"\xC2\xB5", -6}, {"m", -3},
+        {"k", 3},   {"K", 3},  {"M", 6},  {"G", 9}};
     for (const auto& [name, exponent] : kPrefixes) {
         if (prefix == name) {
             return exponent;
@@ -247,7 +160,8 @@ std::optional<double> shifted(std::string_view digits, int shift) {
 /// A number as the setting takes it: decimal digits, then an optional SI
 /// prefix, then an optional unit, nothing else.
 Quantity parseQuantity(const SettingSpec& spec, std::string_view text) {
-    for (const auto unit : spec.unitSpellings) {
+    const NumberForm form = numberForm(spec);
+    for (const auto unit : form.units) {
         if (text.size() > unit.size() &&
             sameIgnoringCase(text.substr(text.size() - unit.size()), unit)) {
             text.remove_suffix(unit.size());
@@ -272,23 +186,15 @@ Quantity parseQuantity(const SettingSpec& spec, std::string_view text) {
     if (!exponent) {
         return {};
     }
-    if (*exponent < 0 && spec.prefixes == Prefixes::Multiples) {
+    if (*exponent < 0 && form.multiplesOnly) {
         return {std::nullopt, prefix == "m"};
     }
     return {shifted(digits, *exponent)};
 }
 
-std::string integerText(double value) {
-    std::array<char, 32> buffer{};
-    const auto end = std::to_chars(buffer.data(), buffer.data() + buffer.size(),
-                                   static_cast<std::int64_t>(value))
-                         .ptr;
-    return std::string(buffer.data(), end);
-}
-
 std::string choiceList(const SettingSpec& spec) {
     std::string list;
-    for (const auto choice : spec.choices) {
+    for (const auto choice : acceptedValues(spec)) {
         list += list.empty() ? "" : ", ";
         list += choice.empty() ? std::string("(empty)") : std::string(choice);
     }
@@ -303,7 +209,7 @@ struct Checked {
 
 /// How a number of this setting may be written, for the refusal.
 std::string numberForms(const SettingSpec& spec) {
-    if (spec.prefixes == Prefixes::Multiples) {
+    if (numberForm(spec).multiplesOnly) {
         return spec.unit == "Hz" ? "digits with an optional k, K, M or G and Hz or S/s: 10k, "
                                    "2.5MHz, 250kS/s"
                                  : "digits with an optional k, K, M or G: 500, 10k, 2.5M";
@@ -336,36 +242,24 @@ Checked checkNumber(const SettingSpec& spec, const std::string& text) {
                     (spec.minimumExclusive ? "above " : "at least ") + formatNumber(*spec.minimum) +
                     ")"};
     }
-    return {spec.type == Type::Integer ? integerText(*number) : formatNumber(*number), {}};
+    return {spec.type == Type::Integer ? std::to_string(static_cast<std::int64_t>(*number))
+                                       : formatNumber(*number),
+            {}};
 }
 
-/// The listed choice `text` names: the same spelling, else the first one
-/// that differs only in case.
+/// The listed choice `text` names in any case (no two differ only in case).
 std::optional<std::string_view> matchChoice(const SettingSpec& spec, std::string_view text) {
-    if (std::find(spec.choices.begin(), spec.choices.end(), text) != spec.choices.end()) {
-        return text;
-    }
-    const auto found = std::find_if(spec.choices.begin(), spec.choices.end(),
+    const auto choices = acceptedValues(spec);
+    const auto found = std::find_if(choices.begin(), choices.end(),
                                     [text](auto choice) { return sameIgnoringCase(choice, text); });
-    return found == spec.choices.end() ? std::nullopt : std::optional(*found);
+    return found == choices.end() ? std::nullopt : std::optional(*found);
 }
 
 /// The choice closest to `text` when one is close enough to be a likely typo.
 std::optional<std::string_view> nearestChoice(const SettingSpec& spec, std::string_view text) {
     const std::string typed = upperCase(text);
-    std::optional<std::string_view> nearest;
-    std::size_t best = std::numeric_limits<std::size_t>::max();
-    for (const auto choice : spec.choices) {
-        const std::size_t distance = editDistance(typed, upperCase(choice));
-        if (distance < best) {
-            best = distance;
-            nearest = choice;
-        }
-    }
-    if (best > std::max<std::size_t>(2, typed.size() / 3)) {
-        return std::nullopt;
-    }
-    return nearest;
+    return closest(acceptedValues(spec), std::max<std::size_t>(2, typed.size() / 3),
+                   [&](std::string_view choice) { return editDistance(typed, upperCase(choice)); });
 }
 
 Checked checkValue(const SettingSpec& spec, const std::string& text) {
@@ -373,15 +267,14 @@ Checked checkValue(const SettingSpec& spec, const std::string& text) {
     if (spec.storedOnly) {
         const bool neutral =
             spec.type == Type::Number
-                ? parseQuantity(spec, text).value == parseQuantity(spec, spec.choices.front()).value
+                ? parseQuantity(spec, text).value == parseQuantity(spec, spec.defaultValue).value
                 : matchChoice(spec, text).has_value();
         if (neutral) {
-            return {std::string(spec.choices.front()), {}};
+            return {std::string(spec.defaultValue), {}};
         }
         return {{},
                 shown + " is refused: " + std::string(spec.meaning) + " (only " +
-                    std::string(spec.key) + "=" + std::string(spec.choices.front()) +
-                    " is accepted)"};
+                    std::string(spec.key) + "=" + std::string(spec.defaultValue) + " is accepted)"};
     }
     switch (spec.type) {
         case Type::Text:
@@ -404,11 +297,7 @@ Checked checkValue(const SettingSpec& spec, const std::string& text) {
 }
 
 std::string padded(std::string_view text, std::size_t width) {
-    std::string result(text);
-    if (result.size() < width) {
-        result.append(width - result.size(), ' ');
-    }
-    return result;
+    return std::string(text) + std::string(width - std::min(width, text.size()), ' ');
 }
 
 std::string shownDefault(const SettingSpec& spec) {
@@ -416,7 +305,7 @@ std::string shownDefault(const SettingSpec& spec) {
 }
 
 std::string allowed(const SettingSpec& spec) {
-    if (!spec.choices.empty()) {
+    if (!acceptedValues(spec).empty()) {
         return choiceList(spec) + (spec.storedOnly ? "" : " (any case)");
     }
     std::string text;
@@ -426,12 +315,13 @@ std::string allowed(const SettingSpec& spec) {
             text += spec.minimumExclusive ? " > " : " >= ";
             text += formatNumber(*spec.minimum);
         }
+        const NumberForm form = numberForm(spec);
         std::string units;
-        for (const auto unit : spec.unitSpellings) {
+        for (const auto unit : form.units) {
             units += (units.empty() ? "" : " or ") + std::string(unit);
         }
         text += " (" + (units.empty() ? std::string() : units + "; ") +
-                (spec.prefixes == Prefixes::Multiples ? "k, K, M, G" : "SI prefix") + ")";
+                (form.multiplesOnly ? "k, K, M, G" : "SI prefix") + ")";
     } else {
         text = "any text";
     }
@@ -440,31 +330,16 @@ std::string allowed(const SettingSpec& spec) {
 
 }  // namespace
 
-std::span<const SettingSpec> settingsTable() {
-    return kSettings;
-}
-
 const SettingSpec* findSetting(std::string_view key) {
-    const auto found = std::find_if(kSettings.begin(), kSettings.end(),
-                                    [key](const SettingSpec& spec) { return spec.key == key; });
-    return found == kSettings.end() ? nullptr : &*found;
+    return kra::device::findAcquisitionSetting(key);
 }
 
 std::optional<std::string_view> nearestSetting(std::string_view key) {
-    std::optional<std::string_view> nearest;
-    std::size_t best = std::numeric_limits<std::size_t>::max();
-    for (const auto& spec : kSettings) {
-        // Every word of the typo in one key is the strongest hint there is.
-        const std::size_t distance = wordsWithin(key, spec.key) ? 0 : editDistance(key, spec.key);
-        if (distance < best) {
-            best = distance;
-            nearest = spec.key;
-        }
-    }
-    if (best > std::max<std::size_t>(3, key.size() / 3)) {
-        return std::nullopt;
-    }
-    return nearest;
+    // Every word of the typo in one key is the strongest hint there is.
+    return closest(std::views::transform(kAcquisitionSettings, &SettingSpec::key),
+                   std::max<std::size_t>(3, key.size() / 3), [key](std::string_view known) {
+                       return wordsWithin(key, known) ? 0 : editDistance(key, known);
+                   });
 }
 
 kra::device::OperationParams checkSettings(const kra::device::OperationParams& settings) {
@@ -485,7 +360,7 @@ kra::device::OperationParams checkSettings(const kra::device::OperationParams& s
         }
         problems.push_back(problem);
     }
-    for (const auto& spec : kSettings) {
+    for (const auto& spec : kAcquisitionSettings) {
         const auto found = settings.find(std::string(spec.key));
         if (found == settings.end()) {
             continue;
@@ -524,14 +399,13 @@ std::string settingValue(const kra::device::OperationParams& settings, std::stri
 }
 
 std::string settingsText() {
-    std::size_t keyWidth = 0;
-    for (const auto& spec : kSettings) {
-        keyWidth = std::max(keyWidth, spec.key.size());
-    }
+    const std::size_t keyWidth = std::ranges::max(kAcquisitionSettings, {}, [](const auto& spec) {
+                                     return spec.key.size();
+                                 }).key.size();
     std::string text;
-    for (const auto& spec : kSettings) {
-        text += padded(spec.key, keyWidth + 2) + padded(typeName(spec.type), 9) + "default " +
-                shownDefault(spec) + "; " + allowed(spec) + "\n";
+    for (const auto& spec : kAcquisitionSettings) {
+        text += padded(spec.key, keyWidth + 2) + padded(settingTypeName(spec.type), 9) +
+                "default " + shownDefault(spec) + "; " + allowed(spec) + "\n";
         text += std::string(keyWidth + 2, ' ') + std::string(spec.meaning) + "\n";
     }
     return text;
@@ -539,10 +413,10 @@ std::string settingsText() {
 
 std::string settingsJson() {
     nlohmann::json table = nlohmann::json::array();
-    for (const auto& spec : kSettings) {
+    for (const auto& spec : kAcquisitionSettings) {
         nlohmann::json entry = {
             {"key", spec.key},
-            {"type", typeName(spec.type)},
+            {"type", settingTypeName(spec.type)},
             {"default", spec.defaultValue},
             {"meaning", spec.meaning},
             {"applied", !spec.storedOnly},
@@ -550,8 +424,8 @@ std::string settingsJson() {
         if (!spec.unit.empty()) {
             entry["unit"] = spec.unit;
         }
-        if (!spec.choices.empty()) {
-            entry["allowed"] = spec.choices;
+        if (const auto values = acceptedValues(spec); !values.empty()) {
+            entry["allowed"] = std::vector<std::string_view>(values.begin(), values.end());
         }
         if (spec.minimum) {
             entry[spec.minimumExclusive ? "above" : "minimum"] = *spec.minimum;
@@ -563,8 +437,9 @@ std::string settingsJson() {
 
 std::string settingsMarkdown() {
     std::string text = "| key | type | default | allowed | meaning |\n|---|---|---|---|---|\n";
-    for (const auto& spec : kSettings) {
-        text += "| `" + std::string(spec.key) + "` | " + std::string(typeName(spec.type)) + " | " +
+    for (const auto& spec : kAcquisitionSettings) {
+        text += "| `" + std::string(spec.key) + "` | " + std::string(settingTypeName(spec.type)) +
+                " | " +
                 (spec.defaultValue.empty() ? std::string("(empty)")
                                            : "`" + std::string(spec.defaultValue) + "`") +
                 " | " + allowed(spec) + " | " + std::string(spec.meaning) + " |\n";

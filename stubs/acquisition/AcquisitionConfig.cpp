@@ -1,77 +1,130 @@
 #include "stubs/acquisition/AcquisitionConfig.h"
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <utility>
+#include <variant>
 
-#include "stubs/acquisition/RequestParams.h"
+#include "device/AcquisitionSettings.h"
+#include "stubs/TextFormat.h"
+#include "stubs/acquisition/ChannelReadback.h"
 
 namespace kra::device::stubs {
 
-AcquisitionConfig mergeConfigureParams(const AcquisitionConfig& current,
-                                       const OperationParams& params) {
-    AcquisitionConfig next = current;
-    next.device_name = getStringParam(params, "device_name", next.device_name);
-    next.ai_channels = getStringParam(params, "ai_channels", next.ai_channels);
-    next.voltage_range_min = getDoubleParam(params, "voltage_range_min", next.voltage_range_min);
-    next.voltage_range_max = getDoubleParam(params, "voltage_range_max", next.voltage_range_max);
-    next.terminal_config = getStringParam(params, "terminal_config", next.terminal_config);
-    next.sample_clock_rate_hz =
-        getDoubleParam(params, "sample_clock_rate_hz", next.sample_clock_rate_hz);
-    next.sample_mode = getStringParam(params, "sample_mode", next.sample_mode);
-    next.samples_per_channel = getIntParam(params, "samples_per_channel", next.samples_per_channel);
-    next.sample_clock_source =
-        getStringParam(params, "sample_clock_source", next.sample_clock_source);
-    next.sample_clock_active_edge =
-        getStringParam(params, "sample_clock_active_edge", next.sample_clock_active_edge);
-    next.read_timeout_s = getDoubleParam(params, "read_timeout_s", next.read_timeout_s);
-    next.start_trigger_type = getStringParam(params, "start_trigger_type", next.start_trigger_type);
-    next.start_trigger_source =
-        getStringParam(params, "start_trigger_source", next.start_trigger_source);
-    next.start_trigger_edge = getStringParam(params, "start_trigger_edge", next.start_trigger_edge);
-    next.analog_trigger_level_v =
-        getDoubleParam(params, "analog_trigger_level_v", next.analog_trigger_level_v);
-    next.units = getStringParam(params, "units", next.units);
-    next.delivery_model = getStringParam(params, "delivery_model", next.delivery_model);
-    next.digital_input_lines =
-        getStringParam(params, "digital_input_lines", next.digital_input_lines);
-    return next;
-}
-
 namespace {
 
-/// strtod turns "nan" and "inf" into values that would poison the drift
-/// arithmetic and the driver's timing, so they are refused by name.
-std::string nonFiniteText(double value) {
-    if (std::isnan(value)) {
-        return "nan";
+using Field = std::variant<std::string AcquisitionConfig::*, double AcquisitionConfig::*,
+                           std::int32_t AcquisitionConfig::*>;
+
+/// Where each setting is stored, in the table's order: the field spelled
+/// like the key.
+#define NI_USB_DAQ_FIELD(name) std::pair<std::string_view, Field>(#name, &AcquisitionConfig::name)
+constexpr std::array kFields = {NI_USB_DAQ_FIELD(device_name),
+                                NI_USB_DAQ_FIELD(ai_channels),
+                                NI_USB_DAQ_FIELD(voltage_range_min),
+                                NI_USB_DAQ_FIELD(voltage_range_max),
+                                NI_USB_DAQ_FIELD(terminal_config),
+                                NI_USB_DAQ_FIELD(sample_clock_rate_hz),
+                                NI_USB_DAQ_FIELD(sample_mode),
+                                NI_USB_DAQ_FIELD(samples_per_channel),
+                                NI_USB_DAQ_FIELD(sample_clock_source),
+                                NI_USB_DAQ_FIELD(sample_clock_active_edge),
+                                NI_USB_DAQ_FIELD(read_timeout_s),
+                                NI_USB_DAQ_FIELD(start_trigger_type),
+                                NI_USB_DAQ_FIELD(start_trigger_source),
+                                NI_USB_DAQ_FIELD(start_trigger_edge),
+                                NI_USB_DAQ_FIELD(analog_trigger_level_v),
+                                NI_USB_DAQ_FIELD(units),
+                                NI_USB_DAQ_FIELD(delivery_model),
+                                NI_USB_DAQ_FIELD(digital_input_lines)};
+#undef NI_USB_DAQ_FIELD
+
+static_assert(std::ranges::equal(kFields, kAcquisitionSettings,
+                                 [](const auto& field, const AcquisitionSetting& setting) {
+                                     // Text, Choice: string; Number: double; Integer: int32.
+                                     const std::size_t storage[] = {0, 0, 1, 2};
+                                     return field.first == setting.key &&
+                                            field.second.index() ==
+                                                storage[static_cast<int>(setting.type)];
+                                 }),
+              "every setting needs a field of its type, in table order");
+
+/// Why `value` is no value of the numeric `setting`, or nothing.
+std::optional<std::string> checkNumber(const AcquisitionSetting& setting, double value) {
+    const std::string invalid = "Invalid " + std::string(setting.key) + ": ";
+    // strtod reads "nan" and "inf", which would poison the drift arithmetic
+    // and the driver's timing.
+    if (!std::isfinite(value)) {
+        const char* name = std::isnan(value) ? "nan" : (value > 0 ? "inf" : "-inf");
+        return invalid + name + " (must be a finite number)";
     }
-    return value > 0 ? "inf" : "-inf";
+    if (!setting.minimum || value > *setting.minimum ||
+        (value == *setting.minimum && !setting.minimumExclusive)) {
+        return std::nullopt;
+    }
+    const std::string minimum = exactNumberText(*setting.minimum);
+    return invalid + exactNumberText(value) +
+           (setting.minimumExclusive ? " (must be above " + minimum + ")"
+                                     : " (must be " + minimum + " or more)");
+}
+
+/// Stores `text` into the field of setting `index`, or says why it is no
+/// value of that setting.
+std::optional<std::string> store(AcquisitionConfig& config, std::size_t index,
+                                 const std::string& text) {
+    const auto& [key, field] = kFields[index];
+    const std::string invalid = "Invalid " + std::string(key) + ": ";
+    std::optional<double> value;
+    if (const auto* member = std::get_if<std::string AcquisitionConfig::*>(&field)) {
+        config.*(*member) = text;
+        return std::nullopt;
+    }
+    if (const auto* number = std::get_if<double AcquisitionConfig::*>(&field)) {
+        value = parseDouble(text);
+        if (!value) {
+            return invalid + "not a number";
+        }
+        config.*(*number) = *value;
+    } else if (const auto count = parseInt32(text)) {
+        config.*std::get<std::int32_t AcquisitionConfig::*>(field) = *count;
+        value = *count;
+    } else {
+        return invalid + "not a whole number from -2147483648 to 2147483647";
+    }
+    return checkNumber(kAcquisitionSettings[index], *value);
 }
 
 }  // namespace
 
-std::optional<std::string> findInvalidSetting(const AcquisitionConfig& config) {
-    const std::pair<const char*, double> numbers[] = {
-        {"voltage_range_min", config.voltage_range_min},
-        {"voltage_range_max", config.voltage_range_max},
-        {"sample_clock_rate_hz", config.sample_clock_rate_hz},
-        {"read_timeout_s", config.read_timeout_s},
-        {"analog_trigger_level_v", config.analog_trigger_level_v},
-    };
-    for (const auto& [key, value] : numbers) {
-        if (!std::isfinite(value)) {
-            return "Invalid " + std::string(key) + ": " + nonFiniteText(value) +
-                   " (must be a finite number)";
+AcquisitionConfig::AcquisitionConfig() {
+    for (std::size_t i = 0; i < kFields.size(); ++i) {
+        store(*this, i, std::string(kAcquisitionSettings[i].defaultValue));
+    }
+}
+
+std::optional<std::string> mergeConfigureParams(AcquisitionConfig& config,
+                                                const OperationParams& params) {
+    AcquisitionConfig next = config;
+    for (std::size_t i = 0; i < kFields.size(); ++i) {
+        const auto found = params.find(std::string(kFields[i].first));
+        if (found == params.end()) {
+            continue;
+        }
+        if (auto problem = store(next, i, found->second)) {
+            return problem;
         }
     }
-    return checkSamplesPerChannel(config.samples_per_channel);
+    config = std::move(next);
+    return std::nullopt;
+}
+
+double sampleRateInUse(const AcquisitionConfig& config, double achievedHz) {
+    return achievedHz > 0.0 ? achievedHz : config.sample_clock_rate_hz;
 }
 
 std::optional<std::string> checkSamplesPerChannel(std::int32_t count) {
-    if (count >= 1) {
-        return std::nullopt;
-    }
-    return "Invalid samples_per_channel: " + std::to_string(count) + " (must be 1 or more)";
+    return checkNumber(*findAcquisitionSetting("samples_per_channel"), count);
 }
 
 std::optional<std::string> checkBlockSize(std::uint64_t samplesPerChannel, std::uint64_t channels) {

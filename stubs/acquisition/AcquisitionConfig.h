@@ -10,26 +10,23 @@ namespace kra::device::stubs {
 
 /// The engine's stored acquisition settings. Each field is spelled like the
 /// "configure" key that sets it, and keeps its value until the next change.
+/// Defaults, limits and which fields nothing acts on are those of
+/// kAcquisitionSettings.
 struct AcquisitionConfig {
-    std::string device_name = "Dev1";
-    std::string ai_channels = "Dev1/ai0";
-    double voltage_range_min = -10.0;
-    double voltage_range_max = 10.0;
-    std::string terminal_config = "RSE";
-    double sample_clock_rate_hz = 1000.0;
-    std::string sample_mode = "CONTINUOUS";
-    std::int32_t samples_per_channel = 100;
-    std::string sample_clock_source;
-    std::string sample_clock_active_edge = "RISING";
-    double read_timeout_s = 10.0;
-    // Stored and reported back only: no start trigger is ever configured and
-    // channels are always created in volts.
-    std::string start_trigger_type = "NONE";
-    std::string start_trigger_source;
-    std::string start_trigger_edge = "RISING";
+    AcquisitionConfig();  ///< every setting at its default
+
+    std::string device_name, ai_channels;
+    double voltage_range_min = 0.0, voltage_range_max = 0.0;
+    std::string terminal_config;
+    double sample_clock_rate_hz = 0.0;
+    std::string sample_mode;
+    std::int32_t samples_per_channel = 0;
+    std::string sample_clock_source, sample_clock_active_edge;
+    double read_timeout_s = 0.0;
+    // Stored and reported back only.
+    std::string start_trigger_type, start_trigger_source, start_trigger_edge;
     double analog_trigger_level_v = 0.0;
-    std::string units = "VOLTS";
-    std::string delivery_model = "BLOCKING_READ";
+    std::string units, delivery_model;
     std::string digital_input_lines;
 };
 
@@ -37,15 +34,17 @@ struct AcquisitionConfig {
 /// It keeps allocations bounded and sizes within the driver's 32-bit counts.
 inline constexpr std::uint64_t kMaxBlockSamples = std::uint64_t{1} << 27;
 
-/// `current` with every "configure" key present in `params` merged in. A value
-/// that does not convert keeps the current setting.
-AcquisitionConfig mergeConfigureParams(const AcquisitionConfig& current,
-                                       const OperationParams& params);
+/// Merges every "configure" key present in `params` into `config`. Numbers
+/// are read by prefix (strtod, strtol rules). A number that does not convert,
+/// is not finite or lies below its setting's minimum leaves `config` as it
+/// was, and the reason, naming the key, is returned. Everything else is the
+/// driver's to refuse.
+std::optional<std::string> mergeConfigureParams(AcquisitionConfig& config,
+                                                const OperationParams& params);
 
-/// Why `config` must not be stored, or nothing when it may. Only what would
-/// break the engine itself is judged here (unbounded or empty blocks,
-/// non-finite numbers); everything else is the driver's to refuse.
-std::optional<std::string> findInvalidSetting(const AcquisitionConfig& config);
+/// The rate samples are timed at: the one the driver granted, else (no
+/// sample clock, or the driver could not say) the one asked for.
+double sampleRateInUse(const AcquisitionConfig& config, double achievedHz);
 
 /// Why `count` cannot be a block's samples per channel, or nothing when it can.
 std::optional<std::string> checkSamplesPerChannel(std::int32_t count);

@@ -66,8 +66,8 @@ OperationResult AcquisitionEngine::configure(const OperationParams& params,
         return makeErrorResult(kWhileStreaming, requestId);
     }
 
-    AcquisitionConfig next = mergeConfigureParams(settings, params);
-    if (auto invalid = findInvalidSetting(next)) {
+    AcquisitionConfig next = settings;
+    if (auto invalid = mergeConfigureParams(next, params)) {
         return makeErrorResult(std::move(*invalid), requestId);
     }
     {
@@ -87,8 +87,7 @@ OperationResult AcquisitionEngine::configure(const OperationParams& params,
     result.requestId = requestId;
     result.data["ai_channels"] = settings.ai_channels;
     result.data["n_channels"] = std::to_string(aiChannelCount);
-    result.data["sample_rate_hz"] =
-        formatFixed(achievedSampleRateHz > 0.0 ? achievedSampleRateHz : requested);
+    result.data["sample_rate_hz"] = formatFixed(sampleRateInUse(settings, achievedSampleRateHz));
     result.data["requested_sample_rate_hz"] = formatFixed(requested);
     result.data["achieved_sample_rate_hz"] = formatFixed(achievedSampleRateHz);
     result.data["sample_mode"] = settings.sample_mode;

@@ -149,7 +149,7 @@ OperationResult AcquisitionEngine::startStream(const std::string& requestId) {
         diLineCount,
         settings.samples_per_channel,
         settings.read_timeout_s,
-        achievedSampleRateHz > 0.0 ? achievedSampleRateHz : settings.sample_clock_rate_hz,
+        sampleRateInUse(settings, achievedSampleRateHz),  // frames are timed at it
         settings.sample_mode != "ON_DEMAND",
         settings.sample_mode == "FINITE"
             ? static_cast<std::uint64_t>(std::max(settings.samples_per_channel, 1))

@@ -95,6 +95,16 @@ TEST_F(ConfigureTest, NumbersAreReadByPrefix) {
     }
 }
 
+TEST_F(ConfigureTest, TheClockEdgeReachesTheDriverAndAnyOtherTextMeansRising) {
+    const std::pair<const char*, int32> cases[] = {{"FALLING", DAQmx_Val_Falling},
+                                                   {"RISING", DAQmx_Val_Rising},
+                                                   {"falling", DAQmx_Val_Rising}};
+    for (const auto& [edge, expected] : cases) {
+        ASSERT_TRUE(execute("configure", {{"sample_clock_active_edge", edge}}).success) << edge;
+        EXPECT_EQ(DAQmxSim_LastSampleClockEdge(), expected) << edge;
+    }
+}
+
 TEST_F(ConfigureTest, ModesAreMatchedExactlyAndOnDemandHasNoClock) {
     test_support::StderrCapture capture;
     const auto onDemand =

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <chrono>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -69,5 +70,16 @@ inline testing::AssertionResult contains(const std::string& text, const std::str
 /// Runs the host to its end.
 HostRun runHost(const std::vector<std::string>& args,
                 const std::vector<std::string>& environment = {});
+
+/// Runs the host with `args` and expects it refused before anything ran: exit
+/// status `exitCode`, nothing on standard output and one line on standard
+/// error that holds `message`.
+void expectRefusal(const std::vector<std::string>& args, int exitCode, const std::string& message);
+
+/// A file's bytes as they are on disk (no line-end translation).
+std::string fileText(const std::filesystem::path& path);
+
+/// The lines of `text` that are not '#' comments.
+std::vector<std::string> dataLines(const std::string& text);
 
 }  // namespace host_tests

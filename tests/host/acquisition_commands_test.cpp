@@ -21,6 +21,9 @@
 #include "support/TestSupport.h"
 
 using host_tests::contains;
+using host_tests::dataLines;
+using host_tests::expectRefusal;
+using host_tests::fileText;
 using host_tests::HostProcess;
 using host_tests::HostRun;
 using host_tests::runHost;
@@ -39,23 +42,6 @@ HostRun runScripted(const std::string& args, const std::vector<std::string>& env
         full.push_back(word);
     }
     return runHost(full, environment);
-}
-
-std::string fileText(const std::string& path) {
-    std::stringstream text;
-    text << std::ifstream(path, std::ios::binary).rdbuf();
-    return text.str();
-}
-
-/// The lines of `text` that are not '#' comments.
-std::vector<std::string> dataLines(const std::string& text) {
-    std::vector<std::string> lines;
-    for (auto& line : split(text)) {
-        if (line.rfind('#', 0) != 0) {
-            lines.push_back(std::move(line));
-        }
-    }
-    return lines;
 }
 
 /// The value of the "# key: ..." comment line, or "" when there is none.

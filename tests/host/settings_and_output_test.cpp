@@ -19,6 +19,9 @@
 #include "support/TestSupport.h"
 
 using host_tests::contains;
+using host_tests::dataLines;
+using host_tests::expectRefusal;
+using host_tests::fileText;
 using host_tests::HostRun;
 using host_tests::runHost;
 using host_tests::split;
@@ -27,12 +30,6 @@ using nlohmann::json;
 namespace {
 
 const std::string kHost = "ni-usb-daq-host: ";
-
-std::string fileText(const std::filesystem::path& path) {
-    std::stringstream text;
-    text << std::ifstream(path).rdbuf();
-    return text.str();
-}
 
 /// "# key: value" comment lines as key -> value.
 std::map<std::string, std::string> comments(const std::string& csv) {
@@ -44,16 +41,6 @@ std::map<std::string, std::string> comments(const std::string& csv) {
         }
     }
     return entries;
-}
-
-std::vector<std::string> dataLines(const std::string& csv) {
-    std::vector<std::string> lines;
-    for (auto& line : split(csv)) {
-        if (line.rfind('#', 0) != 0) {
-            lines.push_back(std::move(line));
-        }
-    }
-    return lines;
 }
 
 }  // namespace
@@ -115,13 +102,7 @@ TEST(Refusals, NothingRunsAndOneMessageSaysWhy) {
         {{}, 2, "a subcommand is required"},
     };
     for (const auto& refusal : refusals) {
-        SCOPED_TRACE(testing::PrintToString(refusal.args));
-        const HostRun run = runHost(refusal.args);
-        EXPECT_EQ(run.exitCode, refusal.exitCode);
-        EXPECT_TRUE(run.out.empty()) << run.out;
-        EXPECT_TRUE(contains(run.err, kHost));
-        EXPECT_TRUE(contains(run.err, refusal.message));
-        EXPECT_EQ(split(run.err).size(), 1u) << run.err;
+        expectRefusal(refusal.args, refusal.exitCode, refusal.message);
     }
 }
 

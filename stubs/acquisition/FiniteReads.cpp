@@ -63,25 +63,25 @@ OperationResult AcquisitionEngine::readFinite(const OperationParams& params,
         return makeErrorResult(std::move(*invalid), requestId);
     }
     const auto perChannel = static_cast<std::uint64_t>(count);
-    if (auto tooLarge = checkBlockSize(perChannel, aiChannelCount)) {
+    if (auto tooLarge = checkBlockSize(perChannel, tasks.aiChannelCount)) {
         return makeErrorResult(std::move(*tooLarge), requestId);
     }
-    const auto bufferSize = static_cast<std::size_t>(perChannel * aiChannelCount);
+    const auto bufferSize = static_cast<std::size_t>(perChannel * tasks.aiChannelCount);
     auto buffer = allocateSamples(bufferSize);
     if (!buffer) {
         return makeErrorResult(allocationFailure(bufferSize), requestId);
     }
 
-    if (DriverStatus started = aiTask.start(); !started.ok()) {
+    if (DriverStatus started = tasks.aiTask.start(); !started.ok()) {
         return makeErrorResult("DAQmxStartTask failed: " + started.text, requestId);
     }
     int32 read = 0;
     const DriverStatus status = checkDriver(
-        DAQmxReadAnalogF64(aiTask.get(), count, settings.read_timeout_s, DAQmx_Val_GroupByChannel,
-                           buffer->empty() ? nullptr : buffer->data(),
+        DAQmxReadAnalogF64(tasks.aiTask.get(), count, settings.read_timeout_s,
+                           DAQmx_Val_GroupByChannel, buffer->empty() ? nullptr : buffer->data(),
                            static_cast<uInt32>(buffer->size()), &read, nullptr));
     const std::int64_t timestampNs = wallClockNs100();
-    aiTask.stop();
+    tasks.aiTask.stop();
     if (!status.ok()) {
         return makeErrorResult("DAQmxReadAnalogF64 failed: " + status.text, requestId);
     }
@@ -92,7 +92,7 @@ OperationResult AcquisitionEngine::readFinite(const OperationParams& params,
     // A driver that reports more than it was asked for must not make the
     // frame read past the buffer.
     frame.sampleCount = std::min(read, count);
-    frame.channelCount = aiChannelCount;
+    frame.channelCount = tasks.aiChannelCount;
     frame.samples = buffer->data();
     frame.sampleBufferSize = buffer->size();
 

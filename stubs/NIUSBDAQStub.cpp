@@ -62,6 +62,9 @@ void NIUSBDAQStub::locateManifest(const DeviceManifest* supplied) {
         }
     }
     applyManifestIdentity(manifest.get(), deviceId, info);
+    // The file the stub took its identity from, for the host to name.
+    info.properties.insert_or_assign("manifest_path",
+                                     manifest != nullptr ? manifestPath : std::string());
 }
 
 nlohmann::json NIUSBDAQStub::buildCapabilities() const {
@@ -185,15 +188,10 @@ SubscriptionHandle NIUSBDAQStub::subscribe(const std::string& feature, const std
         }
         return SubscriptionHandle{drawnId, 1};
     }
-    std::uint64_t id = 0;
     if (feature == "analog_input") {
-        id = engine->addSubscriber(topic, std::move(callback), drawnId).id;
+        return engine->addSubscriber(topic, std::move(callback), drawnId);
     }
-    if (id != 0) {
-        const std::lock_guard lock(subscriptionsMutex);
-        subscriptions[id] = feature;
-    }
-    return SubscriptionHandle{id, 1};
+    return SubscriptionHandle{0, 1};
 }
 
 void NIUSBDAQStub::unsubscribe(const std::string& feature, const std::string& /*topic*/,
@@ -201,8 +199,6 @@ void NIUSBDAQStub::unsubscribe(const std::string& feature, const std::string& /*
     if (feature == "analog_input") {
         engine->removeSubscriber(handle.id);
     }
-    const std::lock_guard lock(subscriptionsMutex);
-    subscriptions.erase(handle.id);
 }
 
 }  // namespace kra::device::stubs

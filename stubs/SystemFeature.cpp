@@ -43,7 +43,6 @@ OperationResult SystemFeature::executeSystemOperation(const std::string& operati
 }
 
 DeviceState SystemFeature::buildDeviceState() const {
-    const std::lock_guard lock(statusMutex_);
     DeviceState state;
     if (connected_.load()) {
         state.code = DeviceStateCode::Connected;

@@ -7,11 +7,11 @@
 #include <limits>
 #include <string_view>
 
+#include <nlohmann/json.hpp>
+
 namespace kra::device::stubs {
 
 namespace {
-
-constexpr std::string_view kLayout = "channels_first";
 
 /// The longest text the library writes for a double: sign, 17 digits, point
 /// and a three-digit exponent, as in "-2.2250738585072014e-308".
@@ -93,39 +93,6 @@ std::int32_t frameSampleCount(const SampleFrameView& frame) {
         std::min<std::uint64_t>(perChannel, static_cast<std::uint64_t>(frame.sampleCount)));
 }
 
-nlohmann::json buildFrameJson(const SampleFrameView& frame) {
-    const std::int32_t count = frameSampleCount(frame);
-    const auto perChannel = static_cast<std::size_t>(count);
-
-    nlohmann::json document = nlohmann::json::object();
-    document["sequence_no"] = frame.sequenceNo;
-    document["timestamp_ns"] = frame.timestampNs;
-    document["sample_count"] = count;
-    document["n_channels"] = frame.channelCount;
-    document["layout"] = kLayout;
-
-    nlohmann::json samples = nlohmann::json::array();
-    for (std::uint64_t c = 0; c < frame.channelCount; ++c) {
-        nlohmann::json channel = nlohmann::json::array();
-        const double* first = perChannel == 0 ? nullptr : frame.samples + c * perChannel;
-        for (std::size_t s = 0; s < perChannel; ++s) {
-            channel.push_back(first[s]);
-        }
-        samples.push_back(std::move(channel));
-    }
-    document["samples"] = std::move(samples);
-
-    if (frame.digitalLines != nullptr && !frame.digitalLines->empty()) {
-        nlohmann::json lines = nlohmann::json::array();
-        for (const bool line : *frame.digitalLines) {
-            lines.push_back(line);
-        }
-        document["digital_lines"] = std::move(lines);
-        document["n_digital_lines"] = frame.digitalLines->size();
-    }
-    return document;
-}
-
 void writeFrameText(const SampleFrameView& frame, std::string& out) {
     writeFrameTextWith(frame, out,
                        [](char* first, double value) { return writeJsonDouble(first, value); });
@@ -181,7 +148,7 @@ void writeFrameTextWith(const SampleFrameView& frame, std::string& out,
         text.put("],");
     }
     text.put("\"layout\":\"");
-    text.put(kLayout);
+    text.put(kFrameLayout);
     text.put("\",\"n_channels\":");
     text.putInteger(frame.channelCount);
     if (digital != nullptr) {

@@ -165,8 +165,8 @@ OperationResult AcquisitionEngine::startStream(const std::string& requestId) {
         return makeErrorResult(std::string(kNotConfigured), requestId);
     }
     // A callback asking for a start: its stream is running by definition, and
-    // waiting for the locks could wait for a stop that is joining this thread.
-    if (stream.onStreamThread()) {
+    // waiting for the locks could wait for a stop that is joining its thread.
+    if (subscribers.calledFromCallback()) {
         return alreadyStreamingResult(requestId);
     }
     std::lock_guard lifecycle(lifecycleMutex);
@@ -214,7 +214,7 @@ OperationResult AcquisitionEngine::stopStream(const std::string& requestId) {
     if (!streaming) {
         return streamingResult(requestId, false);
     }
-    if (stream.onStreamThread()) {
+    if (subscribers.calledFromCallback()) {
         // The thread cannot join itself; it ends after the current delivery.
         stream.requestStop();
         throw std::system_error(std::make_error_code(std::errc::resource_deadlock_would_occur));

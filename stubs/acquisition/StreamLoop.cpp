@@ -65,6 +65,32 @@ void takeDigitalSnapshot(TaskHandle task, double timeoutS, std::vector<uInt8>& b
 
 }  // namespace
 
+StreamLoop::~StreamLoop() {
+    requestStop();
+    join();
+}
+
+std::optional<std::string> StreamLoop::start(const StreamPlan& plan) {
+    const bool previousStopRequest = stopRequested.exchange(false);
+    sequenceCounter = 0;
+    if (!numberTextCache) {  // made on the first start, then kept
+        numberTextCache = std::make_unique<NumberTextCache>();
+    }
+    try {
+        streamThread = std::thread([this, plan] { streamLoop(plan); });
+    } catch (const std::system_error& error) {
+        stopRequested = previousStopRequest;
+        return std::string("Failed to start stream thread: ") + error.what();
+    }
+    return std::nullopt;
+}
+
+void StreamLoop::join() {
+    if (streamThread.joinable()) {
+        streamThread.join();
+    }
+}
+
 void StreamLoop::requestStop() {
     {
         // Set under the lock the waits sleep on, so none of them misses it.
@@ -124,39 +150,7 @@ StreamLoop::BlockWait StreamLoop::waitForBlock(const StreamPlan& plan, double& s
     }
 }
 
-StreamLoop::~StreamLoop() {
-    requestStop();
-    join();
-}
-
-std::optional<std::string> StreamLoop::start(const StreamPlan& plan) {
-    const bool previousStopRequest = stopRequested.exchange(false);
-    sequenceCounter = 0;
-    if (!numberTextCache) {
-        numberTextCache = std::make_unique<NumberTextCache>();
-    }
-    try {
-        streamThread = std::thread([this, plan] { streamLoop(plan); });
-    } catch (const std::system_error& error) {
-        stopRequested = previousStopRequest;
-        return std::string("Failed to start stream thread: ") + error.what();
-    }
-    return std::nullopt;
-}
-
-void StreamLoop::join() {
-    if (streamThread.joinable()) {
-        streamThread.join();
-    }
-    streamThreadId = std::thread::id{};
-}
-
-bool StreamLoop::onStreamThread() const {
-    return streamThreadId.load() == std::this_thread::get_id();
-}
-
 void StreamLoop::streamLoop(const StreamPlan& plan) noexcept {
-    streamThreadId = std::this_thread::get_id();
     // Whatever escapes (memory, a throwing callback) ends the stream the way a
     // driver failure does, instead of terminating the host.
     auto fail = [this](const char* reason) noexcept {
@@ -177,9 +171,6 @@ void StreamLoop::streamLoop(const StreamPlan& plan) noexcept {
         fail("unknown exception");
     }
     subscribers.reportRepeatedFailures();
-    // A finished thread's id may be handed to a new host thread; it must not
-    // be taken for this one while the stream waits for its stop.
-    streamThreadId = std::thread::id{};
 }
 
 void StreamLoop::runStream(const StreamPlan& plan) {
@@ -191,7 +182,6 @@ void StreamLoop::runStream(const StreamPlan& plan) {
     std::vector<uInt8> lineBytes(digital ? plan.diLineCount : 0);
     std::vector<bool> lineBits;
     lineBits.reserve(lineBytes.size());
-    NumberTextCache& numberTexts = *numberTextCache;
     DeviceState envelope;
     envelope.code = DeviceStateCode::Connected;
     envelope.stateName = "streaming";
@@ -227,8 +217,7 @@ void StreamLoop::runStream(const StreamPlan& plan) {
         if (read >= 1) {
             delivered += static_cast<std::uint64_t>(std::min(read, plan.samplesPerChannel));
             takeDigitalSnapshot(plan.diTask, plan.readTimeoutS, lineBytes, lineBits);
-            emitFrame(plan, block, std::min(read, plan.samplesPerChannel), lineBits, envelope,
-                      numberTexts);
+            emitFrame(plan, block, std::min(read, plan.samplesPerChannel), lineBits, envelope);
         }
         if (status.ok()) {
             transientErrors = 0;
@@ -261,7 +250,7 @@ void StreamLoop::runStream(const StreamPlan& plan) {
 
 void StreamLoop::emitFrame(const StreamPlan& plan, const std::vector<double>& samples,
                            std::int32_t sampleCount, const std::vector<bool>& digitalLines,
-                           DeviceState& envelope, NumberTextCache& numberTexts) {
+                           DeviceState& envelope) {
     SampleFrameView frame;
     frame.sequenceNo = sequenceCounter.fetch_add(1) + 1;
     frame.timestampNs = wallClockNs100();
@@ -270,7 +259,7 @@ void StreamLoop::emitFrame(const StreamPlan& plan, const std::vector<double>& sa
     frame.samples = samples.data();
     frame.sampleBufferSize = samples.size();
     frame.digitalLines = &digitalLines;
-    writeFrameText(frame, envelope.properties["frame"], numberTexts);
+    writeFrameText(frame, envelope.properties["frame"], *numberTextCache);
     envelope.timestampNs = static_cast<std::uint64_t>(steadyClockNs());
     subscribers.deliver(envelope);
 }

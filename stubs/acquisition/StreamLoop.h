@@ -18,8 +18,8 @@
 
 namespace kra::device::stubs {
 
-/// What the stream thread works with, copied at its start so the thread never
-/// touches what the host threads write.
+/// What the stream thread works with, copied at its start so that it never
+/// touches what host threads write.
 struct StreamPlan {
     TaskHandle aiTask = nullptr;
     TaskHandle diTask = nullptr;
@@ -42,10 +42,8 @@ struct StreamPlan {
 /// The stream thread: reads block after block from started tasks and hands
 /// each to the subscribers as a frame, rides out transient read failures, and
 /// ends on a stop request or with one Error record on a fatal failure.
-///
-/// `start`, `requestStop` and `join` come from one host thread at a time (the
-/// owner serialises them); the thread itself takes only the registry's lock
-/// and `stopMutex`, a leaf around the stop flag its waits sleep on.
+/// Its owner serialises `start`, `requestStop` and `join`; the thread takes
+/// only the registry's lock and `stopMutex`, the leaf its waits sleep on.
 class StreamLoop {
 public:
     explicit StreamLoop(SubscriberRegistry& subscribers) : subscribers(subscribers) {}
@@ -58,9 +56,7 @@ public:
     std::optional<std::string> start(const StreamPlan& plan);
     /// Asks the thread to finish; it does at its next look at the flag.
     void requestStop();
-    /// Waits for the thread to end.
     void join();
-    bool onStreamThread() const;
 
 private:
     /// How the wait for a block ended.
@@ -73,20 +69,18 @@ private:
     void runStream(const StreamPlan& plan);
     void emitFrame(const StreamPlan& plan, const std::vector<double>& samples,
                    std::int32_t sampleCount, const std::vector<bool>& digitalLines,
-                   DeviceState& envelope, NumberTextCache& numberTexts);
+                   DeviceState& envelope);
     /// The one Error record that ends a stream; `status` is the driver's, when it failed.
     void endStreamWithError(const std::string& message, std::optional<int32> status = {});
 
     SubscriberRegistry& subscribers;
     std::thread streamThread;
-    std::atomic<std::thread::id> streamThreadId{};
     std::atomic<bool> stopRequested{false};
     std::mutex stopMutex;
     std::condition_variable stopSignal;
     std::atomic<std::uint64_t> sequenceCounter{0};
-    /// The text of values the streams wrote, for the stream thread alone. A
-    /// value's text never changes, so one table serves every stream; it is
-    /// made on the first start, not before every stream's first frame.
+    /// The text of values the streams wrote, for the stream thread alone; one
+    /// table serves every stream, as a value's text never changes.
     std::unique_ptr<NumberTextCache> numberTextCache;
 };
 

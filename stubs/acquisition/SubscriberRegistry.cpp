@@ -4,13 +4,8 @@
 
 namespace kra::device::stubs {
 
-bool SubscriberRegistry::calledFromCallback() const {
-    // Only a delivery runs callbacks, and it holds the lock: a change from
-    // one of them has to wait for the end of that delivery.
-    return deliveringThread.load() == std::this_thread::get_id();
-}
-
 void SubscriberRegistry::add(std::uint64_t id, IDeviceStub::StateCallback callback) {
+    // A delivery holds the lock while its callbacks run: their changes wait.
     if (calledFromCallback()) {
         queuedChanges.emplace_back(id, std::move(callback));
         return;

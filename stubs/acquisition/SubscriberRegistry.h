@@ -19,6 +19,11 @@ namespace kra::device::stubs {
 /// meanwhile gets nothing more.
 class SubscriberRegistry {
 public:
+    /// True on the thread of a delivery, that is from inside a callback.
+    bool calledFromCallback() const {
+        return deliveringThread.load() == std::this_thread::get_id();
+    }
+
     void add(std::uint64_t id, IDeviceStub::StateCallback callback);
     void remove(std::uint64_t id);
 
@@ -31,7 +36,6 @@ public:
     void reportRepeatedFailures();
 
 private:
-    bool calledFromCallback() const;
     void noteFailure(std::uint64_t id, const char* what);
 
     std::mutex subscribersMutex;

@@ -5,16 +5,12 @@
 namespace kra::device::stubs {
 
 std::string logPrefix(char level) {
-    std::string prefix = "[ni-usb-daq";
-    if (level != '\0') {
-        prefix.append(1, ' ').append(1, level);
-    }
-    return prefix.append("] ");
+    const std::string name = "[ni-usb-daq";
+    return (level != '\0' ? name + ' ' + level : name) + "] ";
 }
 
 void detail::writeLogLine(char level, const std::string& message) {
-    std::string line = logPrefix(level);
-    line.append(message).push_back('\n');
+    const std::string line = logPrefix(level) + message + '\n';
     // A failed write to standard error has nowhere to be reported.
     std::cerr.write(line.data(), static_cast<std::streamsize>(line.size()));
     std::cerr.flush();

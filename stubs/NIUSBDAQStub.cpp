@@ -60,18 +60,15 @@ void NIUSBDAQStub::locateManifest(const DeviceManifest* supplied) {
         if (!manifestPath.empty()) {
             manifest = loadManifestOrWarn(manifestPath);
         }
+        if (manifest == nullptr) {
+            manifestPath.clear();  // a manifest that failed to load counts as none
+        }
     }
     applyManifestIdentity(manifest.get(), deviceId, info);
-    // The file the stub took its identity from, for the host to name.
-    info.properties.insert_or_assign("manifest_path",
-                                     manifest != nullptr ? manifestPath : std::string());
+    info.properties.insert_or_assign("manifest_path", manifestPath);
 }
 
 nlohmann::json NIUSBDAQStub::buildCapabilities() const {
-    // A manifest that failed to load counts as none, here as for the identity.
-    if (!manifestPath.empty() && manifest == nullptr) {
-        return stubs::buildCapabilities("", nullptr);
-    }
     return stubs::buildCapabilities(manifestPath, manifest.get());
 }
 

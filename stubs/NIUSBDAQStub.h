@@ -73,7 +73,7 @@ private:
     std::int64_t createdAtNs;
     std::string bridgeVersion{"unknown"};
     std::unique_ptr<DeviceManifest> manifest;
-    std::string manifestPath;  // where the manifest was found; empty when none was
+    std::string manifestPath;  // the file the manifest was loaded from, if any
     std::unique_ptr<SystemFeature> systemFeature;
     std::unique_ptr<AcquisitionEngine> engine;
     NoAuth noAuth;

@@ -138,6 +138,8 @@ OperationResult AcquisitionEngine::queryDeviceInfo(const OperationParams& params
 
     const nlohmann::json document = queryDeviceDocument(deviceName, channel);
     OperationResult result;
+    result.success = true;
+    result.requestId = requestId;
     try {
         result.data["info"] = document.dump();
     } catch (const nlohmann::json::type_error& error) {
@@ -145,8 +147,6 @@ OperationResult AcquisitionEngine::queryDeviceInfo(const OperationParams& params
         return makeErrorResult(std::string("Invalid device information: ") + error.what(),
                                requestId);
     }
-    result.success = true;
-    result.requestId = requestId;
     return result;
 }
 
@@ -190,6 +190,8 @@ OperationResult AcquisitionEngine::startStream(const std::string& requestId) {
     streaming = true;
     const double rate = tasks.achievedSampleRateHz > 0.0 ? tasks.achievedSampleRateHz
                                                          : settings.sample_clock_rate_hz;
+    const auto finiteSamples =
+        static_cast<std::uint64_t>(std::max(settings.samples_per_channel, 1));
     const StreamPlan plan{tasks.aiTask.get(),
                           tasks.diTask.get(),
                           tasks.aiChannelCount,
@@ -198,9 +200,7 @@ OperationResult AcquisitionEngine::startStream(const std::string& requestId) {
                           settings.read_timeout_s,
                           rate,
                           settings.sample_mode != "ON_DEMAND",
-                          settings.sample_mode == "FINITE" ? static_cast<std::uint64_t>(std::max(
-                                                                 settings.samples_per_channel, 1))
-                                                           : 0};
+                          settings.sample_mode == "FINITE" ? finiteSamples : 0};
     if (auto failure = stream.start(plan)) {
         tasks.aiTask.stop();
         tasks.diTask.stop();

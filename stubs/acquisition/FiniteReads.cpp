@@ -1,5 +1,5 @@
 #include <algorithm>
-#include <new>
+#include <exception>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -19,9 +19,7 @@ namespace {
 std::optional<std::vector<double>> allocateSamples(std::size_t count) {
     try {
         return std::vector<double>(count, 0.0);
-    } catch (const std::bad_alloc&) {
-        return std::nullopt;
-    } catch (const std::length_error&) {
+    } catch (const std::exception&) {  // too large (std::length_error) or std::bad_alloc
         return std::nullopt;
     }
 }
@@ -97,9 +95,9 @@ OperationResult AcquisitionEngine::readFinite(const OperationParams& params,
     frame.sampleBufferSize = buffer->size();
 
     OperationResult result;
-    writeFrameText(frame, result.data["frame"]);
     result.success = true;
     result.requestId = requestId;
+    writeFrameText(frame, result.data["frame"]);
     return result;
 }
 
@@ -147,16 +145,13 @@ OperationResult AcquisitionEngine::readSingle(const OperationParams& params,
         return makeErrorResult("DAQmxReadAnalogF64 (single) failed: " + status.text, requestId);
     }
 
-    nlohmann::json values = nlohmann::json::array();
-    for (std::size_t i = 0; i < channelCount; ++i) {
-        values.push_back((*buffer)[i]);
-    }
     OperationResult result;
-    result.data["samples"] = values.dump();
-    result.data["n_channels"] = std::to_string(channelCount);
-    result.data["timestamp_ns"] = std::to_string(timestampNs);
     result.success = true;
     result.requestId = requestId;
+    result.data["samples"] =
+        nlohmann::json(std::vector<double>(buffer->begin(), buffer->begin() + channelCount)).dump();
+    result.data["n_channels"] = std::to_string(channelCount);
+    result.data["timestamp_ns"] = std::to_string(timestampNs);
     return result;
 }
 

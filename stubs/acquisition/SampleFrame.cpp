@@ -76,39 +76,6 @@ private:
 /// The frame text with every sample written by `writeDouble`, which must give
 /// writeJsonDouble's bytes and need no more than kNumberRoom.
 template <typename DoubleWriter>
-void writeFrameTextWith(const SampleFrameView& frame, std::string& out, DoubleWriter&& writeDouble);
-
-}  // namespace
-
-std::int32_t frameSampleCount(const SampleFrameView& frame) {
-    if (frame.sampleCount <= 0) {
-        return 0;
-    }
-    if (frame.channelCount == 0) {
-        return frame.sampleCount;
-    }
-    const std::size_t available = frame.samples != nullptr ? frame.sampleBufferSize : 0;
-    const std::uint64_t perChannel = available / frame.channelCount;
-    return static_cast<std::int32_t>(
-        std::min<std::uint64_t>(perChannel, static_cast<std::uint64_t>(frame.sampleCount)));
-}
-
-void writeFrameText(const SampleFrameView& frame, std::string& out) {
-    writeFrameTextWith(frame, out,
-                       [](char* first, double value) { return writeJsonDouble(first, value); });
-}
-
-void writeFrameText(const SampleFrameView& frame, std::string& out, NumberTextCache& numbers) {
-    static_assert(NumberTextCache::kRoom <= kNumberRoom);
-    writeFrameTextWith(frame, out, [&numbers](char* first, double value) {
-        return numbers.write(first, value,
-                             [](char* at, double same) { return writeJsonDouble(at, same); });
-    });
-}
-
-namespace {
-
-template <typename DoubleWriter>
 void writeFrameTextWith(const SampleFrameView& frame, std::string& out,
                         DoubleWriter&& writeDouble) {
     const std::int32_t count = frameSampleCount(frame);
@@ -184,5 +151,31 @@ void writeFrameTextWith(const SampleFrameView& frame, std::string& out,
 }
 
 }  // namespace
+
+std::int32_t frameSampleCount(const SampleFrameView& frame) {
+    if (frame.sampleCount <= 0) {
+        return 0;
+    }
+    if (frame.channelCount == 0) {
+        return frame.sampleCount;
+    }
+    const std::size_t available = frame.samples != nullptr ? frame.sampleBufferSize : 0;
+    const std::uint64_t perChannel = available / frame.channelCount;
+    return static_cast<std::int32_t>(
+        std::min<std::uint64_t>(perChannel, static_cast<std::uint64_t>(frame.sampleCount)));
+}
+
+void writeFrameText(const SampleFrameView& frame, std::string& out) {
+    writeFrameTextWith(frame, out,
+                       [](char* first, double value) { return writeJsonDouble(first, value); });
+}
+
+void writeFrameText(const SampleFrameView& frame, std::string& out, NumberTextCache& numbers) {
+    static_assert(NumberTextCache::kRoom <= kNumberRoom);
+    writeFrameTextWith(frame, out, [&numbers](char* first, double value) {
+        return numbers.write(first, value,
+                             [](char* at, double same) { return writeJsonDouble(at, same); });
+    });
+}
 
 }  // namespace kra::device::stubs

@@ -58,17 +58,10 @@ void takeDigitalSnapshot(TaskHandle task, double timeoutS, std::vector<uInt8>& b
     if (status != 0 || read < 1) {
         return;
     }
-    for (const uInt8 byte : bytes) {
-        bits.push_back(byte != 0);
-    }
+    bits.assign(bytes.begin(), bytes.end());  // every non-zero byte is a set line
 }
 
 }  // namespace
-
-StreamLoop::~StreamLoop() {
-    requestStop();
-    join();
-}
 
 std::optional<std::string> StreamLoop::start(const StreamPlan& plan) {
     const bool previousStopRequest = stopRequested.exchange(false);

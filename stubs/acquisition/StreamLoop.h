@@ -29,13 +29,11 @@ struct StreamPlan {
     double readTimeoutS = 0.0;
     double sampleRateHz = 0.0;  ///< achieved rate, for pacing the waits
     /// Wait for a whole block by watching the driver's count of available
-    /// samples, so a stop never waits for a block. Off for tasks whose reads
-    /// the driver answers at once (on-demand), which keep the plain blocking
-    /// read.
+    /// samples, so a stop never waits for a block. Off for on-demand tasks,
+    /// whose reads the driver answers at once.
     bool waitInSlices = false;
-    /// Samples per channel a finite task acquires in all; 0 for a continuous
-    /// one. Once fewer than a block remain, the driver answers the read at
-    /// once, so that read is made without the sliced wait.
+    /// Samples per channel a finite task acquires in all (0: continuous).
+    /// The driver answers a read at once when less than a block is left.
     std::uint64_t finiteSamples = 0;
 };
 
@@ -47,10 +45,10 @@ struct StreamPlan {
 class StreamLoop {
 public:
     explicit StreamLoop(SubscriberRegistry& subscribers) : subscribers(subscribers) {}
-    ~StreamLoop();
-
-    StreamLoop(const StreamLoop&) = delete;
-    StreamLoop& operator=(const StreamLoop&) = delete;
+    ~StreamLoop() {
+        requestStop();
+        join();
+    }
 
     /// Starts the thread; the error text when it could not be made.
     std::optional<std::string> start(const StreamPlan& plan);

@@ -9,6 +9,7 @@
 #include <benchmark/benchmark.h>
 
 #include "BenchFrames.h"
+#include "tests/support/ReferenceFrameJson.h"
 
 namespace {
 

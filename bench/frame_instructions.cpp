@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "BenchFrames.h"
+#include "tests/support/ReferenceFrameJson.h"
 
 namespace {
 

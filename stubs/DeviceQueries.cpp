@@ -45,18 +45,6 @@ std::optional<std::string> sysDevNames() {
         kNameListBufferSize);
 }
 
-}  // namespace
-
-std::optional<std::string> readProductType(const std::string& device, int32* failedStatus) {
-    return readDriverString(
-        [&device](char* buffer, uInt32 size) {
-            return DAQmxGetDevProductType(device.c_str(), buffer, size);
-        },
-        kProductTypeBufferSize, failedStatus);
-}
-
-namespace {
-
 std::optional<std::string> physicalChannels(const std::string& device) {
     return readDriverString(
         [&device](char* buffer, uInt32 size) {
@@ -65,21 +53,15 @@ std::optional<std::string> physicalChannels(const std::string& device) {
         kNameListBufferSize);
 }
 
-/// The items both the device list and the information document carry, in
+/// The numbers both the device list and the information document carry, in
 /// the order of their driver calls.
-void addSimulatedFlag(json& document, const std::string& device) {
+void addDeviceNumbers(json& document, const std::string& device) {
     if (const auto simulated = readNumber(DAQmxGetDevIsSimulated, device)) {
         document["is_simulated"] = *simulated != 0;
     }
-}
-
-void addSerialNumber(json& document, const std::string& device) {
     if (const auto serial = readNumber(DAQmxGetDevSerialNum, device)) {
         document["serial_num"] = *serial;
     }
-}
-
-void addMaxRates(json& document, const std::string& device) {
     if (const auto rate = readNumber(DAQmxGetDevAIMaxSingleChanRate, device)) {
         document["ai_max_single_chan_rate_hz"] = *rate;
     }
@@ -125,6 +107,14 @@ json terminalConfigNames(int32 mask) {
 
 }  // namespace
 
+std::optional<std::string> readProductType(const std::string& device, int32* failedStatus) {
+    return readDriverString(
+        [&device](char* buffer, uInt32 size) {
+            return DAQmxGetDevProductType(device.c_str(), buffer, size);
+        },
+        kProductTypeBufferSize, failedStatus);
+}
+
 std::vector<std::string> splitNameList(std::string_view text) {
     std::vector<std::string> names;
     while (true) {
@@ -159,9 +149,7 @@ json scanDevices(bool usbOnly) {
             continue;
         }
         json device = {{"device_name", name}, {"product_type", type}};
-        addSimulatedFlag(device, name);
-        addSerialNumber(device, name);
-        addMaxRates(device, name);
+        addDeviceNumbers(device, name);
         if (const auto channels = physicalChannels(name)) {
             const std::vector<std::string> list = splitNameList(*channels);
             device["ai_physical_chans"] = list;
@@ -177,9 +165,7 @@ json queryDeviceDocument(const std::string& deviceName, const std::string& chann
     if (const auto type = readProductType(deviceName)) {
         document["product_type"] = *type;
     }
-    addSimulatedFlag(document, deviceName);
-    addSerialNumber(document, deviceName);
-    addMaxRates(document, deviceName);
+    addDeviceNumbers(document, deviceName);
     if (auto ranges = voltageRanges(deviceName)) {
         document["ai_voltage_ranges"] = std::move(*ranges);
     }

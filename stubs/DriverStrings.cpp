@@ -1,7 +1,5 @@
 #include "stubs/DriverStrings.h"
 
-#include <cstring>
-
 namespace kra::device::stubs {
 namespace {
 
@@ -44,7 +42,7 @@ std::optional<std::string> readDriverString(const DriverStringCall& call, uInt32
     if (!buffer) {
         return std::nullopt;
     }
-    return std::string(buffer->data(), ::strnlen(buffer->data(), buffer->size()));
+    return std::string(textInBuffer(buffer->data(), buffer->size()));
 }
 
 std::optional<std::vector<float64>> readDriverArray(const DriverArrayCall& call,

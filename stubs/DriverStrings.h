@@ -4,6 +4,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "daqmx/NIDAQmx.h"
@@ -19,6 +20,13 @@ using DriverArrayCall = std::function<int32(float64* buffer, uInt32 size)>;
 
 /// Largest buffer a property may ask for, in bytes; a larger claim is a failure.
 inline constexpr uInt32 kMaxDriverStringSize = 1U << 20;
+
+/// The text a driver wrote into `buffer`: up to its first zero, or the whole
+/// buffer when the driver left none, so a missing zero is never read past.
+inline std::string_view textInBuffer(const char* buffer, std::size_t size) {
+    const std::string_view whole(buffer, size);
+    return whole.substr(0, whole.find('\0'));
+}
 
 /// Reads a string property into a zero-filled buffer of `initialSize` bytes.
 /// When the driver says that is too small, asks it for the size it needs and

@@ -2,15 +2,18 @@
 
 #include <iostream>
 
-namespace kra::device::stubs::detail {
+namespace kra::device::stubs {
 
-void writeLogLine(std::string_view prefix, const std::string& message) {
-    std::string line;
-    line.reserve(prefix.size() + message.size() + 1);
-    line.append(prefix).append(message).push_back('\n');
+std::string logPrefix(char level) {
+    const std::string name = "[ni-usb-daq";
+    return (level != '\0' ? name + ' ' + level : name) + "] ";
+}
+
+void detail::writeLogLine(char level, const std::string& message) {
+    const std::string line = logPrefix(level) + message + '\n';
     // A failed write to standard error has nowhere to be reported.
     std::cerr.write(line.data(), static_cast<std::streamsize>(line.size()));
     std::cerr.flush();
 }
 
-}  // namespace kra::device::stubs::detail
+}  // namespace kra::device::stubs

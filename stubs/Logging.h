@@ -26,32 +26,36 @@ void formatMessage(std::ostream& out, std::string_view format, First&& first, Re
     formatMessage(out, format.substr(placeholder + 2), std::forward<Rest>(rest)...);
 }
 
+/// What every line the plug-in writes to standard error starts with:
+/// "[ni-usb-daq I] " for the level letter I, "[ni-usb-daq] " without one.
+std::string logPrefix(char level = '\0');
+
 namespace detail {
 /// Writes prefix, message and end of line in one write so that lines from the
 /// stream thread and host threads never interleave inside a line.
-void writeLogLine(std::string_view prefix, const std::string& message);
+void writeLogLine(char level, const std::string& message);
 
 template <typename... Args>
-void log(std::string_view prefix, std::string_view format, Args&&... args) {
+void log(char level, std::string_view format, Args&&... args) {
     std::ostringstream text;
     formatMessage(text, format, std::forward<Args>(args)...);
-    writeLogLine(prefix, text.str());
+    writeLogLine(level, text.str());
 }
 }  // namespace detail
 
 template <typename... Args>
 void logInfo(std::string_view format, Args&&... args) {
-    detail::log("[ni-usb-daq I] ", format, std::forward<Args>(args)...);
+    detail::log('I', format, std::forward<Args>(args)...);
 }
 
 template <typename... Args>
 void logWarn(std::string_view format, Args&&... args) {
-    detail::log("[ni-usb-daq W] ", format, std::forward<Args>(args)...);
+    detail::log('W', format, std::forward<Args>(args)...);
 }
 
 template <typename... Args>
 void logError(std::string_view format, Args&&... args) {
-    detail::log("[ni-usb-daq E] ", format, std::forward<Args>(args)...);
+    detail::log('E', format, std::forward<Args>(args)...);
 }
 
 }  // namespace kra::device::stubs

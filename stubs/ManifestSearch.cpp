@@ -35,9 +35,7 @@ bool entryExists(const std::string& candidate) {
 
 std::string candidateIn(std::string_view directory) {
     // Plain concatenation: a directory ending in a slash gives a double slash.
-    std::string candidate(directory);
-    candidate += kManifestSuffix;
-    return candidate;
+    return std::string(directory).append(kManifestSuffix);
 }
 
 std::string textOrDefault(const DeviceManifest* manifest, std::string DeviceManifest::*field,

@@ -60,15 +60,15 @@ void NIUSBDAQStub::locateManifest(const DeviceManifest* supplied) {
         if (!manifestPath.empty()) {
             manifest = loadManifestOrWarn(manifestPath);
         }
+        if (manifest == nullptr) {
+            manifestPath.clear();  // a manifest that failed to load counts as none
+        }
     }
     applyManifestIdentity(manifest.get(), deviceId, info);
+    info.properties.insert_or_assign("manifest_path", manifestPath);
 }
 
 nlohmann::json NIUSBDAQStub::buildCapabilities() const {
-    // A manifest that failed to load counts as none, here as for the identity.
-    if (!manifestPath.empty() && manifest == nullptr) {
-        return stubs::buildCapabilities("", nullptr);
-    }
     return stubs::buildCapabilities(manifestPath, manifest.get());
 }
 
@@ -185,15 +185,10 @@ SubscriptionHandle NIUSBDAQStub::subscribe(const std::string& feature, const std
         }
         return SubscriptionHandle{drawnId, 1};
     }
-    std::uint64_t id = 0;
     if (feature == "analog_input") {
-        id = engine->addSubscriber(topic, std::move(callback), drawnId).id;
+        return engine->addSubscriber(topic, std::move(callback), drawnId);
     }
-    if (id != 0) {
-        const std::lock_guard lock(subscriptionsMutex);
-        subscriptions[id] = feature;
-    }
-    return SubscriptionHandle{id, 1};
+    return SubscriptionHandle{0, 1};
 }
 
 void NIUSBDAQStub::unsubscribe(const std::string& feature, const std::string& /*topic*/,
@@ -201,8 +196,6 @@ void NIUSBDAQStub::unsubscribe(const std::string& feature, const std::string& /*
     if (feature == "analog_input") {
         engine->removeSubscriber(handle.id);
     }
-    const std::lock_guard lock(subscriptionsMutex);
-    subscriptions.erase(handle.id);
 }
 
 }  // namespace kra::device::stubs

@@ -5,7 +5,6 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <unordered_map>
 
 #include "device/DeviceManifest.h"
 #include "device/IDeviceStub.h"
@@ -55,9 +54,6 @@ public:
     SelfTestResult selfTest() override;
     void setHostContext(std::shared_ptr<void> context) override;
 
-    /// Where the manifest was found; empty when none was or the caller gave one.
-    const std::string& getManifestPath() const { return manifestPath; }
-
 private:
     void locateManifest(const DeviceManifest* supplied);
     void refreshDeviceInfo();
@@ -77,14 +73,12 @@ private:
     std::int64_t createdAtNs;
     std::string bridgeVersion{"unknown"};
     std::unique_ptr<DeviceManifest> manifest;
-    std::string manifestPath;
+    std::string manifestPath;  // the file the manifest was loaded from, if any
     std::unique_ptr<SystemFeature> systemFeature;
     std::unique_ptr<AcquisitionEngine> engine;
     NoAuth noAuth;
     ErrorCallback errorCallback;
     std::shared_ptr<void> hostContext;
-    std::mutex subscriptionsMutex;
-    std::unordered_map<std::uint64_t, std::string> subscriptions;
 };
 
 }  // namespace kra::device::stubs

@@ -9,10 +9,6 @@ namespace {
 
 const nlohmann::json kNoCapabilities = {{"features", nlohmann::json::object()}};
 
-std::string compactText(const nlohmann::json& value) {
-    return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::strict);
-}
-
 }  // namespace
 
 SystemFeature::SystemFeature(const DeviceInfo* info, std::mutex* infoMutex,
@@ -26,24 +22,21 @@ OperationResult SystemFeature::executeSystemOperation(const std::string& operati
                                                       const OperationParams& params,
                                                       const std::string& requestId) {
     OperationResult result;
+    result.success = true;
     result.requestId = requestId;
     if (operation == "get_capabilities") {
-        result.success = true;
-        result.data["capabilities"] = compactText(getCapabilityDocument());
+        result.data["capabilities"] = getCapabilityDocument().dump();
     } else if (operation == "scan_devices") {
-        result.success = true;
-        result.data["devices"] = compactText(scanDevices(parseUsbOnlyFlag(params)));
+        result.data["devices"] = scanDevices(parseUsbOnlyFlag(params)).dump();
     } else if (operation == "get_state") {
-        result.success = true;
         result.state = buildDeviceState();
     } else {
-        result.error = "Unsupported system operation: " + operation;
+        return makeErrorResult("Unsupported system operation: " + operation, requestId);
     }
     return result;
 }
 
 DeviceState SystemFeature::buildDeviceState() const {
-    const std::lock_guard lock(statusMutex_);
     DeviceState state;
     if (connected_.load()) {
         state.code = DeviceStateCode::Connected;

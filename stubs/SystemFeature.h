@@ -48,7 +48,6 @@ private:
     std::mutex* infoMutex_;
     const std::string bridgeVersion_;
     const std::int64_t createdAtNs_;
-    mutable std::mutex statusMutex_;
     std::atomic<bool> connected_{false};
 
     CapabilityProvider capabilityProvider_;

@@ -1,7 +1,5 @@
 #include "stubs/acquisition/DriverTask.h"
 
-#include <utility>
-
 namespace kra::device::stubs {
 
 namespace {
@@ -15,17 +13,6 @@ void clearTaskHandle(TaskHandle handle) noexcept {
 }
 
 }  // namespace
-
-DriverTask::DriverTask(DriverTask&& other) noexcept
-    : handle_(std::exchange(other.handle_, nullptr)) {}
-
-DriverTask& DriverTask::operator=(DriverTask&& other) noexcept {
-    if (this != &other) {
-        reset();
-        handle_ = std::exchange(other.handle_, nullptr);
-    }
-    return *this;
-}
 
 DriverStatus DriverTask::create() {
     reset();

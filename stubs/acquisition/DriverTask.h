@@ -12,8 +12,6 @@ public:
     DriverTask() = default;
     ~DriverTask() { reset(); }
 
-    DriverTask(DriverTask&& other) noexcept;
-    DriverTask& operator=(DriverTask&& other) noexcept;
     DriverTask(const DriverTask&) = delete;
     DriverTask& operator=(const DriverTask&) = delete;
 

@@ -1,5 +1,5 @@
 #include <algorithm>
-#include <new>
+#include <exception>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -19,9 +19,7 @@ namespace {
 std::optional<std::vector<double>> allocateSamples(std::size_t count) {
     try {
         return std::vector<double>(count, 0.0);
-    } catch (const std::bad_alloc&) {
-        return std::nullopt;
-    } catch (const std::length_error&) {
+    } catch (const std::exception&) {  // too large (std::length_error) or std::bad_alloc
         return std::nullopt;
     }
 }
@@ -63,25 +61,25 @@ OperationResult AcquisitionEngine::readFinite(const OperationParams& params,
         return makeErrorResult(std::move(*invalid), requestId);
     }
     const auto perChannel = static_cast<std::uint64_t>(count);
-    if (auto tooLarge = checkBlockSize(perChannel, aiChannelCount)) {
+    if (auto tooLarge = checkBlockSize(perChannel, tasks.aiChannelCount)) {
         return makeErrorResult(std::move(*tooLarge), requestId);
     }
-    const auto bufferSize = static_cast<std::size_t>(perChannel * aiChannelCount);
+    const auto bufferSize = static_cast<std::size_t>(perChannel * tasks.aiChannelCount);
     auto buffer = allocateSamples(bufferSize);
     if (!buffer) {
         return makeErrorResult(allocationFailure(bufferSize), requestId);
     }
 
-    if (DriverStatus started = aiTask.start(); !started.ok()) {
+    if (DriverStatus started = tasks.aiTask.start(); !started.ok()) {
         return makeErrorResult("DAQmxStartTask failed: " + started.text, requestId);
     }
     int32 read = 0;
     const DriverStatus status = checkDriver(
-        DAQmxReadAnalogF64(aiTask.get(), count, settings.read_timeout_s, DAQmx_Val_GroupByChannel,
-                           buffer->empty() ? nullptr : buffer->data(),
+        DAQmxReadAnalogF64(tasks.aiTask.get(), count, settings.read_timeout_s,
+                           DAQmx_Val_GroupByChannel, buffer->empty() ? nullptr : buffer->data(),
                            static_cast<uInt32>(buffer->size()), &read, nullptr));
     const std::int64_t timestampNs = wallClockNs100();
-    aiTask.stop();
+    tasks.aiTask.stop();
     if (!status.ok()) {
         return makeErrorResult("DAQmxReadAnalogF64 failed: " + status.text, requestId);
     }
@@ -92,14 +90,14 @@ OperationResult AcquisitionEngine::readFinite(const OperationParams& params,
     // A driver that reports more than it was asked for must not make the
     // frame read past the buffer.
     frame.sampleCount = std::min(read, count);
-    frame.channelCount = aiChannelCount;
+    frame.channelCount = tasks.aiChannelCount;
     frame.samples = buffer->data();
     frame.sampleBufferSize = buffer->size();
 
     OperationResult result;
-    writeFrameText(frame, result.data["frame"]);
     result.success = true;
     result.requestId = requestId;
+    writeFrameText(frame, result.data["frame"]);
     return result;
 }
 
@@ -147,16 +145,13 @@ OperationResult AcquisitionEngine::readSingle(const OperationParams& params,
         return makeErrorResult("DAQmxReadAnalogF64 (single) failed: " + status.text, requestId);
     }
 
-    nlohmann::json values = nlohmann::json::array();
-    for (std::size_t i = 0; i < channelCount; ++i) {
-        values.push_back((*buffer)[i]);
-    }
     OperationResult result;
-    result.data["samples"] = values.dump();
-    result.data["n_channels"] = std::to_string(channelCount);
-    result.data["timestamp_ns"] = std::to_string(timestampNs);
     result.success = true;
     result.requestId = requestId;
+    result.data["samples"] =
+        nlohmann::json(std::vector<double>(buffer->begin(), buffer->begin() + channelCount)).dump();
+    result.data["n_channels"] = std::to_string(channelCount);
+    result.data["timestamp_ns"] = std::to_string(timestampNs);
     return result;
 }
 

@@ -30,7 +30,7 @@ public:
     /// Writable bytes `write` needs at `first`, whatever the value.
     static constexpr std::size_t kRoom = kMaxText + 1;
 
-    NumberTextCache();
+    NumberTextCache() : slots_(kSlots) {}
 
     /// Writes the text of `value` at `first` and returns its end. On a miss
     /// `format(first, value)` writes it, and the slot learns the result.

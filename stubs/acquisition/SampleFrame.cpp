@@ -7,11 +7,11 @@
 #include <limits>
 #include <string_view>
 
+#include <nlohmann/json.hpp>
+
 namespace kra::device::stubs {
 
 namespace {
-
-constexpr std::string_view kLayout = "channels_first";
 
 /// The longest text the library writes for a double: sign, 17 digits, point
 /// and a three-digit exponent, as in "-2.2250738585072014e-308".
@@ -76,72 +76,6 @@ private:
 /// The frame text with every sample written by `writeDouble`, which must give
 /// writeJsonDouble's bytes and need no more than kNumberRoom.
 template <typename DoubleWriter>
-void writeFrameTextWith(const SampleFrameView& frame, std::string& out, DoubleWriter&& writeDouble);
-
-}  // namespace
-
-std::int32_t frameSampleCount(const SampleFrameView& frame) {
-    if (frame.sampleCount <= 0) {
-        return 0;
-    }
-    if (frame.channelCount == 0) {
-        return frame.sampleCount;
-    }
-    const std::size_t available = frame.samples != nullptr ? frame.sampleBufferSize : 0;
-    const std::uint64_t perChannel = available / frame.channelCount;
-    return static_cast<std::int32_t>(
-        std::min<std::uint64_t>(perChannel, static_cast<std::uint64_t>(frame.sampleCount)));
-}
-
-nlohmann::json buildFrameJson(const SampleFrameView& frame) {
-    const std::int32_t count = frameSampleCount(frame);
-    const auto perChannel = static_cast<std::size_t>(count);
-
-    nlohmann::json document = nlohmann::json::object();
-    document["sequence_no"] = frame.sequenceNo;
-    document["timestamp_ns"] = frame.timestampNs;
-    document["sample_count"] = count;
-    document["n_channels"] = frame.channelCount;
-    document["layout"] = kLayout;
-
-    nlohmann::json samples = nlohmann::json::array();
-    for (std::uint64_t c = 0; c < frame.channelCount; ++c) {
-        nlohmann::json channel = nlohmann::json::array();
-        const double* first = perChannel == 0 ? nullptr : frame.samples + c * perChannel;
-        for (std::size_t s = 0; s < perChannel; ++s) {
-            channel.push_back(first[s]);
-        }
-        samples.push_back(std::move(channel));
-    }
-    document["samples"] = std::move(samples);
-
-    if (frame.digitalLines != nullptr && !frame.digitalLines->empty()) {
-        nlohmann::json lines = nlohmann::json::array();
-        for (const bool line : *frame.digitalLines) {
-            lines.push_back(line);
-        }
-        document["digital_lines"] = std::move(lines);
-        document["n_digital_lines"] = frame.digitalLines->size();
-    }
-    return document;
-}
-
-void writeFrameText(const SampleFrameView& frame, std::string& out) {
-    writeFrameTextWith(frame, out,
-                       [](char* first, double value) { return writeJsonDouble(first, value); });
-}
-
-void writeFrameText(const SampleFrameView& frame, std::string& out, NumberTextCache& numbers) {
-    static_assert(NumberTextCache::kRoom <= kNumberRoom);
-    writeFrameTextWith(frame, out, [&numbers](char* first, double value) {
-        return numbers.write(first, value,
-                             [](char* at, double same) { return writeJsonDouble(at, same); });
-    });
-}
-
-namespace {
-
-template <typename DoubleWriter>
 void writeFrameTextWith(const SampleFrameView& frame, std::string& out,
                         DoubleWriter&& writeDouble) {
     const std::int32_t count = frameSampleCount(frame);
@@ -181,7 +115,7 @@ void writeFrameTextWith(const SampleFrameView& frame, std::string& out,
         text.put("],");
     }
     text.put("\"layout\":\"");
-    text.put(kLayout);
+    text.put(kFrameLayout);
     text.put("\",\"n_channels\":");
     text.putInteger(frame.channelCount);
     if (digital != nullptr) {
@@ -217,5 +151,31 @@ void writeFrameTextWith(const SampleFrameView& frame, std::string& out,
 }
 
 }  // namespace
+
+std::int32_t frameSampleCount(const SampleFrameView& frame) {
+    if (frame.sampleCount <= 0) {
+        return 0;
+    }
+    if (frame.channelCount == 0) {
+        return frame.sampleCount;
+    }
+    const std::size_t available = frame.samples != nullptr ? frame.sampleBufferSize : 0;
+    const std::uint64_t perChannel = available / frame.channelCount;
+    return static_cast<std::int32_t>(
+        std::min<std::uint64_t>(perChannel, static_cast<std::uint64_t>(frame.sampleCount)));
+}
+
+void writeFrameText(const SampleFrameView& frame, std::string& out) {
+    writeFrameTextWith(frame, out,
+                       [](char* first, double value) { return writeJsonDouble(first, value); });
+}
+
+void writeFrameText(const SampleFrameView& frame, std::string& out, NumberTextCache& numbers) {
+    static_assert(NumberTextCache::kRoom <= kNumberRoom);
+    writeFrameTextWith(frame, out, [&numbers](char* first, double value) {
+        return numbers.write(first, value,
+                             [](char* at, double same) { return writeJsonDouble(at, same); });
+    });
+}
 
 }  // namespace kra::device::stubs

@@ -3,13 +3,15 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "stubs/acquisition/NumberTextCache.h"
 
 namespace kra::device::stubs {
+
+/// The value of a frame's "layout": samples of one channel after another.
+inline constexpr std::string_view kFrameLayout = "channels_first";
 
 /// One block of samples as a frame describes it. The view does not own the
 /// sample buffer; it must outlive the calls below.
@@ -28,11 +30,9 @@ struct SampleFrameView {
 /// Without channels nothing is read, and the delivered count stands as it is.
 std::int32_t frameSampleCount(const SampleFrameView& frame);
 
-/// The frame as a JSON object (members sorted by key, as the library keeps them).
-nlohmann::json buildFrameJson(const SampleFrameView& frame);
-
 /// Writes the frame's compact JSON text into `out`, replacing its contents and
-/// reusing its capacity. The bytes are exactly buildFrameJson(frame).dump().
+/// reusing its capacity. The bytes are exactly those of the JSON library's
+/// dump of the same frame as a document, members sorted by key.
 void writeFrameText(const SampleFrameView& frame, std::string& out);
 
 /// The same text, with the numbers' texts taken from and kept in `numbers`:

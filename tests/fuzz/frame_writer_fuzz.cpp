@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "stubs/acquisition/SampleFrame.h"
+#include "tests/support/ReferenceFrameJson.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 24) {

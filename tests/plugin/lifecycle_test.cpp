@@ -311,6 +311,7 @@ TEST_F(LifecycleTest, ManifestThatCannotBeReadServesTheDocumentOfNoManifest) {
         dir.write("good" + path, R"({"capabilities": {"features": {}, "x": 1}})");
     const ScopedEnv variable("KRA_DEVICE_MANIFEST_DIR", dir.path() + "/good");
     auto stub = createStub();
+    EXPECT_EQ(stub->getDeviceInfo().properties.at("manifest_path"), good);
     std::filesystem::remove(good);
     StderrCapture capture;
     EXPECT_EQ(capabilitiesOf(*stub), none);

@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "stubs/acquisition/SampleFrame.h"
+#include "support/ReferenceFrameJson.h"
 
 using kra::device::stubs::buildFrameJson;
 using kra::device::stubs::frameSampleCount;

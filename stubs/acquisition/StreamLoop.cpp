@@ -1,3 +1,5 @@
+#include "stubs/acquisition/StreamLoop.h"
+
 #include <algorithm>
 #include <array>
 #include <chrono>
@@ -5,8 +7,8 @@
 #include <vector>
 
 #include "stubs/Clocks.h"
+#include "stubs/DriverStatus.h"
 #include "stubs/Logging.h"
-#include "stubs/acquisition/AcquisitionEngine.h"
 #include "stubs/acquisition/SampleFrame.h"
 
 namespace kra::device::stubs {
@@ -39,24 +41,6 @@ bool isTransient(int32 status) {
            kTransientStatuses.end();
 }
 
-OperationResult streamingResult(const std::string& requestId, bool streaming) {
-    OperationResult result;
-    result.success = true;
-    result.requestId = requestId;
-    result.data["streaming"] = streaming ? "true" : "false";
-    return result;
-}
-
-OperationResult alreadyStreamingResult(const std::string& requestId) {
-    OperationResult result = streamingResult(requestId, true);
-    result.data["note"] = "already_streaming";
-    return result;
-}
-
-[[noreturn]] void throwDeadlock() {
-    throw std::system_error(std::make_error_code(std::errc::resource_deadlock_would_occur));
-}
-
 /// One digital sample per line into `bits`; `bits` stays empty when there is
 /// no digital task or the read fails or delivers nothing.
 void takeDigitalSnapshot(TaskHandle task, double timeoutS, std::vector<uInt8>& bytes,
@@ -74,135 +58,33 @@ void takeDigitalSnapshot(TaskHandle task, double timeoutS, std::vector<uInt8>& b
     if (status != 0 || read < 1) {
         return;
     }
-    for (const uInt8 byte : bytes) {
-        bits.push_back(byte != 0);
-    }
+    bits.assign(bytes.begin(), bytes.end());  // every non-zero byte is a set line
 }
 
 }  // namespace
 
-SubscriptionHandle AcquisitionEngine::addSubscriber(const std::string& topic,
-                                                    IDeviceStub::StateCallback callback,
-                                                    std::uint64_t id) {
-    if (topic != "stream" || !callback) {
-        return SubscriptionHandle{0, 1};
-    }
-    // Only a callback runs on the stream thread, and its delivery holds the
-    // lock: the change waits for the end of that delivery.
-    if (onStreamThread()) {
-        queuedSubscriptionChanges.emplace_back(id, std::move(callback));
-        return SubscriptionHandle{id, 1};
-    }
-    std::lock_guard lock(subscribersMutex);
-    subscribers.insert_or_assign(id, std::move(callback));
-    return SubscriptionHandle{id, 1};
-}
-
-void AcquisitionEngine::removeSubscriber(std::uint64_t id) {
-    if (onStreamThread()) {
-        queuedSubscriptionChanges.emplace_back(id, nullptr);
-        removedDuringDelivery.insert(id);
-        return;
-    }
-    std::lock_guard lock(subscribersMutex);
-    subscribers.erase(id);
-}
-
-bool AcquisitionEngine::onStreamThread() const {
-    return streamThreadId.load() == std::this_thread::get_id();
-}
-
-OperationResult AcquisitionEngine::startStream(const std::string& requestId) {
-    if (!configured) {
-        return makeErrorResult(std::string(kNotConfigured), requestId);
-    }
-    // A callback asking for a start: its stream is running by definition, and
-    // waiting for the locks could wait for a stop that is joining this thread.
-    if (onStreamThread()) {
-        return alreadyStreamingResult(requestId);
-    }
-    std::lock_guard lifecycle(lifecycleMutex);
-    std::lock_guard lock(taskMutex);
-    if (!configured) {
-        return makeErrorResult(std::string(kNotConfigured), requestId);
-    }
-    if (streaming) {
-        return alreadyStreamingResult(requestId);
-    }
-
-    if (DriverStatus started = aiTask.start(); !started.ok()) {
-        return makeErrorResult("DAQmxStartTask failed: " + started.text, requestId);
-    }
-    if (diTask && !diTask.start().ok()) {
-        // The stream goes on without digital snapshots until the next configure.
-        diTask.clear();
-        diLineCount = 0;
-    }
-
+std::optional<std::string> StreamLoop::start(const StreamPlan& plan) {
     const bool previousStopRequest = stopRequested.exchange(false);
-    streaming = true;
     sequenceCounter = 0;
-    const StreamPlan plan{
-        aiTask.get(),
-        diTask.get(),
-        aiChannelCount,
-        diLineCount,
-        settings.samples_per_channel,
-        settings.read_timeout_s,
-        sampleRateInUse(settings, achievedSampleRateHz),  // frames are timed at it
-        settings.sample_mode != "ON_DEMAND",
-        settings.sample_mode == "FINITE"
-            ? static_cast<std::uint64_t>(std::max(settings.samples_per_channel, 1))
-            : 0};
-    if (!numberTextCache) {
-        // Made once, on the first start: its half a megabyte would otherwise
-        // be allocated and cleared again before every stream's first frame.
+    if (!numberTextCache) {  // made on the first start, then kept
         numberTextCache = std::make_unique<NumberTextCache>();
     }
     try {
         streamThread = std::thread([this, plan] { streamLoop(plan); });
     } catch (const std::system_error& error) {
-        aiTask.stop();
-        diTask.stop();
-        streaming = false;
         stopRequested = previousStopRequest;
-        return makeErrorResult(std::string("Failed to start stream thread: ") + error.what(),
-                               requestId);
+        return std::string("Failed to start stream thread: ") + error.what();
     }
-    return streamingResult(requestId, true);
+    return std::nullopt;
 }
 
-OperationResult AcquisitionEngine::stopStream(const std::string& requestId) {
-    if (!streaming) {
-        return streamingResult(requestId, false);
-    }
-    if (onStreamThread()) {
-        // The thread cannot join itself; it ends after the current delivery.
-        requestStop();
-        throwDeadlock();
-    }
-    std::lock_guard lifecycle(lifecycleMutex);
-    // A concurrent stop (the host's and a disconnect's) may have done the work.
-    if (streaming) {
-        requestStop();
-        joinStreamThread();
-        std::lock_guard lock(taskMutex);
-        aiTask.stop();
-        diTask.stop();
-        streaming = false;
-    }
-    return streamingResult(requestId, false);
-}
-
-void AcquisitionEngine::stopStreaming() noexcept {
-    try {
-        (void)stopStream("");
-    } catch (...) {
-        // Teardown goes on; the destructor joins whatever is left.
+void StreamLoop::join() {
+    if (streamThread.joinable()) {
+        streamThread.join();
     }
 }
 
-void AcquisitionEngine::requestStop() {
+void StreamLoop::requestStop() {
     {
         // Set under the lock the waits sleep on, so none of them misses it.
         std::lock_guard lock(stopMutex);
@@ -211,13 +93,12 @@ void AcquisitionEngine::requestStop() {
     stopSignal.notify_all();
 }
 
-bool AcquisitionEngine::pauseUnlessStopped(std::chrono::nanoseconds pause) {
+bool StreamLoop::pauseUnlessStopped(std::chrono::nanoseconds pause) {
     std::unique_lock lock(stopMutex);
     return stopSignal.wait_for(lock, pause, [this] { return stopRequested.load(); });
 }
 
-AcquisitionEngine::BlockWait AcquisitionEngine::waitForBlock(const StreamPlan& plan,
-                                                             double& samplesPerSecond) {
+StreamLoop::BlockWait StreamLoop::waitForBlock(const StreamPlan& plan, double& samplesPerSecond) {
     using Clock = std::chrono::steady_clock;
     using Seconds = std::chrono::duration<double>;
     const auto start = Clock::now();
@@ -262,15 +143,7 @@ AcquisitionEngine::BlockWait AcquisitionEngine::waitForBlock(const StreamPlan& p
     }
 }
 
-void AcquisitionEngine::joinStreamThread() {
-    if (streamThread.joinable()) {
-        streamThread.join();
-    }
-    streamThreadId = std::thread::id{};
-}
-
-void AcquisitionEngine::streamLoop(StreamPlan plan) noexcept {
-    streamThreadId = std::this_thread::get_id();
+void StreamLoop::streamLoop(const StreamPlan& plan) noexcept {
     // Whatever escapes (memory, a throwing callback) ends the stream the way a
     // driver failure does, instead of terminating the host.
     auto fail = [this](const char* reason) noexcept {
@@ -290,13 +163,10 @@ void AcquisitionEngine::streamLoop(StreamPlan plan) noexcept {
     } catch (...) {
         fail("unknown exception");
     }
-    reportRepeatedSubscriberFailures();
-    // A finished thread's id may be handed to a new host thread; it must not
-    // be taken for this one while the stream waits for its stop.
-    streamThreadId = std::thread::id{};
+    subscribers.reportRepeatedFailures();
 }
 
-void AcquisitionEngine::runStream(const StreamPlan& plan) {
+void StreamLoop::runStream(const StreamPlan& plan) {
     // Everything the loop needs is allocated here, once: per block the driver
     // fills these buffers and the frame text is rewritten in place.
     std::vector<double> block(
@@ -305,7 +175,6 @@ void AcquisitionEngine::runStream(const StreamPlan& plan) {
     std::vector<uInt8> lineBytes(digital ? plan.diLineCount : 0);
     std::vector<bool> lineBits;
     lineBits.reserve(lineBytes.size());
-    NumberTextCache& numberTexts = *numberTextCache;
     DeviceState envelope;
     envelope.code = DeviceStateCode::Connected;
     envelope.stateName = "streaming";
@@ -341,8 +210,7 @@ void AcquisitionEngine::runStream(const StreamPlan& plan) {
         if (read >= 1) {
             delivered += static_cast<std::uint64_t>(std::min(read, plan.samplesPerChannel));
             takeDigitalSnapshot(plan.diTask, plan.readTimeoutS, lineBytes, lineBits);
-            emitFrame(plan, block, std::min(read, plan.samplesPerChannel), lineBits, envelope,
-                      numberTexts);
+            emitFrame(plan, block, std::min(read, plan.samplesPerChannel), lineBits, envelope);
         }
         if (status.ok()) {
             transientErrors = 0;
@@ -373,9 +241,9 @@ void AcquisitionEngine::runStream(const StreamPlan& plan) {
     }
 }
 
-void AcquisitionEngine::emitFrame(const StreamPlan& plan, const std::vector<double>& samples,
-                                  std::int32_t sampleCount, const std::vector<bool>& digitalLines,
-                                  DeviceState& envelope, NumberTextCache& numberTexts) {
+void StreamLoop::emitFrame(const StreamPlan& plan, const std::vector<double>& samples,
+                           std::int32_t sampleCount, const std::vector<bool>& digitalLines,
+                           DeviceState& envelope) {
     SampleFrameView frame;
     frame.sequenceNo = sequenceCounter.fetch_add(1) + 1;
     frame.timestampNs = wallClockNs100();
@@ -384,13 +252,12 @@ void AcquisitionEngine::emitFrame(const StreamPlan& plan, const std::vector<doub
     frame.samples = samples.data();
     frame.sampleBufferSize = samples.size();
     frame.digitalLines = &digitalLines;
-    writeFrameText(frame, envelope.properties["frame"], numberTexts);
+    writeFrameText(frame, envelope.properties["frame"], *numberTextCache);
     envelope.timestampNs = static_cast<std::uint64_t>(steadyClockNs());
-    deliver(envelope);
+    subscribers.deliver(envelope);
 }
 
-void AcquisitionEngine::endStreamWithError(const std::string& message,
-                                           std::optional<int32> status) {
+void StreamLoop::endStreamWithError(const std::string& message, std::optional<int32> status) {
     logError("{}", message);
     DeviceState record;
     record.code = DeviceStateCode::Error;
@@ -400,51 +267,7 @@ void AcquisitionEngine::endStreamWithError(const std::string& message,
         record.properties["daqmx_status"] = std::to_string(*status);
     }
     record.timestampNs = static_cast<std::uint64_t>(steadyClockNs());
-    deliver(record);
-}
-
-void AcquisitionEngine::deliver(const DeviceState& state) {
-    std::lock_guard lock(subscribersMutex);
-    for (const auto& [id, callback] : subscribers) {
-        if (!callback || (!removedDuringDelivery.empty() && removedDuringDelivery.count(id) != 0)) {
-            continue;
-        }
-        // One subscriber's failure is its own: the others still get the
-        // frame, and the stream goes on.
-        try {
-            callback(state);
-        } catch (const std::exception& error) {
-            noteSubscriberFailure(id, error.what());
-        } catch (...) {
-            noteSubscriberFailure(id, "unknown exception");
-        }
-    }
-    for (auto& [id, callback] : queuedSubscriptionChanges) {
-        if (callback) {
-            subscribers.insert_or_assign(id, std::move(callback));
-        } else {
-            subscribers.erase(id);
-        }
-    }
-    queuedSubscriptionChanges.clear();
-    removedDuringDelivery.clear();
-}
-
-void AcquisitionEngine::noteSubscriberFailure(std::uint64_t id, const char* what) {
-    // The first throw is told in full; a subscriber that throws on every
-    // frame must not flood the log, so the rest are only counted.
-    if (++subscriberThrows[id] == 1) {
-        logError("AcquisitionEngine: stream subscriber {} threw: {}", id, what);
-    }
-}
-
-void AcquisitionEngine::reportRepeatedSubscriberFailures() {
-    for (const auto& [id, throws] : subscriberThrows) {
-        if (throws > 1) {
-            logError("AcquisitionEngine: stream subscriber {} threw {} more times", id, throws - 1);
-        }
-    }
-    subscriberThrows.clear();
+    subscribers.deliver(record);
 }
 
 }  // namespace kra::device::stubs

@@ -1,9 +1,11 @@
+#include "stubs/acquisition/TaskSet.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 
+#include "stubs/Logging.h"
 #include "stubs/TextFormat.h"
-#include "stubs/acquisition/AcquisitionEngine.h"
 #include "stubs/acquisition/TerminalConfig.h"
 
 namespace kra::device::stubs {
@@ -15,7 +17,7 @@ constexpr double kCoercionThreshold = 0.005;
 
 }  // namespace
 
-void AcquisitionEngine::clearTasks() noexcept {
+void TaskSet::clear() noexcept {
     aiTask.reset();
     diTask.reset();
     aiChannelCount = 0;
@@ -24,12 +26,12 @@ void AcquisitionEngine::clearTasks() noexcept {
     channelReadback = {};
 }
 
-std::optional<std::string> AcquisitionEngine::buildTasks() {
-    clearTasks();
+std::optional<std::string> TaskSet::build(const AcquisitionConfig& settings) {
+    clear();
 
     // Every failure after the analogue task exists leaves nothing behind.
     auto fail = [this](std::string message) {
-        clearTasks();
+        clear();
         return std::optional<std::string>(std::move(message));
     };
 
@@ -61,9 +63,9 @@ std::optional<std::string> AcquisitionEngine::buildTasks() {
             !status.ok()) {
             return fail("Failed to configure sample clock: " + status.text);
         }
-        reportSampleClock();
+        reportSampleClock(settings.sample_clock_rate_hz);
         if (mode == DAQmx_Val_ContSamps) {
-            if (auto failure = sizeInputBuffer()) {
+            if (auto failure = sizeInputBuffer(settings.samples_per_channel)) {
                 return fail(std::move(*failure));
             }
         }
@@ -108,11 +110,11 @@ std::optional<std::string> AcquisitionEngine::buildTasks() {
     return std::nullopt;
 }
 
-std::optional<std::string> AcquisitionEngine::sizeInputBuffer() {
+std::optional<std::string> TaskSet::sizeInputBuffer(std::int32_t samplesPerChannel) {
     // One block in the buffer means the next block overwrites it while the
     // stream is still handing the last one over: a reader that is late by
     // any amount loses the acquisition. Two blocks give it a block's time.
-    const auto wanted = 2 * static_cast<std::uint64_t>(std::max(settings.samples_per_channel, 1));
+    const auto wanted = 2 * static_cast<std::uint64_t>(std::max(samplesPerChannel, 1));
     uInt32 size = 0;
     if (const int32 status = DAQmxGetBufInputBufSize(aiTask.get(), &size);
         status == 0 && size >= wanted) {
@@ -129,14 +131,13 @@ std::optional<std::string> AcquisitionEngine::sizeInputBuffer() {
     return std::nullopt;
 }
 
-void AcquisitionEngine::reportSampleClock() {
-    const double requested = settings.sample_clock_rate_hz;
+void TaskSet::reportSampleClock(double requested) {
     float64 rate = 0.0;
     const int32 status = DAQmxGetSampClkRate(aiTask.get(), &rate);
 
     // Built as one text and written with one call, so the line stays whole
     // and its numbers do not depend on the host's locale.
-    std::string line = "[ni-usb-daq] sample clock: ";
+    std::string line = logPrefix() + "sample clock: ";
     if (status == 0 && rate > 0.0) {
         achievedSampleRateHz = rate;
         const double drift = std::fabs(rate - requested) / std::max(1.0, requested);

@@ -1,7 +1,0 @@
-#include "stubs/acquisition/NumberTextCache.h"
-
-namespace kra::device::stubs {
-
-NumberTextCache::NumberTextCache() : slots_(kSlots) {}
-
-}  // namespace kra::device::stubs

@@ -13,6 +13,7 @@
 #include "ChannelNames.h"
 #include "Commands.h"
 #include "HostError.h"
+#include "Installation.h"
 #include "NumberFormat.h"
 #include "Platform.h"
 #include "Settings.h"

@@ -9,7 +9,8 @@
 
 #include "DeviceRecords.h"
 #include "DeviceSession.h"
-#include "Output.h"
+#include "OutputFormat.h"
+#include "OutputTarget.h"
 #include "StreamRecovery.h"
 #include "StreamSession.h"
 
@@ -49,10 +50,10 @@ struct QueryOptions {
 /// list, or a channel that is not one of the device's, is a HostError.
 int runQuery(DeviceSession& session, const QueryOptions& options, std::ostream& out);
 
-/// The capability document; `manifestNote` says where its manifest came
-/// from (empty: there is none, which is warned about).
-int runCapabilities(DeviceSession& session, const std::string& manifestNote, bool quiet,
-                    std::ostream& out);
+/// The capability document, and on standard error the manifest it came from:
+/// the "manifest_path" the plug-in reports among its device properties (empty
+/// or absent: there is none, which is warned about).
+int runCapabilities(DeviceSession& session, bool quiet, std::ostream& out);
 
 /// How read and stream write what they acquire.
 struct RecordingOutput {

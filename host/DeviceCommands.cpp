@@ -280,16 +280,16 @@ int runQuery(DeviceSession& session, const QueryOptions& options, std::ostream& 
     return 0;
 }
 
-int runCapabilities(DeviceSession& session, const std::string& manifestNote, bool quiet,
-                    std::ostream& out) {
+int runCapabilities(DeviceSession& session, bool quiet, std::ostream& out) {
     const json capabilities = session.stub().getCapabilities();
-    if (manifestNote.empty()) {
+    const auto manifest = textEntry(session.stub().getDeviceInfo().properties, "manifest_path");
+    if (manifest.empty()) {
         std::cerr << kProgramName
                   << ": warning: no device manifest found, so the capability document is empty "
                      "(set KRA_DEVICE_MANIFEST_DIR to the folder that holds "
                      "ni-usb-daq/device-manifest.json)\n";
     } else if (!quiet) {
-        std::cerr << kProgramName << ": capabilities from " << manifestNote << '\n';
+        std::cerr << kProgramName << ": capabilities from " << manifest << '\n';
     }
     writeDocument(out, capabilities);
     return 0;

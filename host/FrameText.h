@@ -27,6 +27,11 @@ struct FrameNumbers {
 /// and "channels_first", so a key cannot be matched inside another value.
 std::optional<FrameNumbers> scanFrameNumbers(std::string_view text);
 
+/// The frame's text with only the first `keep` samples of each channel and
+/// "sample_count" set to match; the other members and every number's text
+/// stay as they were. Throws HostError when the text is not a frame.
+std::string truncatedFrame(std::string_view text, std::uint64_t keep);
+
 /// What the CSV rows carry besides the samples.
 struct CsvColumns {
     bool time = false;          ///< a "time_s" column: index / sampleRateHz

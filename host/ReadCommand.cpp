@@ -1,4 +1,6 @@
 // The read subcommand: one finite block, or one value per channel.
+#include "ReadCommand.h"
+
 #include <limits>
 #include <memory>
 #include <ostream>
@@ -130,6 +132,29 @@ int runRead(DeviceSession& session, const ReadOptions& options, OutputTarget& ta
                                       : readFiniteBlock(session, options, target);
     target.check();
     return status;
+}
+
+ReadCommand::ReadCommand(CLI::App& app)
+    : AcquisitionCommand(app, "read", "read one finite block (or one value per channel)"),
+      output_(command_, "json (default), csv or hdf5") {
+    command_.add_flag("--single", single_, "one value per channel (read_single)");
+}
+
+SessionAction ReadCommand::prepare(const GlobalOptions& global) {
+    ReadOptions options;
+    options.single = single_;
+    options.settings = checkedSettings();
+    if (!single_) {
+        requireFinite(options.settings, "read");
+    }
+    global.requireDeviceChannels(options.settings);
+    options.output = output_.resolve({OutputFormat::Json, OutputFormat::Csv, OutputFormat::Hdf5},
+                                     OutputFormat::Json, false);
+    auto target = RecordingOptions::target(options.output);
+    return [options, target](DeviceSession& session) mutable {
+        options.settings = withDeviceDefaults(options.settings, session.device());
+        return committed(runRead(session, options, *target), *target);
+    };
 }
 
 }  // namespace ni_usb_daq::host

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cmath>
 #include <iostream>
 #include <thread>
@@ -29,6 +30,19 @@ constexpr std::chrono::milliseconds kFirstWait{100};
 constexpr std::chrono::milliseconds kLongestWait{5000};
 /// How often a wait looks at the stop request.
 constexpr std::chrono::milliseconds kStopPoll{20};
+
+/// The status of the first "DAQmx error N" in a driver message; 0 when none.
+/// A failed configure result carries its status only in its message.
+std::int32_t statusInText(std::string_view message) {
+    constexpr std::string_view kPrefix = "DAQmx error ";
+    const auto at = message.find(kPrefix);
+    std::int32_t status = 0;
+    if (at != std::string_view::npos) {
+        const auto digits = message.substr(at + kPrefix.size());
+        std::from_chars(digits.data(), digits.data() + digits.size(), status);
+    }
+    return status;
+}
 
 bool sameLetters(char a, char b) {
     return std::tolower(static_cast<unsigned char>(a)) ==

@@ -4,7 +4,7 @@
 #include <charconv>
 #include <iostream>
 
-#include "FrameDocument.h"
+#include "FrameText.h"
 #include "HostError.h"
 #include "NumberFormat.h"
 #include "StreamRecovery.h"
@@ -37,18 +37,8 @@ std::int32_t statusAt(std::string_view text) {
 }  // namespace
 
 std::int32_t errorStatus(const kra::device::DeviceState& state) {
-    if (const auto given = state.properties.find("daqmx_status"); given != state.properties.end()) {
-        if (const auto status = statusAt(given->second); status != 0) {
-            return status;
-        }
-    }
-    return statusInText(state.message);
-}
-
-std::int32_t statusInText(std::string_view message) {
-    constexpr std::string_view kPrefix = "DAQmx error ";
-    const auto at = message.find(kPrefix);
-    return at == std::string_view::npos ? 0 : statusAt(message.substr(at + kPrefix.size()));
+    const auto given = state.properties.find("daqmx_status");
+    return given == state.properties.end() ? 0 : statusAt(given->second);
 }
 
 StreamEvent toStreamEvent(const kra::device::DeviceState& state) {

@@ -62,6 +62,8 @@ void NIUSBDAQStub::locateManifest(const DeviceManifest* supplied) {
         }
     }
     applyManifestIdentity(manifest.get(), deviceId, info);
+    // The host names the file its capabilities come from; empty for none.
+    info.properties.insert_or_assign("manifest_path", manifest != nullptr ? manifestPath : "");
 }
 
 nlohmann::json NIUSBDAQStub::buildCapabilities() const {

@@ -1,0 +1,19 @@
+#pragma once
+
+#include "AcquisitionCommand.h"
+#include "RecordingOptions.h"
+
+namespace ni_usb_daq::host {
+
+/// `read`: one finite block, or one value per channel, as a recording.
+class ReadCommand : public AcquisitionCommand {
+public:
+    explicit ReadCommand(CLI::App& app);
+    SessionAction prepare(const GlobalOptions& global) override;
+
+private:
+    bool single_ = false;
+    RecordingOptions output_;
+};
+
+}  // namespace ni_usb_daq::host

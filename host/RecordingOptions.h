@@ -1,0 +1,42 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+
+#include "Commands.h"
+
+namespace ni_usb_daq::host {
+
+/// The options read and stream share: where the recording goes and in which form.
+class RecordingOptions {
+public:
+    /// Registers the options with `command`; `formats` is --format's help.
+    RecordingOptions(CLI::App& command, const std::string& formats);
+    RecordingOptions(const RecordingOptions&) = delete;
+    RecordingOptions& operator=(const RecordingOptions&) = delete;
+
+    /// The output the options ask for; UsageError when they do not fit
+    /// together. `headerByDefault`: JSON lines describe themselves unless
+    /// told not to.
+    RecordingOutput resolve(const std::vector<OutputFormat>& accepted, OutputFormat fallback,
+                            bool headerByDefault) const;
+
+    /// The target, opened now: a file that cannot be written stops the
+    /// command before the plug-in is even loaded.
+    static std::shared_ptr<OutputTarget> target(const RecordingOutput& output);
+
+private:
+    std::string format_;
+    std::string out_;
+    bool time_ = false;
+    bool header_ = false;
+    bool noHeader_ = false;
+    bool compress_ = false;
+    CLI::Option* formatOption_ = nullptr;
+    CLI::Option* outOption_ = nullptr;
+};
+
+}  // namespace ni_usb_daq::host

@@ -20,10 +20,6 @@ namespace ni_usb_daq::host {
 // the exit status; failures it cannot report as a result are thrown as
 // HostError (or come from the plug-in as another standard exception).
 
-int runInfo(DeviceSession& session, std::ostream& out);
-int runStatus(DeviceSession& session, bool connectFirst, std::ostream& out);
-int runConfigure(DeviceSession& session, const kra::device::OperationParams& settings,
-                 std::ostream& out);
 /// Every device the driver lists, on every bus; nullopt when the plug-in
 /// cannot list them.
 std::optional<std::vector<DeviceIdentity>> listDevices(DeviceSession& session);
@@ -49,11 +45,6 @@ struct QueryOptions {
 /// The device's description (and the channel's). A device the driver does not
 /// list, or a channel that is not one of the device's, is a HostError.
 int runQuery(DeviceSession& session, const QueryOptions& options, std::ostream& out);
-
-/// The capability document, and on standard error the manifest it came from:
-/// the "manifest_path" the plug-in reports among its device properties (empty
-/// or absent: there is none, which is warned about).
-int runCapabilities(DeviceSession& session, bool quiet, std::ostream& out);
 
 /// How read and stream write what they acquire.
 struct RecordingOutput {

@@ -114,20 +114,7 @@ std::string gapText(const GapRecord& gap) {
     return text;
 }
 
-}  // namespace
-
-std::string_view endKindName(RecordingEndKind kind) {
-    switch (kind) {
-        case RecordingEndKind::Complete:
-            return "complete";
-        case RecordingEndKind::Interrupted:
-            return "interrupted";
-        case RecordingEndKind::Error:
-            return "error";
-    }
-    return "error";
-}
-
+/// "# end: complete; samples_per_channel=..." and the rest of the summary.
 std::string endSummaryText(const RecordingEnd& end) {
     return "# end: " + std::string(endKindName(end.kind)) +
            "; samples_per_channel=" + std::to_string(end.samplesPerChannel) +
@@ -136,6 +123,8 @@ std::string endSummaryText(const RecordingEnd& end) {
            " estimated_lost_samples=" + std::to_string(end.estimatedLostSamples) +
            " errors=" + std::to_string(end.errors);
 }
+
+}  // namespace
 
 CsvRecordingWriter::CsvRecordingWriter(OutputTarget& target, bool timeColumn)
     : TextRecordingWriter(target), timeColumn_(timeColumn) {}

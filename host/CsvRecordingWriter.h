@@ -28,11 +28,4 @@ private:
     std::optional<CsvRowWriter> rows_;
 };
 
-/// "# end: complete; samples_per_channel=..." and the rest of the summary,
-/// without the line end; shared by the CSV trailer and the messages.
-std::string endSummaryText(const RecordingEnd& end);
-
-/// "complete", "interrupted" or "error".
-std::string_view endKindName(RecordingEndKind kind);
-
 }  // namespace ni_usb_daq::host

@@ -1,5 +1,5 @@
-// The subcommands that ask the device about itself: info, status, configure,
-// scan, query and caps.
+// The subcommands that ask the driver about its devices: scan and query, and
+// the device list the other commands check names against.
 #include <algorithm>
 #include <cctype>
 #include <iostream>
@@ -178,39 +178,6 @@ std::string deviceListText(const std::vector<DeviceIdentity>& devices) {
     return list;
 }
 
-int runInfo(DeviceSession& session, std::ostream& out) {
-    const ConnectionScope connection(session);
-    auto& stub = session.stub();
-    const json document = {
-        {"device_info", toJson(stub.getDeviceInfo())},
-        {"health", toJson(stub.getHealth())},
-        {"self_test", toJson(stub.selfTest())},
-    };
-    writeDocument(out, document);
-    return 0;
-}
-
-int runStatus(DeviceSession& session, bool connectFirst, std::ostream& out) {
-    std::optional<ConnectionScope> connection;
-    if (connectFirst) {
-        connection.emplace(session);
-    }
-    const auto result = session.require("system", "get_state");
-    writeDocument(out, toJson(result.state));
-    return 0;
-}
-
-int runConfigure(DeviceSession& session, const kra::device::OperationParams& settings,
-                 std::ostream& out) {
-    const auto result = session.execute("analog_input", "configure", settings);
-    writeDocument(out, toJson(result));
-    if (!result.success) {
-        std::cerr << kProgramName << ": configure failed: " << result.error << '\n';
-        return kFailureExitCode;
-    }
-    return 0;
-}
-
 std::optional<std::vector<DeviceIdentity>> listDevices(DeviceSession& session) {
     const auto result = session.execute("system", "scan_devices", {{"usb_only", "false"}});
     const auto text = result.data.find("devices");
@@ -277,21 +244,6 @@ int runQuery(DeviceSession& session, const QueryOptions& options, std::ostream& 
         addRatesPerChannel(info, channelList(info.value("ai_physical_chans", "")).size());
     }
     writeDocument(out, info);
-    return 0;
-}
-
-int runCapabilities(DeviceSession& session, bool quiet, std::ostream& out) {
-    const json capabilities = session.stub().getCapabilities();
-    const auto manifest = textEntry(session.stub().getDeviceInfo().properties, "manifest_path");
-    if (manifest.empty()) {
-        std::cerr << kProgramName
-                  << ": warning: no device manifest found, so the capability document is empty "
-                     "(set KRA_DEVICE_MANIFEST_DIR to the folder that holds "
-                     "ni-usb-daq/device-manifest.json)\n";
-    } else if (!quiet) {
-        std::cerr << kProgramName << ": capabilities from " << manifest << '\n';
-    }
-    writeDocument(out, capabilities);
     return 0;
 }
 

@@ -2,7 +2,7 @@
 
 #include <iostream>
 
-#include "Commands.h"
+#include "JsonOutput.h"
 #include "Subcommand.h"
 
 namespace ni_usb_daq::host {
@@ -14,7 +14,14 @@ public:
         : Subcommand(app, "info", "connect; print device info, health and self-test") {}
 
     SessionAction prepare(const GlobalOptions&) override {
-        return [](DeviceSession& session) { return runInfo(session, std::cout); };
+        return [](DeviceSession& session) {
+            const ConnectionScope connection(session);
+            auto& stub = session.stub();
+            writeDocument(std::cout, {{"device_info", toJson(stub.getDeviceInfo())},
+                                      {"health", toJson(stub.getHealth())},
+                                      {"self_test", toJson(stub.selfTest())}});
+            return 0;
+        };
     }
 };
 

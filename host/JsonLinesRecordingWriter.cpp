@@ -4,7 +4,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include "CsvRecordingWriter.h"
 #include "HostError.h"
 #include "JsonOutput.h"
 #include "UtcText.h"

@@ -22,6 +22,13 @@ bool carriesJson(std::string_view key) {
     return false;
 }
 
+std::string_view stateCodeName(kra::device::DeviceStateCode code) {
+    constexpr std::array<std::string_view, 4> kNames = {"None", "Connected", "Disconnected",
+                                                        "Error"};
+    const auto index = static_cast<std::size_t>(code);
+    return index < kNames.size() ? kNames[index] : "Unknown";
+}
+
 }  // namespace
 
 json toJson(const kra::device::StringMap& map) {
@@ -91,21 +98,6 @@ json dataToJson(const kra::device::StringMap& data) {
 json parseEmbeddedJson(const std::string& text) {
     json parsed = json::parse(text, nullptr, /*allow_exceptions=*/false);
     return parsed.is_discarded() ? json(text) : parsed;
-}
-
-std::string_view stateCodeName(kra::device::DeviceStateCode code) {
-    using kra::device::DeviceStateCode;
-    switch (code) {
-        case DeviceStateCode::None:
-            return "None";
-        case DeviceStateCode::Connected:
-            return "Connected";
-        case DeviceStateCode::Disconnected:
-            return "Disconnected";
-        case DeviceStateCode::Error:
-            return "Error";
-    }
-    return "Unknown";
 }
 
 void writeDocument(std::ostream& out, const json& document) {

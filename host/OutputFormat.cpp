@@ -1,6 +1,7 @@
 #include "OutputFormat.h"
 
 #include <algorithm>
+#include <array>
 #include <string_view>
 
 #include "HostError.h"
@@ -11,17 +12,8 @@ namespace ni_usb_daq::host {
 namespace {
 
 std::string_view formatName(OutputFormat format) {
-    switch (format) {
-        case OutputFormat::Json:
-            return "json";
-        case OutputFormat::JsonLines:
-            return "jsonl";
-        case OutputFormat::Csv:
-            return "csv";
-        case OutputFormat::Hdf5:
-            return "hdf5";
-    }
-    return "json";
+    constexpr std::array<std::string_view, 4> kNames = {"json", "jsonl", "csv", "hdf5"};
+    return kNames.at(static_cast<std::size_t>(format));
 }
 
 std::optional<OutputFormat> formatOfName(std::string_view name) {

@@ -35,7 +35,6 @@ public:
     std::ostream& stream();
     /// "standard output" or the file's name.
     const std::string& name() const { return name_; }
-    bool isFile() const { return file_.has_value() || byPath_; }
     /// The temporary file the result is written to before commit(), as
     /// UTF-8 text; empty for standard output and once committed.
     std::string temporaryPath() const { return pathToUtf8(temporary_); }

@@ -175,45 +175,37 @@ int runPlot(DeviceSession& session, const PlotOptions& options, OutputTarget& ta
 
 PlotCommand::PlotCommand(CLI::App& app)
     : AcquisitionCommand(app, "plot", "plot a finite read (or a stretch of stream) as SVG") {
-    command_.add_option("--out", file_, "SVG file to write (default plot.svg)");
-    secondsOption_ = command_
-                         .add_option("--stream-seconds", seconds_,
-                                     "stream for S seconds instead of one finite read")
-                         ->check(CLI::Range(1e-3, 3600.0));
-    samplesOption_ =
-        command_
-            .add_option("--samples", samples_,
-                        "stream exactly N samples per channel instead of one finite read")
-            ->check(CLI::Range(std::uint64_t{1}, std::uint64_t{1} << 62));
-    command_.add_flag("--overlay", overlay_,
+    command_.add_option("--out", options_.out, "SVG file to write (default plot.svg)");
+    command_
+        .add_option("--stream-seconds", options_.streamSeconds,
+                    "stream for S seconds instead of one finite read")
+        ->check(CLI::Range(1e-3, 3600.0));
+    command_
+        .add_option("--samples", options_.samples,
+                    "stream exactly N samples per channel instead of one finite read")
+        ->check(CLI::Range(std::uint64_t{1}, std::uint64_t{1} << 62));
+    command_.add_flag("--overlay", options_.overlay,
                       "all channels on one set of axes (default up to four; more get a lane "
                       "each)");
 }
 
 SessionAction PlotCommand::prepare(const GlobalOptions& global) {
-    PlotOptions options;
+    PlotOptions options = options_;
     options.settings = checkedSettings();
-    const bool timed = secondsOption_->count() > 0;
-    if (timed || samplesOption_->count() > 0) {
-        requireContinuous(options.settings, timed ? "plot --stream-seconds" : "plot --samples");
-        if (timed) {
-            options.streamSeconds = seconds_;
-        }
-        if (samplesOption_->count() > 0) {
-            options.samples = samples_;
-        }
+    if (options.streamSeconds || options.samples) {
+        requireContinuous(options.settings,
+                          options.streamSeconds ? "plot --stream-seconds" : "plot --samples");
     } else {
         requireFinite(options.settings, "plot");
     }
     global.requireDeviceChannels(options.settings);
-    options.overlay = overlay_;
-    options.out = file_;
-    if (pathFromUtf8(file_).extension() != ".svg") {
-        throw UsageError("plot writes SVG: name the file --out NAME.svg, not '" + file_ + "'");
+    if (pathFromUtf8(options.out).extension() != ".svg") {
+        throw UsageError("plot writes SVG: name the file --out NAME.svg, not '" + options.out +
+                         "'");
     }
     // Opened now, like the recordings: nothing is acquired for a plot that
     // cannot be saved.
-    auto target = std::make_shared<OutputTarget>(file_);
+    auto target = std::make_shared<OutputTarget>(options.out);
     return [options, target](DeviceSession& session) mutable {
         options.settings = withDeviceDefaults(options.settings, session.device());
         return runPlot(session, options, *target, std::cout);

@@ -1,9 +1,7 @@
 #pragma once
 
-#include <cstdint>
-#include <string>
-
 #include "AcquisitionCommand.h"
+#include "Commands.h"
 
 namespace ni_usb_daq::host {
 
@@ -14,12 +12,7 @@ public:
     SessionAction prepare(const GlobalOptions& global) override;
 
 private:
-    std::string file_ = "plot.svg";
-    CLI::Option* secondsOption_ = nullptr;
-    CLI::Option* samplesOption_ = nullptr;
-    double seconds_ = 0;
-    std::uint64_t samples_ = 0;
-    bool overlay_ = false;
+    PlotOptions options_;  ///< as given; the settings are made by prepare()
 };
 
 }  // namespace ni_usb_daq::host

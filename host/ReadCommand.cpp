@@ -137,14 +137,13 @@ int runRead(DeviceSession& session, const ReadOptions& options, OutputTarget& ta
 ReadCommand::ReadCommand(CLI::App& app)
     : AcquisitionCommand(app, "read", "read one finite block (or one value per channel)"),
       output_(command_, "json (default), csv or hdf5") {
-    command_.add_flag("--single", single_, "one value per channel (read_single)");
+    command_.add_flag("--single", options_.single, "one value per channel (read_single)");
 }
 
 SessionAction ReadCommand::prepare(const GlobalOptions& global) {
-    ReadOptions options;
-    options.single = single_;
+    ReadOptions options = options_;
     options.settings = checkedSettings();
-    if (!single_) {
+    if (!options.single) {
         requireFinite(options.settings, "read");
     }
     global.requireDeviceChannels(options.settings);

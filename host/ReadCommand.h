@@ -12,7 +12,7 @@ public:
     SessionAction prepare(const GlobalOptions& global) override;
 
 private:
-    bool single_ = false;
+    ReadOptions options_;  ///< as given; settings and output are made by prepare()
     RecordingOptions output_;
 };
 

@@ -1,8 +1,9 @@
 #pragma once
 
 #include <iostream>
+#include <optional>
 
-#include "Commands.h"
+#include "JsonOutput.h"
 #include "Subcommand.h"
 
 namespace ni_usb_daq::host {
@@ -20,7 +21,12 @@ public:
 
     SessionAction prepare(const GlobalOptions&) override {
         return [connect = !stayDisconnected_](DeviceSession& session) {
-            return runStatus(session, connect, std::cout);
+            std::optional<ConnectionScope> connection;
+            if (connect) {
+                connection.emplace(session);
+            }
+            writeDocument(std::cout, toJson(session.require("system", "get_state").state));
+            return 0;
         };
     }
 

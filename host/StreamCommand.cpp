@@ -195,19 +195,18 @@ StreamCommand::StreamCommand(CLI::App& app)
     : AcquisitionCommand(app, "stream", "stream frames until a limit or Ctrl-C"),
       output_(command_, "jsonl (default), csv or hdf5") {
     constexpr std::uint64_t kMostCount = std::uint64_t{1} << 62;
-    framesOption_ = command_.add_option("--frames", frames_, "stop after N frames")
-                        ->check(CLI::Range(std::uint64_t{1}, kMostCount));
-    samplesOption_ =
-        command_
-            .add_option("--samples", samples_,
-                        "stop after exactly N samples per channel (the last frame cut)")
-            ->check(CLI::Range(std::uint64_t{1}, kMostCount));
-    secondsOption_ = command_
-                         .add_option("--seconds", seconds_,
-                                     "stop after S seconds of samples: round(S x achieved rate) "
-                                     "samples per channel")
-                         ->check(CLI::Range(1e-3, 1e7));
-    auto* recover = command_.add_flag("--recover", recover_,
+    command_.add_option("--frames", options_.limits.frames, "stop after N frames")
+        ->check(CLI::Range(std::uint64_t{1}, kMostCount));
+    command_
+        .add_option("--samples", options_.limits.samples,
+                    "stop after exactly N samples per channel (the last frame cut)")
+        ->check(CLI::Range(std::uint64_t{1}, kMostCount));
+    command_
+        .add_option("--seconds", options_.seconds,
+                    "stop after S seconds of samples: round(S x achieved rate) samples per "
+                    "channel")
+        ->check(CLI::Range(1e-3, 1e7));
+    auto* recover = command_.add_flag("--recover", options_.recovery.enabled,
                                       "keep recording across overflows, unplugging, transfer "
                                       "aborts and resets; each outage becomes a gap record");
     command_
@@ -216,34 +215,21 @@ StreamCommand::StreamCommand(CLI::App& app)
         ->check(CLI::Range(0.0, 1e7))
         ->needs(recover);
     command_
-        .add_option("--max-gaps", maxGaps_,
+        .add_option("--max-gaps", options_.recovery.maxGaps,
                     "with --recover: end the run instead of recovering after N gaps")
         ->check(CLI::Range(std::uint64_t{0}, kMostCount))
         ->needs(recover);
 }
 
 SessionAction StreamCommand::prepare(const GlobalOptions& global) {
-    StreamOptions options;
+    StreamOptions options = options_;
     options.settings = checkedSettings();
     requireContinuous(options.settings, "stream");
     global.requireDeviceChannels(options.settings);
     options.output =
         output_.resolve({OutputFormat::JsonLines, OutputFormat::Csv, OutputFormat::Hdf5},
                         OutputFormat::JsonLines, true);
-    if (framesOption_->count() > 0) {
-        options.limits.frames = frames_;
-    }
-    if (samplesOption_->count() > 0) {
-        options.limits.samples = samples_;
-    }
-    if (secondsOption_->count() > 0) {
-        options.seconds = seconds_;
-    }
-    options.recovery.enabled = recover_;
     options.recovery.outageTimeout = std::chrono::duration<double>(recoverTimeout_);
-    if (maxGaps_) {
-        options.recovery.maxGaps = maxGaps_;
-    }
     auto target = RecordingOptions::target(options.output);
     return [options, target](DeviceSession& session) mutable {
         options.settings = withDeviceDefaults(options.settings, session.device());

@@ -1,8 +1,5 @@
 #pragma once
 
-#include <cstdint>
-#include <optional>
-
 #include "AcquisitionCommand.h"
 #include "RecordingOptions.h"
 
@@ -15,15 +12,8 @@ public:
     SessionAction prepare(const GlobalOptions& global) override;
 
 private:
-    CLI::Option* framesOption_ = nullptr;
-    CLI::Option* samplesOption_ = nullptr;
-    CLI::Option* secondsOption_ = nullptr;
-    std::uint64_t frames_ = 0;
-    std::uint64_t samples_ = 0;
-    double seconds_ = 0;
-    bool recover_ = false;
+    StreamOptions options_;  ///< as given; settings and output are made by prepare()
     double recoverTimeout_ = 600.0;
-    std::optional<std::uint64_t> maxGaps_;
     RecordingOptions output_;
 };
 

@@ -117,42 +117,18 @@ StreamRecovery::StreamRecovery(RecoveryOptions options, kra::device::OperationPa
       deviceName_(channels_.empty() ? std::string() : deviceOfChannel(channels_.front())) {}
 
 std::optional<std::string> StreamRecovery::findDevice(DeviceSession& session) const {
-    const auto result = session.execute("system", "scan_devices", {{"usb_only", "false"}});
-    const auto text = result.data.find("devices");
-    if (!result.success || text == result.data.end()) {
-        return std::nullopt;
-    }
-    nlohmann::json devices;
-    try {
-        devices = parseEmbeddedJson(text->second);
-    } catch (const std::exception&) {
-        return std::nullopt;
-    }
-    const auto serialOf = [](const nlohmann::json& device) -> std::optional<std::string> {
-        const auto serial = device.find("serial_num");
-        if (serial == device.end() || !serial->is_number_integer()) {
-            return std::nullopt;  // listed, but not ready to answer yet
-        }
-        return serial->dump();
-    };
-    const auto nameOf = [](const nlohmann::json& device) {
-        return device.value("device_name", std::string());
-    };
+    // A device listed without its serial number is not ready to answer yet.
+    const auto devices = listDevices(session).value_or(std::vector<DeviceIdentity>());
     // Under its old name first; then wherever our serial number is.
     for (const auto& device : devices) {
-        if (device.is_object() && sameDriverName(nameOf(device), deviceName_)) {
-            const auto serial = serialOf(device);
-            if (serial && (serialNumber_.empty() || *serial == serialNumber_)) {
-                return nameOf(device);
-            }
+        if (sameDriverName(device.name, deviceName_) && !device.serialNumber.empty() &&
+            (serialNumber_.empty() || device.serialNumber == serialNumber_)) {
+            return device.name;
         }
     }
-    if (serialNumber_.empty()) {
-        return std::nullopt;
-    }
     for (const auto& device : devices) {
-        if (device.is_object() && serialOf(device) == serialNumber_) {
-            return nameOf(device);
+        if (!serialNumber_.empty() && device.serialNumber == serialNumber_) {
+            return device.name;
         }
     }
     return std::nullopt;

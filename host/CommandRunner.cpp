@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <iostream>
 
-#include "Commands.h"
+#include "DeviceCommands.h"
 #include "HostError.h"
 #include "Installation.h"
 #include "LogFilter.h"

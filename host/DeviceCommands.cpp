@@ -4,7 +4,8 @@
 #include <cctype>
 #include <iostream>
 
-#include "Commands.h"
+#include "ChannelNames.h"
+#include "DeviceCommands.h"
 #include "HostError.h"
 #include "JsonOutput.h"
 #include "NumberFormat.h"
@@ -102,23 +103,10 @@ std::string deviceLines(const json& devices) {
     return text;
 }
 
-std::vector<std::string> channelList(std::string_view text) {
-    std::vector<std::string> names;
-    while (!text.empty()) {
-        const auto comma = text.find(',');
-        std::string_view name = text.substr(0, comma);
-        while (!name.empty() && name.front() == ' ') {
-            name.remove_prefix(1);
-        }
-        while (!name.empty() && name.back() == ' ') {
-            name.remove_suffix(1);
-        }
-        if (!name.empty()) {
-            names.emplace_back(name);
-        }
-        text = comma == std::string_view::npos ? std::string_view() : text.substr(comma + 1);
-    }
-    return names;
+/// The device's "ai_physical_chans" ("Dev1/ai0, Dev1/ai1, ...") as names.
+std::vector<std::string> physicalChannels(const json& info) {
+    const auto list = info.is_object() ? info.value("ai_physical_chans", "") : "";
+    return expandChannelList(list).value_or(std::vector<std::string>());
 }
 
 /// A query of a device the driver does not know still succeeds, with next to
@@ -139,7 +127,7 @@ void requireKnownDevice(DeviceSession& session, const std::string& name, const j
 /// The channel must be one of the device's physical channels: the driver
 /// answers a query about any other with an empty description.
 void requireChannelOf(const json& info, const std::string& device, const std::string& channel) {
-    const auto channels = channelList(info.is_object() ? info.value("ai_physical_chans", "") : "");
+    const auto channels = physicalChannels(info);
     if (std::any_of(channels.begin(), channels.end(),
                     [&](const std::string& name) { return sameDriverName(name, channel); })) {
         return;
@@ -241,7 +229,7 @@ int runQuery(DeviceSession& session, const QueryOptions& options, std::ostream& 
         requireChannelOf(info, device, *options.channel);
     }
     if (info.is_object()) {
-        addRatesPerChannel(info, channelList(info.value("ai_physical_chans", "")).size());
+        addRatesPerChannel(info, physicalChannels(info).size());
     }
     writeDocument(out, info);
     return 0;

@@ -1,5 +1,6 @@
 #include "JsonOutput.h"
 
+#include <algorithm>
 #include <array>
 #include <ostream>
 
@@ -14,12 +15,7 @@ constexpr std::array<std::string_view, 5> kJsonValuedKeys = {"frame", "samples",
                                                              "capabilities"};
 
 bool carriesJson(std::string_view key) {
-    for (const auto candidate : kJsonValuedKeys) {
-        if (candidate == key) {
-            return true;
-        }
-    }
-    return false;
+    return std::find(kJsonValuedKeys.begin(), kJsonValuedKeys.end(), key) != kJsonValuedKeys.end();
 }
 
 std::string_view stateCodeName(kra::device::DeviceStateCode code) {

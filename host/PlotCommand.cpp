@@ -7,12 +7,12 @@
 #include <limits>
 
 #include "Acquisition.h"
-#include "Commands.h"
 #include "FrameSamples.h"
 #include "FrameText.h"
 #include "HostError.h"
 #include "JsonOutput.h"
 #include "NumberFormat.h"
+#include "StreamSession.h"
 #include "SvgPlot.h"
 #include "UtcText.h"
 #include "Utf8Path.h"
@@ -137,8 +137,6 @@ Recording recordStream(DeviceSession& session, const PlotOptions& options, Outpu
     return recording;
 }
 
-}  // namespace
-
 int runPlot(DeviceSession& session, const PlotOptions& options, OutputTarget& target,
             std::ostream& out) {
     const bool streamed = options.streamSeconds || options.samples;
@@ -172,6 +170,8 @@ int runPlot(DeviceSession& session, const PlotOptions& options, OutputTarget& ta
                         {"start_utc", utcText(facts.start)}});
     return 0;
 }
+
+}  // namespace
 
 PlotCommand::PlotCommand(CLI::App& app)
     : AcquisitionCommand(app, "plot", "plot a finite read (or a stretch of stream) as SVG") {

@@ -1,9 +1,23 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
+#include <string>
+
 #include "AcquisitionCommand.h"
-#include "Commands.h"
 
 namespace ni_usb_daq::host {
+
+struct PlotOptions {
+    std::string out = "plot.svg";
+    /// Stream for this long instead of one finite read.
+    std::optional<double> streamSeconds;
+    /// Stream this many samples per channel instead of one finite read.
+    std::optional<std::uint64_t> samples;
+    /// All channels on one set of axes, however many there are.
+    bool overlay = false;
+    kra::device::OperationParams settings;
+};
 
 /// `plot`: a finite read, or a stretch of stream, as an SVG file.
 class PlotCommand : public AcquisitionCommand {

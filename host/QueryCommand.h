@@ -2,7 +2,7 @@
 
 #include <iostream>
 
-#include "Commands.h"
+#include "DeviceCommands.h"
 #include "Subcommand.h"
 
 namespace ni_usb_daq::host {

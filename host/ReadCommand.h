@@ -5,6 +5,12 @@
 
 namespace ni_usb_daq::host {
 
+struct ReadOptions {
+    bool single = false;
+    RecordingOutput output;
+    kra::device::OperationParams settings;  ///< checked, device defaults applied
+};
+
 /// `read`: one finite block, or one value per channel, as a recording.
 class ReadCommand : public AcquisitionCommand {
 public:

@@ -1,7 +1,9 @@
 #include "RecordingOptions.h"
 
+#include "CsvRecordingWriter.h"
 #include "Hdf5WriterFactory.h"
 #include "HostError.h"
+#include "JsonLinesRecordingWriter.h"
 
 namespace ni_usb_daq::host {
 
@@ -49,6 +51,19 @@ std::shared_ptr<OutputTarget> RecordingOptions::target(const RecordingOutput& ou
     return std::make_shared<OutputTarget>(output.path, output.format == OutputFormat::Hdf5
                                                            ? OutputAccess::Path
                                                            : OutputAccess::Stream);
+}
+
+std::unique_ptr<RecordingWriter> RecordingOptions::writer(OutputTarget& target,
+                                                          const RecordingOutput& output) {
+    if (output.format == OutputFormat::Hdf5) {
+        Hdf5WriterOptions options;
+        options.compress = output.compress;
+        return makeHdf5Writer(target.temporaryPath(), options);
+    }
+    if (output.format == OutputFormat::Csv) {
+        return std::make_unique<CsvRecordingWriter>(target, output.time);
+    }
+    return std::make_unique<JsonLinesRecordingWriter>(target, output.header);
 }
 
 }  // namespace ni_usb_daq::host

@@ -1,14 +1,26 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include <CLI/CLI.hpp>
 
-#include "Commands.h"
+#include "OutputFormat.h"
+#include "OutputTarget.h"
+#include "RecordingWriter.h"
 
 namespace ni_usb_daq::host {
+
+/// How read and stream write what they acquire.
+struct RecordingOutput {
+    OutputFormat format = OutputFormat::Json;
+    std::optional<std::string> path;  ///< --out; standard output when absent
+    bool time = false;                ///< CSV: a time column
+    bool header = false;              ///< JSON: the recording's header too
+    bool compress = false;            ///< HDF5: shuffle and deflate the samples
+};
 
 /// The options read and stream share: where the recording goes and in which form.
 class RecordingOptions {
@@ -27,6 +39,10 @@ public:
     /// The target, opened now: a file that cannot be written stops the
     /// command before the plug-in is even loaded.
     static std::shared_ptr<OutputTarget> target(const RecordingOutput& output);
+
+    /// The writer of the output's format (JSON: JSON lines) into `target`.
+    static std::unique_ptr<RecordingWriter> writer(OutputTarget& target,
+                                                   const RecordingOutput& output);
 
 private:
     std::string format_;

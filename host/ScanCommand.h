@@ -2,7 +2,7 @@
 
 #include <iostream>
 
-#include "Commands.h"
+#include "DeviceCommands.h"
 #include "Platform.h"
 #include "Subcommand.h"
 

@@ -7,11 +7,7 @@
 #include <memory>
 
 #include "Acquisition.h"
-#include "Commands.h"
-#include "CsvRecordingWriter.h"
-#include "Hdf5WriterFactory.h"
 #include "HostError.h"
-#include "JsonLinesRecordingWriter.h"
 #include "NumberFormat.h"
 #include "Platform.h"
 #include "StreamRecovery.h"
@@ -110,8 +106,6 @@ std::optional<std::uint64_t> positionLimit(const StreamOptions& options, double 
     return std::nullopt;
 }
 
-}  // namespace
-
 int runStream(DeviceSession& session, const StreamOptions& options, OutputTarget& target) {
     const StopSignals signals;
     const auto configuration = configureAcquisition(session, options.settings);
@@ -122,16 +116,7 @@ int runStream(DeviceSession& session, const StreamOptions& options, OutputTarget
         // No sample clock: the seconds are the wall clock's.
         limits.duration = std::chrono::duration<double>(*options.seconds);
     }
-    std::unique_ptr<RecordingWriter> writer;
-    if (options.output.format == OutputFormat::Hdf5) {
-        Hdf5WriterOptions hdf5;
-        hdf5.compress = options.output.compress;
-        writer = makeHdf5Writer(target.temporaryPath(), hdf5);
-    } else if (options.output.format == OutputFormat::Csv) {
-        writer = std::make_unique<CsvRecordingWriter>(target, options.output.time);
-    } else {
-        writer = std::make_unique<JsonLinesRecordingWriter>(target, options.output.header);
-    }
+    auto writer = RecordingOptions::writer(target, options.output);
 
     std::optional<StreamRecovery> recovery;
     if (options.recovery.enabled) {
@@ -190,6 +175,8 @@ int runStream(DeviceSession& session, const StreamOptions& options, OutputTarget
     }
     return 0;
 }
+
+}  // namespace
 
 StreamCommand::StreamCommand(CLI::App& app)
     : AcquisitionCommand(app, "stream", "stream frames until a limit or Ctrl-C"),

@@ -10,7 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "Acquisition.h"
-#include "Commands.h"
+#include "DeviceCommands.h"
 #include "HostError.h"
 #include "JsonOutput.h"
 #include "NumberFormat.h"

@@ -28,17 +28,15 @@ void pushStreamEvent(StreamEventQueue& queue, const kra::device::DeviceState& st
     queue.push(event.kind, event.text, event.status);
 }
 
-std::int32_t statusAt(std::string_view text) {
-    std::int32_t status = 0;
-    const auto result = std::from_chars(text.data(), text.data() + text.size(), status);
-    return result.ec == std::errc() ? status : 0;
-}
-
 }  // namespace
 
 std::int32_t errorStatus(const kra::device::DeviceState& state) {
-    const auto given = state.properties.find("daqmx_status");
-    return given == state.properties.end() ? 0 : statusAt(given->second);
+    std::int32_t status = 0;
+    if (const auto given = state.properties.find("daqmx_status"); given != state.properties.end()) {
+        const std::string& text = given->second;
+        std::from_chars(text.data(), text.data() + text.size(), status);
+    }
+    return status;
 }
 
 StreamEvent toStreamEvent(const kra::device::DeviceState& state) {

@@ -135,11 +135,7 @@ SessionAction ReadCommand::prepare(const GlobalOptions& global) {
     global.requireDeviceChannels(options.settings);
     options.output = output_.resolve({OutputFormat::Json, OutputFormat::Csv, OutputFormat::Hdf5},
                                      OutputFormat::Json, false);
-    auto target = RecordingOptions::target(options.output);
-    return [options, target](DeviceSession& session) mutable {
-        options.settings = withDeviceDefaults(options.settings, session.device());
-        return committed(runRead(session, options, *target), *target);
-    };
+    return RecordingOptions::action(options, runRead);
 }
 
 }  // namespace ni_usb_daq::host

@@ -7,9 +7,11 @@
 
 #include <CLI/CLI.hpp>
 
+#include "Acquisition.h"
 #include "OutputFormat.h"
 #include "OutputTarget.h"
 #include "RecordingWriter.h"
+#include "Subcommand.h"
 
 namespace ni_usb_daq::host {
 
@@ -39,6 +41,23 @@ public:
     /// The target, opened now: a file that cannot be written stops the
     /// command before the plug-in is even loaded.
     static std::shared_ptr<OutputTarget> target(const RecordingOutput& output);
+
+    /// What read and stream run with the device: `run(session, options,
+    /// target)` with the settings completed for the session's device, into
+    /// the target of `options.output`, opened now. The file takes its name
+    /// only when the command succeeded.
+    template <typename Options, typename Run>
+    static SessionAction action(Options options, Run run) {
+        auto target = RecordingOptions::target(options.output);
+        return [options, target, run](DeviceSession& session) mutable {
+            options.settings = withDeviceDefaults(options.settings, session.device());
+            const int status = run(session, options, *target);
+            if (status == 0) {
+                target->commit();
+            }
+            return status;
+        };
+    }
 
     /// The writer of the output's format (JSON: JSON lines) into `target`.
     static std::unique_ptr<RecordingWriter> writer(OutputTarget& target,

@@ -58,8 +58,6 @@ private:
     std::size_t width_ = 0;
 };
 
-constexpr std::int32_t kOverflowStatus = -200279;
-
 /// Why the driver's buffer overflowed, with the numbers that decide it and
 /// what to change.
 std::string overflowAdvice(const RecordingFacts& facts) {
@@ -106,7 +104,7 @@ std::optional<std::uint64_t> positionLimit(const StreamOptions& options, double 
     return std::nullopt;
 }
 
-int runStream(DeviceSession& session, const StreamOptions& options, OutputTarget& target) {
+int recordStream(DeviceSession& session, const StreamOptions& options, OutputTarget& target) {
     const StopSignals signals;
     const auto configuration = configureAcquisition(session, options.settings);
     const RecordingFacts facts = recordingFacts(session, options.settings, configuration, true);
@@ -217,11 +215,7 @@ SessionAction StreamCommand::prepare(const GlobalOptions& global) {
         output_.resolve({OutputFormat::JsonLines, OutputFormat::Csv, OutputFormat::Hdf5},
                         OutputFormat::JsonLines, true);
     options.recovery.outageTimeout = std::chrono::duration<double>(recoverTimeout_);
-    auto target = RecordingOptions::target(options.output);
-    return [options, target](DeviceSession& session) mutable {
-        options.settings = withDeviceDefaults(options.settings, session.device());
-        return committed(runStream(session, options, *target), *target);
-    };
+    return RecordingOptions::action(options, recordStream);
 }
 
 }  // namespace ni_usb_daq::host

@@ -20,7 +20,6 @@ namespace ni_usb_daq::host {
 
 namespace {
 
-constexpr std::int32_t kOverflow = -200279;
 constexpr std::int32_t kTransferAborted = -50405;
 constexpr std::int32_t kDeviceNotAvailable = -201003;
 constexpr std::int32_t kDeviceReset = -88709;
@@ -58,7 +57,7 @@ std::string deviceOfChannel(const std::string& channel) {
 
 RecoveryAction recoveryAction(std::int32_t status) {
     switch (status) {
-        case kOverflow:
+        case kOverflowStatus:
             return RecoveryAction::Restart;
         case kTransferAborted:
         case kDeviceNotAvailable:
@@ -75,7 +74,7 @@ std::string gapReason(std::int32_t status, bool deviceWentAway) {
         return "device_removed";
     }
     switch (status) {
-        case kOverflow:
+        case kOverflowStatus:
             return "overflow";
         case kTransferAborted:
             return "transfer_abort";

@@ -11,8 +11,10 @@
 #include <nlohmann/json.hpp>
 
 #include "ChannelNames.h"
-#include "Commands.h"
+#include "DeviceCommands.h"
 #include "HostError.h"
+#include "Installation.h"
+#include "JsonOutput.h"
 #include "NumberFormat.h"
 #include "Platform.h"
 #include "Settings.h"
@@ -60,14 +62,6 @@ std::vector<std::string> channelList(const kra::device::StringMap& configuration
     const auto expanded = expandChannelList(list).value_or(std::vector<std::string>());
     return channelNames(list,
                         count && *count >= 0 ? static_cast<std::size_t>(*count) : expanded.size());
-}
-
-std::string settingsText(const kra::device::OperationParams& settings) {
-    json object = json::object();
-    for (const auto& [key, value] : settings) {
-        object[key] = value;
-    }
-    return object.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
 }  // namespace
@@ -218,7 +212,7 @@ RecordingFacts recordingFacts(DeviceSession& session, const kra::device::Operati
         std::max(0.0, numberEntry(configuration, "samples_per_channel").value_or(0.0)));
     facts.inputBufferSamplesPerChannel = static_cast<std::uint64_t>(std::max(
         0.0, numberEntry(configuration, "input_buffer_samples_per_channel").value_or(0.0)));
-    facts.settingsJson = settingsText(settings);
+    facts.settingsJson = compactLine(toJson(settings));
     facts.program = programVersion();
     facts.start = std::chrono::system_clock::now();
     return facts;

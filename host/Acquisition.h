@@ -7,7 +7,7 @@
 
 #include "DeviceRecords.h"
 #include "DeviceSession.h"
-#include "Output.h"
+#include "OutputTarget.h"
 #include "RecordingWriter.h"
 
 namespace ni_usb_daq::host {

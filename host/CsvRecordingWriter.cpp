@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <iostream>
 
-#include "CsvOutput.h"
 #include "HostError.h"
 #include "NumberFormat.h"
+#include "UtcText.h"
 
 namespace ni_usb_daq::host {
 
@@ -73,6 +73,34 @@ std::string comments(const RecordingFacts& facts) {
     return text;
 }
 
+/// A CSV field, quoted when it holds a comma, a quote or a line break.
+std::string csvField(const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos) {
+        return text;
+    }
+    std::string quoted = "\"";
+    for (const char c : text) {
+        quoted += c;
+        if (c == '"') {
+            quoted += '"';
+        }
+    }
+    return quoted + "\"";
+}
+
+/// The line of column names: "sample", "time_s" when `time`, the channels,
+/// then the digital lines.
+std::string columnNames(const RecordingFacts& facts, bool time) {
+    std::string text = time ? "sample,time_s" : "sample";
+    for (const auto& channel : facts.channels) {
+        text += ',' + csvField(channel.name);
+    }
+    for (const auto& name : facts.digitalLines) {
+        text += ',' + csvField(name);
+    }
+    return text + '\n';
+}
+
 std::string gapText(const GapRecord& gap) {
     std::string text = "# gap: reason=" + gap.reason;
     if (gap.status != 0) {
@@ -86,20 +114,7 @@ std::string gapText(const GapRecord& gap) {
     return text;
 }
 
-}  // namespace
-
-std::string_view endKindName(RecordingEndKind kind) {
-    switch (kind) {
-        case RecordingEndKind::Complete:
-            return "complete";
-        case RecordingEndKind::Interrupted:
-            return "interrupted";
-        case RecordingEndKind::Error:
-            return "error";
-    }
-    return "error";
-}
-
+/// "# end: complete; samples_per_channel=..." and the rest of the summary.
 std::string endSummaryText(const RecordingEnd& end) {
     return "# end: " + std::string(endKindName(end.kind)) +
            "; samples_per_channel=" + std::to_string(end.samplesPerChannel) +
@@ -109,17 +124,14 @@ std::string endSummaryText(const RecordingEnd& end) {
            " errors=" + std::to_string(end.errors);
 }
 
+}  // namespace
+
 CsvRecordingWriter::CsvRecordingWriter(OutputTarget& target, bool timeColumn)
-    : target_(target), out_(target.stream()), timeColumn_(timeColumn) {}
+    : TextRecordingWriter(target), timeColumn_(timeColumn) {}
 
 void CsvRecordingWriter::begin(const RecordingFacts& facts) {
     rows_.emplace(CsvColumns{timeColumn_, facts.sampleRateHz, facts.digitalLines.size()});
-    std::vector<std::string> names;
-    for (const auto& channel : facts.channels) {
-        names.push_back(channel.name);
-    }
-    std::string text = comments(facts);
-    CsvWriter::appendHeader(text, names, timeColumn_, facts.digitalLines);
+    const std::string text = comments(facts) + columnNames(facts, timeColumn_);
     out_ << text;
     written();
 }
@@ -136,8 +148,7 @@ void CsvRecordingWriter::frame(const FrameRecord& frame) {
         return;
     }
     if (!rows_->digitalComplete()) {
-        ++frameErrors_;
-        if (++digitalMissing_ == 1) {
+        if (firstWithoutDigital()) {
             std::cerr << kProgramName << ": frame " << frame.sequenceNo
                       << " carries no digital snapshot; its digital cells are empty (further "
                          "ones are counted in the end record)\n";
@@ -168,18 +179,6 @@ void CsvRecordingWriter::end(const RecordingEnd& end) {
     out_ << text;
     out_.flush();
     written();
-}
-
-void CsvRecordingWriter::idle() {
-    out_.flush();
-    written();
-}
-
-void CsvRecordingWriter::written() {
-    if (!out_.good()) {
-        target_.noteFailure();
-        target_.check();
-    }
 }
 
 }  // namespace ni_usb_daq::host

@@ -1,10 +1,11 @@
-// The subcommands that ask the device about itself: info, status, configure,
-// scan, query and caps.
+// The subcommands that ask the driver about its devices: scan and query, and
+// the device list the other commands check names against.
 #include <algorithm>
 #include <cctype>
 #include <iostream>
 
-#include "Commands.h"
+#include "ChannelNames.h"
+#include "DeviceCommands.h"
 #include "HostError.h"
 #include "JsonOutput.h"
 #include "NumberFormat.h"
@@ -102,23 +103,10 @@ std::string deviceLines(const json& devices) {
     return text;
 }
 
-std::vector<std::string> channelList(std::string_view text) {
-    std::vector<std::string> names;
-    while (!text.empty()) {
-        const auto comma = text.find(',');
-        std::string_view name = text.substr(0, comma);
-        while (!name.empty() && name.front() == ' ') {
-            name.remove_prefix(1);
-        }
-        while (!name.empty() && name.back() == ' ') {
-            name.remove_suffix(1);
-        }
-        if (!name.empty()) {
-            names.emplace_back(name);
-        }
-        text = comma == std::string_view::npos ? std::string_view() : text.substr(comma + 1);
-    }
-    return names;
+/// The device's "ai_physical_chans" ("Dev1/ai0, Dev1/ai1, ...") as names.
+std::vector<std::string> physicalChannels(const json& info) {
+    const auto list = info.is_object() ? info.value("ai_physical_chans", "") : "";
+    return expandChannelList(list).value_or(std::vector<std::string>());
 }
 
 /// A query of a device the driver does not know still succeeds, with next to
@@ -139,7 +127,7 @@ void requireKnownDevice(DeviceSession& session, const std::string& name, const j
 /// The channel must be one of the device's physical channels: the driver
 /// answers a query about any other with an empty description.
 void requireChannelOf(const json& info, const std::string& device, const std::string& channel) {
-    const auto channels = channelList(info.is_object() ? info.value("ai_physical_chans", "") : "");
+    const auto channels = physicalChannels(info);
     if (std::any_of(channels.begin(), channels.end(),
                     [&](const std::string& name) { return sameDriverName(name, channel); })) {
         return;
@@ -176,39 +164,6 @@ std::string deviceListText(const std::vector<DeviceIdentity>& devices) {
         }
     }
     return list;
-}
-
-int runInfo(DeviceSession& session, std::ostream& out) {
-    const ConnectionScope connection(session);
-    auto& stub = session.stub();
-    const json document = {
-        {"device_info", toJson(stub.getDeviceInfo())},
-        {"health", toJson(stub.getHealth())},
-        {"self_test", toJson(stub.selfTest())},
-    };
-    writeDocument(out, document);
-    return 0;
-}
-
-int runStatus(DeviceSession& session, bool connectFirst, std::ostream& out) {
-    std::optional<ConnectionScope> connection;
-    if (connectFirst) {
-        connection.emplace(session);
-    }
-    const auto result = session.require("system", "get_state");
-    writeDocument(out, toJson(result.state));
-    return 0;
-}
-
-int runConfigure(DeviceSession& session, const kra::device::OperationParams& settings,
-                 std::ostream& out) {
-    const auto result = session.execute("analog_input", "configure", settings);
-    writeDocument(out, toJson(result));
-    if (!result.success) {
-        std::cerr << kProgramName << ": configure failed: " << result.error << '\n';
-        return kFailureExitCode;
-    }
-    return 0;
 }
 
 std::optional<std::vector<DeviceIdentity>> listDevices(DeviceSession& session) {
@@ -274,24 +229,9 @@ int runQuery(DeviceSession& session, const QueryOptions& options, std::ostream& 
         requireChannelOf(info, device, *options.channel);
     }
     if (info.is_object()) {
-        addRatesPerChannel(info, channelList(info.value("ai_physical_chans", "")).size());
+        addRatesPerChannel(info, physicalChannels(info).size());
     }
     writeDocument(out, info);
-    return 0;
-}
-
-int runCapabilities(DeviceSession& session, const std::string& manifestNote, bool quiet,
-                    std::ostream& out) {
-    const json capabilities = session.stub().getCapabilities();
-    if (manifestNote.empty()) {
-        std::cerr << kProgramName
-                  << ": warning: no device manifest found, so the capability document is empty "
-                     "(set KRA_DEVICE_MANIFEST_DIR to the folder that holds "
-                     "ni-usb-daq/device-manifest.json)\n";
-    } else if (!quiet) {
-        std::cerr << kProgramName << ": capabilities from " << manifestNote << '\n';
-    }
-    writeDocument(out, capabilities);
     return 0;
 }
 

@@ -5,6 +5,8 @@
 #include <charconv>
 #include <cstring>
 
+#include <nlohmann/json.hpp>
+
 #include "HostError.h"
 
 namespace ni_usb_daq::host {
@@ -96,6 +98,27 @@ bool frameSamplesWellFormed(std::string_view text, const FrameNumbers& numbers) 
         }
     }
     return p != end && *p == ']';
+}
+
+std::string truncatedFrame(std::string_view text, std::uint64_t keep) {
+    using nlohmann::json;
+    json frame = json::parse(text, nullptr, /*allow_exceptions=*/false);
+    if (frame.is_discarded() || !frame.is_object() || !frame.contains("samples") ||
+        !frame["samples"].is_array()) {
+        throw HostError("malformed sample frame: not a JSON object with \"samples\"");
+    }
+    for (json& channel : frame["samples"]) {
+        if (!channel.is_array()) {
+            throw HostError("malformed sample frame: a channel is not an array");
+        }
+        if (channel.size() > keep) {
+            channel.erase(channel.begin() + static_cast<std::ptrdiff_t>(keep), channel.end());
+        }
+    }
+    frame["sample_count"] = keep;
+    // The plug-in writes its frames with this library's compact form, so the
+    // kept numbers come out as they came in.
+    return frame.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
 std::optional<FrameNumbers> scanFrameNumbers(std::string_view text) {

@@ -32,6 +32,11 @@ std::optional<FrameNumbers> scanFrameNumbers(std::string_view text);
 /// may copy or parse without a further check.
 bool frameSamplesWellFormed(std::string_view text, const FrameNumbers& numbers);
 
+/// The frame's text with only the first `keep` samples of each channel and
+/// "sample_count" set to match; the other members and every number's text
+/// stay as they were. Throws HostError when the text is not a frame.
+std::string truncatedFrame(std::string_view text, std::uint64_t keep);
+
 /// What the CSV rows carry besides the samples.
 struct CsvColumns {
     bool time = false;          ///< a "time_s" column: index / sampleRateHz

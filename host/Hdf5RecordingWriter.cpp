@@ -3,14 +3,13 @@
 #include <hdf5.h>
 
 #include <algorithm>
-#include <array>
 #include <cstddef>
-#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <utility>
 
 #include "HostError.h"
+#include "UtcText.h"
 
 namespace ni_usb_daq::host {
 
@@ -89,23 +88,6 @@ std::string libraryMessage() {
         &message);
     H5Eclear2(H5E_DEFAULT);
     return message;
-}
-
-/// "2026-12-07T03:04:05.123456789Z".
-std::string utcNanosecondText(std::chrono::system_clock::time_point time) {
-    using namespace std::chrono;
-    const auto nanos = time_point_cast<nanoseconds>(time);
-    const auto day = floor<days>(nanos);
-    const year_month_day date(day);
-    const hh_mm_ss clock(nanos - day);
-    std::array<char, 48> text{};
-    std::snprintf(text.data(), text.size(), "%04d-%02u-%02uT%02d:%02d:%02d.%09lldZ",
-                  static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
-                  static_cast<unsigned>(date.day()), static_cast<int>(clock.hours().count()),
-                  static_cast<int>(clock.minutes().count()),
-                  static_cast<int>(clock.seconds().count()),
-                  static_cast<long long>(clock.subseconds().count()));
-    return text.data();
 }
 
 std::int64_t nanosecondsSinceEpoch(std::chrono::system_clock::time_point time) {
@@ -319,7 +301,7 @@ void Hdf5RecordingWriter::begin(const RecordingFacts& facts) {
     f.number(root, "requested_sample_rate_hz", H5T_NATIVE_DOUBLE, facts.requestedSampleRateHz,
              true);
     f.text(root, "sample_mode", facts.sampleMode);
-    f.text(root, "start_time_utc", utcNanosecondText(facts.start));
+    f.text(root, "start_time_utc", utcText(facts.start, 9));
     f.number(root, "start_time_ns", H5T_NATIVE_INT64, nanosecondsSinceEpoch(facts.start), true);
     f.text(root, "settings_json", facts.settingsJson);
     f.text(root, "program", facts.program);

@@ -1,13 +1,14 @@
 #include "Installation.h"
 
-#include <array>
-#include <cstdlib>
 #include <string_view>
 #include <system_error>
 
-#include "Output.h"
+#include "HostError.h"
 #include "PluginLoader.h"
 
+#ifndef NI_USB_DAQ_VERSION
+#define NI_USB_DAQ_VERSION "unknown"
+#endif
 #ifndef NI_USB_DAQ_DATA_FROM_PROGRAM
 #define NI_USB_DAQ_DATA_FROM_PROGRAM "../share/ni_usb_daq/devices"
 #endif
@@ -17,10 +18,6 @@ namespace ni_usb_daq::host {
 namespace {
 
 constexpr std::string_view kManifestInDir = "ni-usb-daq/device-manifest.json";
-
-// The plug-in's own search after the variable, relative to the working folder.
-constexpr std::array<std::string_view, 5> kRelativeDirs = {
-    "./devices", "../devices", "../../devices", "../../../devices", "./core/cpp/devices"};
 
 bool holdsManifest(const std::filesystem::path& dir) {
     std::error_code error;
@@ -49,25 +46,8 @@ std::optional<std::filesystem::path> packagedManifestDir() {
     return std::nullopt;
 }
 
-std::string manifestSource(bool pointedByProgram) {
-    if (const char* dir = std::getenv("KRA_DEVICE_MANIFEST_DIR"); dir != nullptr && *dir != '\0') {
-        const auto candidate = pathFromUtf8(dir) / kManifestInDir;
-        std::error_code error;
-        if (std::filesystem::exists(candidate, error)) {
-            return utf8Text(candidate) + (pointedByProgram
-                                              ? " (the manifest that came with this program)"
-                                              : " (from KRA_DEVICE_MANIFEST_DIR)");
-        }
-    }
-    for (const auto dir : kRelativeDirs) {
-        const auto candidate = std::filesystem::path(dir) / kManifestInDir;
-        std::error_code error;
-        if (std::filesystem::exists(candidate, error)) {
-            return utf8Text(std::filesystem::absolute(candidate, error).lexically_normal()) +
-                   " (found relative to the working folder)";
-        }
-    }
-    return {};
+std::string programVersion() {
+    return std::string(kProgramName) + " " + NI_USB_DAQ_VERSION;
 }
 
 }  // namespace ni_usb_daq::host

@@ -12,10 +12,7 @@ namespace ni_usb_daq::host {
 /// neither holds a manifest.
 std::optional<std::filesystem::path> packagedManifestDir();
 
-/// Where the plug-in will find its manifest, following its own search:
-/// KRA_DEVICE_MANIFEST_DIR, then the folders relative to the working folder.
-/// Empty when it will find none. `pointedByProgram`: the variable was set by
-/// this program, not by the user.
-std::string manifestSource(bool pointedByProgram);
+/// "ni-usb-daq-host 0.1.0".
+std::string programVersion();
 
 }  // namespace ni_usb_daq::host

@@ -4,9 +4,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "CsvRecordingWriter.h"
 #include "HostError.h"
 #include "JsonOutput.h"
+#include "UtcText.h"
 
 namespace ni_usb_daq::host {
 
@@ -85,7 +85,7 @@ json headerEvent(const RecordingFacts& facts) {
 }
 
 JsonLinesRecordingWriter::JsonLinesRecordingWriter(OutputTarget& target, bool header)
-    : target_(target), out_(target.stream()), header_(header) {}
+    : TextRecordingWriter(target), header_(header) {}
 
 void JsonLinesRecordingWriter::begin(const RecordingFacts& facts) {
     digital_ = !facts.digitalLines.empty();
@@ -98,8 +98,7 @@ void JsonLinesRecordingWriter::begin(const RecordingFacts& facts) {
 void JsonLinesRecordingWriter::frame(const FrameRecord& frame) {
     // The plug-in writes members sorted by key: a snapshot comes first.
     if (digital_ && !frame.text.starts_with("{\"digital_lines\":")) {
-        ++frameErrors_;
-        if (++digitalMissing_ == 1) {
+        if (firstWithoutDigital()) {
             std::cerr << kProgramName << ": frame " << frame.sequenceNo
                       << " carries no digital snapshot (further ones are counted in the end "
                          "record)\n";
@@ -126,18 +125,6 @@ void JsonLinesRecordingWriter::end(const RecordingEnd& end) {
     }
     out_.flush();
     written();
-}
-
-void JsonLinesRecordingWriter::idle() {
-    out_.flush();
-    written();
-}
-
-void JsonLinesRecordingWriter::written() {
-    if (!out_.good()) {
-        target_.noteFailure();
-        target_.check();
-    }
 }
 
 }  // namespace ni_usb_daq::host

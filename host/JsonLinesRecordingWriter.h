@@ -4,8 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "Output.h"
-#include "RecordingWriter.h"
+#include "TextRecordingWriter.h"
 
 namespace ni_usb_daq::host {
 
@@ -13,7 +12,7 @@ namespace ni_usb_daq::host {
 /// (unless left out), then every frame exactly as the plug-in wrote it,
 /// {"event":"gap",...} where samples were lost, {"event":"end",...} with the
 /// totals, and {"event":"error",...} last when the run ended on an error.
-class JsonLinesRecordingWriter : public RecordingWriter {
+class JsonLinesRecordingWriter : public TextRecordingWriter {
 public:
     JsonLinesRecordingWriter(OutputTarget& target, bool header);
 
@@ -21,18 +20,10 @@ public:
     void frame(const FrameRecord& frame) override;
     void gap(const GapRecord& gap) override;
     void end(const RecordingEnd& end) override;
-    void idle() override;
-    std::uint64_t frameErrors() const override { return frameErrors_; }
 
 private:
-    void written();
-
-    OutputTarget& target_;
-    std::ostream& out_;
     bool header_;
     bool digital_ = false;
-    std::uint64_t frameErrors_ = 0;
-    std::uint64_t digitalMissing_ = 0;
 };
 
 /// The facts as the header event states them ("event": "header").

@@ -1,5 +1,6 @@
 #include "JsonOutput.h"
 
+#include <algorithm>
 #include <array>
 #include <ostream>
 
@@ -14,12 +15,14 @@ constexpr std::array<std::string_view, 5> kJsonValuedKeys = {"frame", "samples",
                                                              "capabilities"};
 
 bool carriesJson(std::string_view key) {
-    for (const auto candidate : kJsonValuedKeys) {
-        if (candidate == key) {
-            return true;
-        }
-    }
-    return false;
+    return std::find(kJsonValuedKeys.begin(), kJsonValuedKeys.end(), key) != kJsonValuedKeys.end();
+}
+
+std::string_view stateCodeName(kra::device::DeviceStateCode code) {
+    constexpr std::array<std::string_view, 4> kNames = {"None", "Connected", "Disconnected",
+                                                        "Error"};
+    const auto index = static_cast<std::size_t>(code);
+    return index < kNames.size() ? kNames[index] : "Unknown";
 }
 
 }  // namespace
@@ -91,21 +94,6 @@ json dataToJson(const kra::device::StringMap& data) {
 json parseEmbeddedJson(const std::string& text) {
     json parsed = json::parse(text, nullptr, /*allow_exceptions=*/false);
     return parsed.is_discarded() ? json(text) : parsed;
-}
-
-std::string_view stateCodeName(kra::device::DeviceStateCode code) {
-    using kra::device::DeviceStateCode;
-    switch (code) {
-        case DeviceStateCode::None:
-            return "None";
-        case DeviceStateCode::Connected:
-            return "Connected";
-        case DeviceStateCode::Disconnected:
-            return "Disconnected";
-        case DeviceStateCode::Error:
-            return "Error";
-    }
-    return "Unknown";
 }
 
 void writeDocument(std::ostream& out, const json& document) {

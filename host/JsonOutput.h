@@ -29,8 +29,6 @@ nlohmann::json dataToJson(const kra::device::StringMap& data);
 /// `text` parsed; when it is not JSON, the text itself as a JSON string.
 nlohmann::json parseEmbeddedJson(const std::string& text);
 
-std::string_view stateCodeName(kra::device::DeviceStateCode code);
-
 /// One document, indented, followed by a newline. Invalid UTF-8 from a
 /// device is replaced rather than allowed to abort the output.
 void writeDocument(std::ostream& out, const nlohmann::json& document);

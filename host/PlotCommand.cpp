@@ -1,16 +1,21 @@
 // The plot subcommand: one finite read, or a stretch of stream, as an SVG.
+#include "PlotCommand.h"
+
 #include <algorithm>
 #include <cmath>
 #include <iostream>
 #include <limits>
 
 #include "Acquisition.h"
-#include "Commands.h"
-#include "FrameDocument.h"
+#include "FrameSamples.h"
+#include "FrameText.h"
 #include "HostError.h"
 #include "JsonOutput.h"
 #include "NumberFormat.h"
+#include "StreamSession.h"
 #include "SvgPlot.h"
+#include "UtcText.h"
+#include "Utf8Path.h"
 
 namespace ni_usb_daq::host {
 
@@ -26,16 +31,27 @@ constexpr std::size_t kMostOverlaidChannels = 4;
 /// Appends every frame's samples to one series per channel.
 class Recorder : public RecordingWriter {
 public:
+    explicit Recorder(std::size_t channels = 0) : series_(channels) {}
     void begin(const RecordingFacts& facts) override { series_.resize(facts.channels.size()); }
 
     void frame(const FrameRecord& frame) override {
-        const FrameDocument document = parseFrame(std::string(frame.text));
-        if (document.channels.size() != series_.size()) {
+        if (frame.channelCount != series_.size()) {
             throw HostError("the channel count changed during the stream");
         }
+        append(frame.text, frame.sampleCount);
+    }
+
+    /// The frame's samples, `sampleCount` per channel, after the others.
+    void append(std::string_view text, std::uint64_t sampleCount) {
+        if (!samples_.read(text, series_.size(), sampleCount)) {
+            throw HostError(
+                "malformed sample frame: its samples do not match \"sample_count\" "
+                "and \"n_channels\"");
+        }
+        const auto values = samples_.values();
         for (std::size_t c = 0; c < series_.size(); ++c) {
-            series_[c].insert(series_[c].end(), document.channels[c].begin(),
-                              document.channels[c].end());
+            const auto run = values.subspan(c * sampleCount, sampleCount);
+            series_[c].insert(series_[c].end(), run.begin(), run.end());
         }
     }
 
@@ -52,6 +68,7 @@ public:
 
 private:
     std::vector<std::vector<double>> series_;
+    FrameSamples samples_;
 };
 
 struct Recording {
@@ -65,7 +82,13 @@ Recording recordFinite(DeviceSession& session, const kra::device::OperationParam
     Recording recording;
     recording.facts = recordingFacts(session, settings, read.configuration, false);
     recording.facts.start = read.start;
-    recording.channels = parseFrame(read.frameText).channels;
+    const auto numbers = scanFrameNumbers(read.frameText);
+    if (!numbers) {
+        throw HostError("malformed sample frame from the read");
+    }
+    Recorder recorder(numbers->channelCount);
+    recorder.append(read.frameText, numbers->sampleCount);
+    recording.channels = recorder.take();
     return recording;
 }
 
@@ -114,8 +137,6 @@ Recording recordStream(DeviceSession& session, const PlotOptions& options, Outpu
     return recording;
 }
 
-}  // namespace
-
 int runPlot(DeviceSession& session, const PlotOptions& options, OutputTarget& target,
             std::ostream& out) {
     const bool streamed = options.streamSeconds || options.samples;
@@ -148,6 +169,47 @@ int runPlot(DeviceSession& session, const PlotOptions& options, OutputTarget& ta
                         {"sample_rate_hz", rate},
                         {"start_utc", utcText(facts.start)}});
     return 0;
+}
+
+}  // namespace
+
+PlotCommand::PlotCommand(CLI::App& app)
+    : AcquisitionCommand(app, "plot", "plot a finite read (or a stretch of stream) as SVG") {
+    command_.add_option("--out", options_.out, "SVG file to write (default plot.svg)");
+    command_
+        .add_option("--stream-seconds", options_.streamSeconds,
+                    "stream for S seconds instead of one finite read")
+        ->check(CLI::Range(1e-3, 3600.0));
+    command_
+        .add_option("--samples", options_.samples,
+                    "stream exactly N samples per channel instead of one finite read")
+        ->check(CLI::Range(std::uint64_t{1}, std::uint64_t{1} << 62));
+    command_.add_flag("--overlay", options_.overlay,
+                      "all channels on one set of axes (default up to four; more get a lane "
+                      "each)");
+}
+
+SessionAction PlotCommand::prepare(const GlobalOptions& global) {
+    PlotOptions options = options_;
+    options.settings = checkedSettings();
+    if (options.streamSeconds || options.samples) {
+        requireContinuous(options.settings,
+                          options.streamSeconds ? "plot --stream-seconds" : "plot --samples");
+    } else {
+        requireFinite(options.settings, "plot");
+    }
+    global.requireDeviceChannels(options.settings);
+    if (pathFromUtf8(options.out).extension() != ".svg") {
+        throw UsageError("plot writes SVG: name the file --out NAME.svg, not '" + options.out +
+                         "'");
+    }
+    // Opened now, like the recordings: nothing is acquired for a plot that
+    // cannot be saved.
+    auto target = std::make_shared<OutputTarget>(options.out);
+    return [options, target](DeviceSession& session) mutable {
+        options.settings = withDeviceDefaults(options.settings, session.device());
+        return runPlot(session, options, *target, std::cout);
+    };
 }
 
 }  // namespace ni_usb_daq::host

@@ -5,6 +5,7 @@
 
 #include "HostError.h"
 #include "Platform.h"
+#include "Utf8Path.h"
 
 #ifndef NI_USB_DAQ_PLUGIN_FILE_NAME
 #define NI_USB_DAQ_PLUGIN_FILE_NAME "libni_usb_daq.so"
@@ -20,7 +21,7 @@ template <typename Function>
 Function resolve(void* handle, const char* name, const std::filesystem::path& path) {
     void* symbol = platform::findSymbol(handle, name);
     if (symbol == nullptr) {
-        throw HostError("plug-in '" + path.string() + "' does not export " + name);
+        throw HostError("plug-in '" + pathToUtf8(path) + "' does not export " + name);
     }
     return reinterpret_cast<Function>(symbol);
 }
@@ -42,7 +43,7 @@ PluginLibrary::PluginLibrary(std::filesystem::path path) : path_(std::move(path)
 StubPtr PluginLibrary::createStub() const {
     StubPtr stub(create_(), StubDeleter(destroy_, handle_));
     if (!stub) {
-        throw HostError("plug-in '" + path_.string() + "' created no device stub");
+        throw HostError("plug-in '" + pathToUtf8(path_) + "' created no device stub");
     }
     return stub;
 }

@@ -1,4 +1,6 @@
 // The read subcommand: one finite block, or one value per channel.
+#include "ReadCommand.h"
+
 #include <limits>
 #include <memory>
 #include <ostream>
@@ -6,10 +8,7 @@
 
 #include "Acquisition.h"
 #include "ChannelNames.h"
-#include "Commands.h"
-#include "CsvRecordingWriter.h"
 #include "FrameText.h"
-#include "Hdf5WriterFactory.h"
 #include "HostError.h"
 #include "JsonLinesRecordingWriter.h"
 #include "JsonOutput.h"
@@ -21,17 +20,6 @@ using nlohmann::json;
 
 namespace {
 
-/// The writer of a recording format: CSV or HDF5.
-std::unique_ptr<RecordingWriter> recordingWriter(OutputTarget& target,
-                                                 const RecordingOutput& output) {
-    if (output.format == OutputFormat::Hdf5) {
-        Hdf5WriterOptions options;
-        options.compress = output.compress;
-        return makeHdf5Writer(target.temporaryPath(), options);
-    }
-    return std::make_unique<CsvRecordingWriter>(target, output.time);
-}
-
 /// One block as a whole recording: facts, its one frame, the end.
 void writeRecording(OutputTarget& target, const RecordingOutput& output,
                     const RecordingFacts& facts, const std::string& frameText) {
@@ -39,7 +27,7 @@ void writeRecording(OutputTarget& target, const RecordingOutput& output,
     if (!numbers) {
         throw HostError("malformed sample frame from the read");
     }
-    const auto recording = recordingWriter(target, output);
+    const auto recording = RecordingOptions::writer(target, output);
     RecordingWriter& writer = *recording;
     writer.begin(facts);
     writer.frame({frameText, numbers->sequenceNo, numbers->timestampNs, 0, numbers->sampleCount,
@@ -123,13 +111,31 @@ int readSingleValues(DeviceSession& session, const ReadOptions& options, OutputT
     return 0;
 }
 
-}  // namespace
-
 int runRead(DeviceSession& session, const ReadOptions& options, OutputTarget& target) {
     const int status = options.single ? readSingleValues(session, options, target)
                                       : readFiniteBlock(session, options, target);
     target.check();
     return status;
+}
+
+}  // namespace
+
+ReadCommand::ReadCommand(CLI::App& app)
+    : AcquisitionCommand(app, "read", "read one finite block (or one value per channel)"),
+      output_(command_, "json (default), csv or hdf5") {
+    command_.add_flag("--single", options_.single, "one value per channel (read_single)");
+}
+
+SessionAction ReadCommand::prepare(const GlobalOptions& global) {
+    ReadOptions options = options_;
+    options.settings = checkedSettings();
+    if (!options.single) {
+        requireFinite(options.settings, "read");
+    }
+    global.requireDeviceChannels(options.settings);
+    options.output = output_.resolve({OutputFormat::Json, OutputFormat::Csv, OutputFormat::Hdf5},
+                                     OutputFormat::Json, false);
+    return RecordingOptions::action(options, runRead);
 }
 
 }  // namespace ni_usb_daq::host

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -59,6 +60,12 @@ struct GapRecord {
 };
 
 enum class RecordingEndKind { Complete, Interrupted, Error };
+
+/// "complete", "interrupted" or "error".
+inline std::string_view endKindName(RecordingEndKind kind) {
+    constexpr std::array<std::string_view, 3> kNames = {"complete", "interrupted", "error"};
+    return kNames.at(static_cast<std::size_t>(kind));
+}
 
 /// How the recording ended, with its totals.
 struct RecordingEnd {

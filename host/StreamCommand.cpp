@@ -1,15 +1,13 @@
 // The stream subcommand: frames into a recording while the stream runs, with
 // a progress line for a person watching the terminal.
+#include "StreamCommand.h"
+
 #include <cmath>
 #include <iostream>
 #include <memory>
 
 #include "Acquisition.h"
-#include "Commands.h"
-#include "CsvRecordingWriter.h"
-#include "Hdf5WriterFactory.h"
 #include "HostError.h"
-#include "JsonLinesRecordingWriter.h"
 #include "NumberFormat.h"
 #include "Platform.h"
 #include "StreamRecovery.h"
@@ -60,8 +58,6 @@ private:
     std::size_t width_ = 0;
 };
 
-constexpr std::int32_t kOverflowStatus = -200279;
-
 /// Why the driver's buffer overflowed, with the numbers that decide it and
 /// what to change.
 std::string overflowAdvice(const RecordingFacts& facts) {
@@ -108,9 +104,7 @@ std::optional<std::uint64_t> positionLimit(const StreamOptions& options, double 
     return std::nullopt;
 }
 
-}  // namespace
-
-int runStream(DeviceSession& session, const StreamOptions& options, OutputTarget& target) {
+int recordStream(DeviceSession& session, const StreamOptions& options, OutputTarget& target) {
     const StopSignals signals;
     const auto configuration = configureAcquisition(session, options.settings);
     const RecordingFacts facts = recordingFacts(session, options.settings, configuration, true);
@@ -120,16 +114,7 @@ int runStream(DeviceSession& session, const StreamOptions& options, OutputTarget
         // No sample clock: the seconds are the wall clock's.
         limits.duration = std::chrono::duration<double>(*options.seconds);
     }
-    std::unique_ptr<RecordingWriter> writer;
-    if (options.output.format == OutputFormat::Hdf5) {
-        Hdf5WriterOptions hdf5;
-        hdf5.compress = options.output.compress;
-        writer = makeHdf5Writer(target.temporaryPath(), hdf5);
-    } else if (options.output.format == OutputFormat::Csv) {
-        writer = std::make_unique<CsvRecordingWriter>(target, options.output.time);
-    } else {
-        writer = std::make_unique<JsonLinesRecordingWriter>(target, options.output.header);
-    }
+    auto writer = RecordingOptions::writer(target, options.output);
 
     std::optional<StreamRecovery> recovery;
     if (options.recovery.enabled) {
@@ -187,6 +172,50 @@ int runStream(DeviceSession& session, const StreamOptions& options, OutputTarget
             break;
     }
     return 0;
+}
+
+}  // namespace
+
+StreamCommand::StreamCommand(CLI::App& app)
+    : AcquisitionCommand(app, "stream", "stream frames until a limit or Ctrl-C"),
+      output_(command_, "jsonl (default), csv or hdf5") {
+    constexpr std::uint64_t kMostCount = std::uint64_t{1} << 62;
+    command_.add_option("--frames", options_.limits.frames, "stop after N frames")
+        ->check(CLI::Range(std::uint64_t{1}, kMostCount));
+    command_
+        .add_option("--samples", options_.limits.samples,
+                    "stop after exactly N samples per channel (the last frame cut)")
+        ->check(CLI::Range(std::uint64_t{1}, kMostCount));
+    command_
+        .add_option("--seconds", options_.seconds,
+                    "stop after S seconds of samples: round(S x achieved rate) samples per "
+                    "channel")
+        ->check(CLI::Range(1e-3, 1e7));
+    auto* recover = command_.add_flag("--recover", options_.recovery.enabled,
+                                      "keep recording across overflows, unplugging, transfer "
+                                      "aborts and resets; each outage becomes a gap record");
+    command_
+        .add_option("--recover-timeout", recoverTimeout_,
+                    "with --recover: the longest outage to wait out, in seconds (default 600)")
+        ->check(CLI::Range(0.0, 1e7))
+        ->needs(recover);
+    command_
+        .add_option("--max-gaps", options_.recovery.maxGaps,
+                    "with --recover: end the run instead of recovering after N gaps")
+        ->check(CLI::Range(std::uint64_t{0}, kMostCount))
+        ->needs(recover);
+}
+
+SessionAction StreamCommand::prepare(const GlobalOptions& global) {
+    StreamOptions options = options_;
+    options.settings = checkedSettings();
+    requireContinuous(options.settings, "stream");
+    global.requireDeviceChannels(options.settings);
+    options.output =
+        output_.resolve({OutputFormat::JsonLines, OutputFormat::Csv, OutputFormat::Hdf5},
+                        OutputFormat::JsonLines, true);
+    options.recovery.outageTimeout = std::chrono::duration<double>(recoverTimeout_);
+    return RecordingOptions::action(options, recordStream);
 }
 
 }  // namespace ni_usb_daq::host

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cmath>
 #include <iostream>
 #include <thread>
@@ -9,7 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "Acquisition.h"
-#include "Commands.h"
+#include "DeviceCommands.h"
 #include "HostError.h"
 #include "JsonOutput.h"
 #include "NumberFormat.h"
@@ -19,7 +20,6 @@ namespace ni_usb_daq::host {
 
 namespace {
 
-constexpr std::int32_t kOverflow = -200279;
 constexpr std::int32_t kTransferAborted = -50405;
 constexpr std::int32_t kDeviceNotAvailable = -201003;
 constexpr std::int32_t kDeviceReset = -88709;
@@ -29,6 +29,19 @@ constexpr std::chrono::milliseconds kFirstWait{100};
 constexpr std::chrono::milliseconds kLongestWait{5000};
 /// How often a wait looks at the stop request.
 constexpr std::chrono::milliseconds kStopPoll{20};
+
+/// The status of the first "DAQmx error N" in a driver message; 0 when none.
+/// A failed configure result carries its status only in its message.
+std::int32_t statusInText(std::string_view message) {
+    constexpr std::string_view kPrefix = "DAQmx error ";
+    const auto at = message.find(kPrefix);
+    std::int32_t status = 0;
+    if (at != std::string_view::npos) {
+        const auto digits = message.substr(at + kPrefix.size());
+        std::from_chars(digits.data(), digits.data() + digits.size(), status);
+    }
+    return status;
+}
 
 bool sameLetters(char a, char b) {
     return std::tolower(static_cast<unsigned char>(a)) ==
@@ -44,7 +57,7 @@ std::string deviceOfChannel(const std::string& channel) {
 
 RecoveryAction recoveryAction(std::int32_t status) {
     switch (status) {
-        case kOverflow:
+        case kOverflowStatus:
             return RecoveryAction::Restart;
         case kTransferAborted:
         case kDeviceNotAvailable:
@@ -61,7 +74,7 @@ std::string gapReason(std::int32_t status, bool deviceWentAway) {
         return "device_removed";
     }
     switch (status) {
-        case kOverflow:
+        case kOverflowStatus:
             return "overflow";
         case kTransferAborted:
             return "transfer_abort";
@@ -103,42 +116,18 @@ StreamRecovery::StreamRecovery(RecoveryOptions options, kra::device::OperationPa
       deviceName_(channels_.empty() ? std::string() : deviceOfChannel(channels_.front())) {}
 
 std::optional<std::string> StreamRecovery::findDevice(DeviceSession& session) const {
-    const auto result = session.execute("system", "scan_devices", {{"usb_only", "false"}});
-    const auto text = result.data.find("devices");
-    if (!result.success || text == result.data.end()) {
-        return std::nullopt;
-    }
-    nlohmann::json devices;
-    try {
-        devices = parseEmbeddedJson(text->second);
-    } catch (const std::exception&) {
-        return std::nullopt;
-    }
-    const auto serialOf = [](const nlohmann::json& device) -> std::optional<std::string> {
-        const auto serial = device.find("serial_num");
-        if (serial == device.end() || !serial->is_number_integer()) {
-            return std::nullopt;  // listed, but not ready to answer yet
-        }
-        return serial->dump();
-    };
-    const auto nameOf = [](const nlohmann::json& device) {
-        return device.value("device_name", std::string());
-    };
+    // A device listed without its serial number is not ready to answer yet.
+    const auto devices = listDevices(session).value_or(std::vector<DeviceIdentity>());
     // Under its old name first; then wherever our serial number is.
     for (const auto& device : devices) {
-        if (device.is_object() && sameDriverName(nameOf(device), deviceName_)) {
-            const auto serial = serialOf(device);
-            if (serial && (serialNumber_.empty() || *serial == serialNumber_)) {
-                return nameOf(device);
-            }
+        if (sameDriverName(device.name, deviceName_) && !device.serialNumber.empty() &&
+            (serialNumber_.empty() || device.serialNumber == serialNumber_)) {
+            return device.name;
         }
     }
-    if (serialNumber_.empty()) {
-        return std::nullopt;
-    }
     for (const auto& device : devices) {
-        if (device.is_object() && serialOf(device) == serialNumber_) {
-            return nameOf(device);
+        if (!serialNumber_.empty() && device.serialNumber == serialNumber_) {
+            return device.name;
         }
     }
     return std::nullopt;

@@ -32,6 +32,9 @@ enum class RecoveryAction {
 
 RecoveryAction recoveryAction(std::int32_t status);
 
+/// The driver status of an input buffer that overflowed.
+inline constexpr std::int32_t kOverflowStatus = -200279;
+
 /// The gap's reason for a status: "overflow", "transfer_abort",
 /// "device_removed" or "device_reset"; a device that could not be reached
 /// while it was waited for is "device_removed" whatever began the outage.

@@ -4,7 +4,7 @@
 #include <charconv>
 #include <iostream>
 
-#include "FrameDocument.h"
+#include "FrameText.h"
 #include "HostError.h"
 #include "NumberFormat.h"
 #include "StreamRecovery.h"
@@ -28,27 +28,15 @@ void pushStreamEvent(StreamEventQueue& queue, const kra::device::DeviceState& st
     queue.push(event.kind, event.text, event.status);
 }
 
-std::int32_t statusAt(std::string_view text) {
-    std::int32_t status = 0;
-    const auto result = std::from_chars(text.data(), text.data() + text.size(), status);
-    return result.ec == std::errc() ? status : 0;
-}
-
 }  // namespace
 
 std::int32_t errorStatus(const kra::device::DeviceState& state) {
+    std::int32_t status = 0;
     if (const auto given = state.properties.find("daqmx_status"); given != state.properties.end()) {
-        if (const auto status = statusAt(given->second); status != 0) {
-            return status;
-        }
+        const std::string& text = given->second;
+        std::from_chars(text.data(), text.data() + text.size(), status);
     }
-    return statusInText(state.message);
-}
-
-std::int32_t statusInText(std::string_view message) {
-    constexpr std::string_view kPrefix = "DAQmx error ";
-    const auto at = message.find(kPrefix);
-    return at == std::string_view::npos ? 0 : statusAt(message.substr(at + kPrefix.size()));
+    return status;
 }
 
 StreamEvent toStreamEvent(const kra::device::DeviceState& state) {

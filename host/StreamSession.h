@@ -33,12 +33,9 @@ struct StreamEvent {
     std::int32_t status = 0;
 };
 
-/// The driver status of an error state: its "daqmx_status" property, else
-/// the number after "DAQmx error " in its message; 0 when neither has one.
+/// The driver status of an error state: its "daqmx_status" property; 0 when
+/// it has none.
 std::int32_t errorStatus(const kra::device::DeviceState& state);
-
-/// The status of the first "DAQmx error N" in a driver message; 0 when none.
-std::int32_t statusInText(std::string_view message);
 
 StreamEvent toStreamEvent(const kra::device::DeviceState& state);
 

@@ -454,12 +454,17 @@ TEST(ScriptedStream, DriverErrorEndsTheRecordingWithTheSummaryThenTheErrorAndFai
     EXPECT_NE(destroyed, std::string::npos) << run.err;
 }
 
-TEST(ScriptedStream, TheStatusIsTakenFromTheMessageWhenTheStateHasNone) {
-    const HostRun run = runScripted(
-        "stream", {"SCRIPTED_FRAMES=1", "SCRIPTED_ERROR=Streaming stopped: DAQmx error -50405: x"});
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(jsonLines(run.out).back().at("daqmx_status"), -50405);
-    EXPECT_FALSE(contains(run.err, "overflowed"));
+TEST(ScriptedStream, TheStatusIsTheStatesPropertyNeverANumberInItsMessage) {
+    const std::string error = "SCRIPTED_ERROR=Streaming stopped: DAQmx error -200279: x";
+    const HostRun given =
+        runScripted("stream", {"SCRIPTED_FRAMES=1", error, "SCRIPTED_ERROR_STATUS=-50405"});
+    EXPECT_EQ(given.exitCode, 1);
+    EXPECT_EQ(jsonLines(given.out).back().at("daqmx_status"), -50405);
+    EXPECT_FALSE(contains(given.err, "overflowed"));
+    const HostRun none = runScripted("stream", {"SCRIPTED_FRAMES=1", error});
+    EXPECT_EQ(none.exitCode, 1);
+    EXPECT_FALSE(jsonLines(none.out).back().contains("daqmx_status"));
+    EXPECT_FALSE(contains(none.err, "overflowed"));
 }
 
 // A frame that never arrives and one whose text cannot be trusted both lose

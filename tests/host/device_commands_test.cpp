@@ -107,6 +107,18 @@ TEST(ConfigureCommand, PrintsTheResultAndOnFailureItsErrorAndExitsNonZero) {
     EXPECT_TRUE(contains(run.err, "configure failed: " + failed.at("error").get<std::string>()));
 }
 
+TEST(CapsCommand, NamesTheManifestThePluginReportsLoadingUnlessQuiet) {
+    const std::string devices = std::string(NI_USB_DAQ_SOURCE_DIR) + "/devices";
+    const HostRun run = runHost({"caps"}, {"KRA_DEVICE_MANIFEST_DIR=" + devices});
+    EXPECT_TRUE(document(run).contains("features"));
+    EXPECT_TRUE(contains(run.err, "ni-usb-daq-host: capabilities from " + devices +
+                                      "/ni-usb-daq/device-manifest.json\n"))
+        << run.err;
+    const HostRun quiet = runHost({"-q", "caps"}, {"KRA_DEVICE_MANIFEST_DIR=" + devices});
+    EXPECT_EQ(quiet.exitCode, 0);
+    EXPECT_FALSE(contains(quiet.err, "capabilities from")) << quiet.err;
+}
+
 TEST(PluginLoading, DefaultLibraryIsFoundNextToTheProgramEvenThroughALink) {
     // The program is started through a symbolic link in another directory:
     // the plug-in must be looked up beside the real file, not beside argv[0].

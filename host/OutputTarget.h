@@ -1,31 +1,14 @@
 #pragma once
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iosfwd>
 #include <optional>
 #include <string>
-#include <string_view>
-#include <vector>
 
-#include <nlohmann/json.hpp>
+#include "Utf8Path.h"
 
 namespace ni_usb_daq::host {
-
-/// A path the user typed: UTF-8 text, whatever the platform's own encoding.
-std::filesystem::path pathFromUtf8(std::string_view text);
-/// A path as UTF-8 text, for messages and documents.
-std::string utf8Text(const std::filesystem::path& path);
-
-enum class OutputFormat { Json, JsonLines, Csv, Hdf5 };
-
-/// The format named by --format, else by the extension of --out, else
-/// `fallback`. `accepted` lists the formats the command can write. Throws
-/// UsageError for a format or an extension it cannot write.
-OutputFormat chooseFormat(const std::optional<std::string>& formatOption,
-                          const std::optional<std::string>& outPath,
-                          const std::vector<OutputFormat>& accepted, OutputFormat fallback);
 
 /// How a file target is written: through stream(), or by a writer that opens
 /// the temporary file by its name (temporaryPath()) with a library of its own.
@@ -52,10 +35,9 @@ public:
     std::ostream& stream();
     /// "standard output" or the file's name.
     const std::string& name() const { return name_; }
-    bool isFile() const { return file_.has_value() || byPath_; }
     /// The temporary file the result is written to before commit(), as
     /// UTF-8 text; empty for standard output and once committed.
-    std::string temporaryPath() const { return utf8Text(temporary_); }
+    std::string temporaryPath() const { return pathToUtf8(temporary_); }
 
     /// Keeps the reason of a write that just failed (errno), for check().
     void noteFailure();
@@ -82,11 +64,5 @@ private:
     bool byPath_ = false;  ///< OutputAccess::Path: written by name, not through stream()
     std::string name_ = "standard output";
 };
-
-/// "2026-12-07T03:04:05.123456Z".
-std::string utcText(std::chrono::system_clock::time_point time);
-
-/// "ni-usb-daq-host 0.1.0".
-std::string programVersion();
 
 }  // namespace ni_usb_daq::host

@@ -1,0 +1,82 @@
+#include "OutputFormat.h"
+
+#include <algorithm>
+#include <array>
+#include <string_view>
+
+#include "HostError.h"
+#include "Utf8Path.h"
+
+namespace ni_usb_daq::host {
+
+namespace {
+
+std::string_view formatName(OutputFormat format) {
+    constexpr std::array<std::string_view, 4> kNames = {"json", "jsonl", "csv", "hdf5"};
+    return kNames.at(static_cast<std::size_t>(format));
+}
+
+std::optional<OutputFormat> formatOfName(std::string_view name) {
+    for (const auto format :
+         {OutputFormat::Json, OutputFormat::JsonLines, OutputFormat::Csv, OutputFormat::Hdf5}) {
+        if (formatName(format) == name) {
+            return format;
+        }
+    }
+    if (name == "ndjson") {
+        return OutputFormat::JsonLines;
+    }
+    if (name == "h5") {
+        return OutputFormat::Hdf5;
+    }
+    return std::nullopt;
+}
+
+std::string acceptedNames(const std::vector<OutputFormat>& accepted) {
+    std::string names;
+    for (const auto format : accepted) {
+        names += (names.empty() ? "" : ", ") + std::string(formatName(format));
+    }
+    return names;
+}
+
+}  // namespace
+
+OutputFormat chooseFormat(const std::optional<std::string>& formatOption,
+                          const std::optional<std::string>& outPath,
+                          const std::vector<OutputFormat>& accepted, OutputFormat fallback) {
+    const auto acceptable = [&](std::optional<OutputFormat> format) {
+        return format && std::find(accepted.begin(), accepted.end(), *format) != accepted.end();
+    };
+    if (formatOption) {
+        const auto format = formatOfName(*formatOption);
+        if (!acceptable(format)) {
+            throw UsageError("--format " + *formatOption + " is not one of " +
+                             acceptedNames(accepted));
+        }
+        return *format;
+    }
+    if (!outPath) {
+        return fallback;
+    }
+    std::string extension = pathToUtf8(pathFromUtf8(*outPath).extension());
+    if (!extension.empty()) {
+        extension.erase(0, 1);
+    }
+    const auto format = formatOfName(extension);
+    if (!acceptable(format)) {
+        std::string extensions;
+        for (std::size_t i = 0; i < accepted.size(); ++i) {
+            extensions += (i == 0                     ? "."
+                           : i + 1 == accepted.size() ? " or ."
+                                                      : ", .") +
+                          std::string(accepted[i] == OutputFormat::Hdf5 ? std::string_view("h5")
+                                                                        : formatName(accepted[i]));
+        }
+        throw UsageError("cannot tell the format of '" + *outPath +
+                         "' from its extension (name it " + extensions + ", or give --format)");
+    }
+    return *format;
+}
+
+}  // namespace ni_usb_daq::host

@@ -10,6 +10,7 @@
 
 #include "ErrorText.h"
 #include "ExtendedError.h"
+#include "OutputBuffers.h"
 #include "RigFile.h"
 #include "StatusCodes.h"
 
@@ -376,11 +377,13 @@ DriverCall::DriverCall(const char* function)
     sim.applyDueEventsLocked();
 }
 
-TaskCall::TaskCall(const char* function, TaskHandle handle) : DriverCall(function) {
+TaskCall::TaskCall(const char* function, TaskHandle handle, bool writesValue, const void* output)
+    : DriverCall(function) {
     if (scripted) {
         status = *scripted;
-    } else {
-        task = sim.findTask(handle, status);
+    } else if (task = sim.findTask(handle, status); task != nullptr && writesValue && !output) {
+        task = nullptr;
+        status = nullOutput("data");
     }
 }
 

@@ -157,11 +157,13 @@ public:
 };
 
 /// A DAQmx call on one task: the entry bookkeeping, then the task the handle
-/// names. `task` is null when the call was scripted to fail or the handle names
-/// no task, and `status` is then what the call returns.
+/// names. `task` is null when the call was scripted to fail, the handle names
+/// no task or a call that writes a value was given no place for it
+/// (`output`), and `status` is then what the call returns.
 class TaskCall : public DriverCall {
 public:
-    TaskCall(const char* function, TaskHandle handle);
+    TaskCall(const char* function, TaskHandle handle, bool writesValue = false,
+             const void* output = nullptr);
 
     SimTask* task = nullptr;
     int32 status = 0;

@@ -447,7 +447,7 @@ int32 DAQmxCfgSampClkTiming(TaskHandle taskHandle, const char source[], float64 
 }
 
 int32 DAQmxGetSampClkRate(TaskHandle taskHandle, float64* data) {
-    TaskCall call("DAQmxGetSampClkRate", taskHandle);
+    TaskCall call("DAQmxGetSampClkRate", taskHandle, true, data);
     const SimTask* const task = call.task;
     if (task == nullptr) {
         return call.status;
@@ -458,21 +458,15 @@ int32 DAQmxGetSampClkRate(TaskHandle taskHandle, float64* data) {
             errorText(status::kPropertyNotApplicable, statusSummary(status::kPropertyNotApplicable),
                       {{"Property", "DAQmx_SampClk_Rate"}, {"Task Name", task->name}}));
     }
-    if (data == nullptr) {
-        return nullOutput("data");
-    }
     *data = task->timing->rate;
     return 0;
 }
 
 int32 DAQmxGetTaskNumChans(TaskHandle taskHandle, uInt32* data) {
-    TaskCall call("DAQmxGetTaskNumChans", taskHandle);
+    TaskCall call("DAQmxGetTaskNumChans", taskHandle, true, data);
     const SimTask* const task = call.task;
     if (task == nullptr) {
         return call.status;
-    }
-    if (data == nullptr) {
-        return nullOutput("data");
     }
     *data = static_cast<uInt32>(task->channelCount());
     return 0;
@@ -519,13 +513,10 @@ int32 DAQmxCfgInputBuffer(TaskHandle taskHandle, uInt32 numSampsPerChan) {
 }
 
 int32 DAQmxGetBufInputBufSize(TaskHandle taskHandle, uInt32* data) {
-    TaskCall call("DAQmxGetBufInputBufSize", taskHandle);
+    TaskCall call("DAQmxGetBufInputBufSize", taskHandle, true, data);
     const SimTask* const task = call.task;
     if (task == nullptr) {
         return call.status;
-    }
-    if (data == nullptr) {
-        return nullOutput("data");
     }
     // Continuous tasks get the driver's choice; a finite one holds exactly
     // its samples; without a sample clock there is no buffer.

@@ -9,6 +9,7 @@
 #include <benchmark/benchmark.h>
 
 #include "BenchFrames.h"
+#include "BenchMain.h"
 #include "tests/support/ReferenceFrameJson.h"
 
 namespace {
@@ -93,11 +94,5 @@ int main(int argc, char** argv) {
         benchmark::RegisterBenchmark(("cached/" + suffix).c_str(), streamPath, converters, true);
         benchmark::RegisterBenchmark(("uncached/" + suffix).c_str(), streamPath, converters, false);
     }
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
-        return 1;
-    }
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return bench::runRegistered(argc, argv);
 }

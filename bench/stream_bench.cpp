@@ -20,6 +20,7 @@
 #include <benchmark/benchmark.h>
 
 #include "BenchFrames.h"
+#include "BenchMain.h"
 
 #include "daqmx/sim/NIDAQmxSimControl.h"
 #include "device/IDeviceStub.h"
@@ -430,11 +431,5 @@ int main(int argc, char** argv) {
             ->Unit(benchmark::kMillisecond)
             ->UseRealTime();
     }
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
-        return 1;
-    }
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return bench::runRegistered(argc, argv);
 }

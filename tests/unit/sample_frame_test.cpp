@@ -88,42 +88,6 @@ TEST(FrameText, MatchesTheLibraryDumpForEdgeValuesAndShapes) {
     EXPECT_EQ(fastText(row), compactDump(row));
 }
 
-TEST(FrameText, MatchesTheLibraryDumpForPseudoRandomBlocks) {
-    std::mt19937_64 random(20240611);
-    std::uniform_int_distribution<int> shapePick(0, 3);
-    std::uniform_int_distribution<int> countPick(0, 40);
-    std::uniform_int_distribution<int> exponentPick(-30, 30);
-    std::uniform_real_distribution<double> unit(-1.0, 1.0);
-    const std::uint64_t shapes[] = {1, 2, 8, 32};
-
-    for (int block = 0; block < 300; ++block) {
-        const std::uint64_t channels = shapes[shapePick(random)];
-        const std::int32_t count = countPick(random);
-        std::vector<double> buffer(channels * static_cast<std::size_t>(count));
-        for (double& value : buffer) {
-            switch (block % 3) {
-                case 0:  // any bit pattern: subnormals, NaNs and infinities included
-                    value = std::bit_cast<double>(random());
-                    break;
-                case 1:  // voltages
-                    value = 10.0 * unit(random);
-                    break;
-                default:  // across the plain/exponent notation boundaries
-                    value = unit(random) * std::pow(10.0, exponentPick(random));
-                    break;
-            }
-        }
-        std::vector<bool> lines(block % 5);
-        for (std::size_t i = 0; i < lines.size(); ++i) {
-            lines[i] = (random() & 1U) != 0;
-        }
-        SampleFrameView view = viewOf(buffer, channels, count, &lines);
-        view.sequenceNo = random();
-        view.timestampNs = static_cast<std::int64_t>(random());
-        ASSERT_EQ(fastText(view), compactDump(view)) << "block " << block;
-    }
-}
-
 TEST(FrameText, IsExactlyThisTextForEachShapeOfFrame) {
     const double inf = std::numeric_limits<double>::infinity();
     const std::vector<double> edges = {-0.0, 1e-5, std::nan(""), 0.1 + 0.2, -inf, 1e300};

@@ -19,16 +19,9 @@ namespace {
 
 const std::string kAddChannelFailed = "Failed to add AI voltage channel: ";
 
-class ConfigureTest : public test_support::SimulatorTest {
+class ConfigureTest : public test_support::StubTest {
 protected:
-    // The stub goes first: the fixture checks that it left no task behind.
-    void TearDown() override {
-        stub.reset();
-        SimulatorTest::TearDown();
-    }
-    OperationResult execute(const std::string& operation, const OperationParams& params = {}) {
-        return stub->execute("analog_input", operation, params, "cfg");
-    }
+    ConfigureTest() : StubTest("cfg") {}
     std::string configured(const OperationParams& params, const std::string& key) {
         const auto result = execute("configure", params);
         EXPECT_TRUE(result.success) << result.error;
@@ -56,8 +49,6 @@ protected:
         }
         FAIL() << function << " not called";
     }
-
-    test_support::StubPtr stub = test_support::createStub();
 };
 
 TEST_F(ConfigureTest, DefaultsBuildOneContinuousChannelAt1000Hz) {

@@ -63,15 +63,9 @@ private:
     std::vector<DeviceState> errors_;
 };
 
-class ReadbackAndFaultsTest : public test_support::SimulatorTest {
+class ReadbackAndFaultsTest : public test_support::StubTest {
 protected:
-    void TearDown() override {
-        stub.reset();
-        SimulatorTest::TearDown();
-    }
-    OperationResult execute(const std::string& operation, const OperationParams& params = {}) {
-        return stub->execute("analog_input", operation, params, "rf");
-    }
+    ReadbackAndFaultsTest() : StubTest("rf") {}
     OperationResult configure(const OperationParams& params) {
         const auto result = execute("configure", params);
         EXPECT_TRUE(result.success) << result.error;
@@ -87,8 +81,6 @@ protected:
             << errors[0].message;
         EXPECT_EQ(errors[0].properties.at("daqmx_status"), std::to_string(status));
     }
-
-    test_support::StubPtr stub = test_support::createStub();
 };
 
 std::string shortest(double value) {

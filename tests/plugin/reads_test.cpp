@@ -21,16 +21,9 @@ double expectedSample(int channel, int sample, const char* device = "Dev1") {
     return DAQmxSim_ExpectedSample(name.c_str(), sample);
 }
 
-class ReadsTest : public test_support::SimulatorTest {
+class ReadsTest : public test_support::StubTest {
 protected:
-    // The stub goes first: the fixture checks that it left no task behind.
-    void TearDown() override {
-        stub.reset();
-        SimulatorTest::TearDown();
-    }
-    OperationResult execute(const std::string& operation, const OperationParams& params = {}) {
-        return stub->execute("analog_input", operation, params, "rd");
-    }
+    ReadsTest() : StubTest("rd") {}
     void configureFinite(const char* channels) {
         ASSERT_TRUE(execute("configure", {{"sample_mode", "FINITE"},
                                           {"samples_per_channel", "10"},
@@ -63,8 +56,6 @@ protected:
         EXPECT_TRUE(result.data.empty());
         EXPECT_EQ(result.requestId, "rd");
     }
-
-    test_support::StubPtr stub = test_support::createStub();
 };
 
 TEST_F(ReadsTest, FiniteReadReturnsOneChannelsFirstFrameAndStopsTheTask) {

@@ -113,15 +113,9 @@ private:
     std::vector<json> frames_;
 };
 
-class StreamingTest : public test_support::SimulatorTest {
+class StreamingTest : public test_support::StubTest {
 protected:
-    void TearDown() override {
-        stub.reset();
-        SimulatorTest::TearDown();
-    }
-    OperationResult execute(const std::string& operation, const OperationParams& params = {}) {
-        return stub->execute("analog_input", operation, params, "st");
-    }
+    StreamingTest() : StubTest("st") {}
     /// Configures `params` (10 samples per channel unless given), subscribes
     /// `events` and starts the stream.
     void startStreaming(OperationParams params = {}) {
@@ -150,7 +144,6 @@ protected:
     }
 
     EventLog events;  // outlives the stub, whose thread calls into it
-    test_support::StubPtr stub = test_support::createStub();
 };
 
 TEST_F(StreamingTest, StartAndStopAnswerForTheStateTheyFind) {

@@ -109,6 +109,16 @@ void SimulatorTest::TearDown() {
     DAQmxSim_Reset();
 }
 
+void StubTest::TearDown() {
+    stub.reset();
+    SimulatorTest::TearDown();
+}
+
+kra::device::OperationResult StubTest::execute(const std::string& operation,
+                                               const kra::device::OperationParams& params) {
+    return stub->execute("analog_input", operation, params, requestId_);
+}
+
 TempDir::TempDir() : path_(platform::createTemporaryDirectory()) {}
 
 TempDir::~TempDir() {

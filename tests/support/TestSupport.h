@@ -81,6 +81,22 @@ protected:
     void TearDown() override;
 };
 
+/// A simulator test with one stub, whose "analog_input" operations carry
+/// `requestId`. The stub goes first at the end: the fixture checks that it
+/// left no task behind.
+class StubTest : public SimulatorTest {
+protected:
+    explicit StubTest(std::string requestId) : requestId_(std::move(requestId)) {}
+    void TearDown() override;
+    kra::device::OperationResult execute(const std::string& operation,
+                                         const kra::device::OperationParams& params = {});
+
+    StubPtr stub = createStub();
+
+private:
+    std::string requestId_;
+};
+
 /// A fresh temporary directory, removed with its contents at the end of its life.
 class TempDir {
 public:

@@ -15,7 +15,7 @@ inline std::filesystem::path pathFromUtf8(std::string_view text) {
 }
 
 /// The UTF-8 text of a path, whatever the platform's native encoding.
-inline std::string utf8Text(const std::filesystem::path& path) {
+inline std::string pathToUtf8(const std::filesystem::path& path) {
     const std::u8string text = path.u8string();
     return std::string(text.begin(), text.end());
 }

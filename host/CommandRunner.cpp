@@ -14,6 +14,9 @@
 
 namespace ni_usb_daq::host {
 
+using kra::device::pathFromUtf8;
+using kra::device::pathToUtf8;
+
 namespace {
 
 int finishOutput(int status) {

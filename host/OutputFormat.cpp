@@ -9,6 +9,9 @@
 
 namespace ni_usb_daq::host {
 
+using kra::device::pathFromUtf8;
+using kra::device::pathToUtf8;
+
 namespace {
 
 std::string_view formatName(OutputFormat format) {

@@ -10,6 +10,9 @@
 
 namespace ni_usb_daq::host {
 
+using kra::device::pathFromUtf8;
+using kra::device::pathToUtf8;
+
 /// How a file target is written: through stream(), or by a writer that opens
 /// the temporary file by its name (temporaryPath()) with a library of its own.
 enum class OutputAccess { Stream, Path };

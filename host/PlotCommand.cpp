@@ -19,6 +19,8 @@
 
 namespace ni_usb_daq::host {
 
+using kra::device::pathFromUtf8;
+
 namespace {
 
 // A plot holds its whole recording in memory; an unpaced simulator can

@@ -13,6 +13,8 @@
 
 namespace ni_usb_daq::host {
 
+using kra::device::pathToUtf8;
+
 namespace {
 
 // The loader hands out untyped addresses; both systems guarantee they convert

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -64,6 +66,17 @@ struct SubscriptionHandle {
     std::uint64_t id = 0;
     std::uint8_t kind = 1;
 };
+
+/// Entries of an OperationResult's `data` whose text is itself compact JSON
+/// (a frame, a device list, a document, an array), for a host that shows
+/// results as JSON and wants them embedded rather than quoted.
+inline constexpr std::array<std::string_view, 7> kJsonTextDataKeys = {"frame",
+                                                                      "samples",
+                                                                      "devices",
+                                                                      "info",
+                                                                      "capabilities",
+                                                                      "ai_physical_channels",
+                                                                      "ai_voltage_ranges_v"};
 
 /// The one shape of every failure a feature operation reports.
 inline OperationResult makeErrorResult(std::string message, std::string requestId) {

@@ -10,12 +10,10 @@ using nlohmann::json;
 
 namespace {
 
-// Data keys whose values the plug-in writes as compact JSON text.
-constexpr std::array<std::string_view, 5> kJsonValuedKeys = {"frame", "samples", "devices", "info",
-                                                             "capabilities"};
-
 bool carriesJson(std::string_view key) {
-    return std::find(kJsonValuedKeys.begin(), kJsonValuedKeys.end(), key) != kJsonValuedKeys.end();
+    using kra::device::kJsonTextDataKeys;
+    return std::find(kJsonTextDataKeys.begin(), kJsonTextDataKeys.end(), key) !=
+           kJsonTextDataKeys.end();
 }
 
 std::string_view stateCodeName(kra::device::DeviceStateCode code) {

@@ -139,13 +139,10 @@ void CsvRecordingWriter::begin(const RecordingFacts& facts) {
 void CsvRecordingWriter::frame(const FrameRecord& frame) {
     const FrameNumbers numbers{frame.sequenceNo, frame.sampleCount, frame.channelCount,
                                frame.timestampNs};
+    // Frames reach a writer checked, so this is the check of last resort.
     const auto rows = rows_->rows(frame.text, numbers, frame.firstSample);
     if (!rows) {
-        ++frameErrors_;
-        std::cerr
-            << kProgramName << ": malformed sample frame " << frame.sequenceNo
-            << ": its samples do not match \"sample_count\" and \"n_channels\"; not written\n";
-        return;
+        throw HostError("sample frame " + std::to_string(frame.sequenceNo) + " is not a frame");
     }
     if (!rows_->digitalComplete()) {
         if (firstWithoutDigital()) {

@@ -29,19 +29,14 @@ std::string joinedNames(const SimDevice& device, const std::vector<std::string>&
 // A numeric device property: looks the device up, then writes `value(device)`.
 template <typename Value, typename Getter>
 int32 numericProperty(const char* function, const char device[], Value* data, Getter getter) {
-    DriverCall call(function);
-    if (call.scripted) {
-        return *call.scripted;
-    }
-    int32 status = 0;
-    const SimDevice* found = call.sim.presentDevice(device ? device : "", status);
-    if (found == nullptr) {
-        return status;
+    const DeviceCall call(function, device);
+    if (call.device == nullptr) {
+        return call.status;
     }
     if (data == nullptr) {
         return nullOutput("data");
     }
-    *data = getter(*found);
+    *data = getter(*call.device);
     return 0;
 }
 

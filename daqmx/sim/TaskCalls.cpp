@@ -214,7 +214,7 @@ int32 prepareChannelAdd(TaskCall& call, const char* list, ChannelKind kind, SimT
 // physical channel name; empty names the only channel of a one-channel task).
 int32 readRangeLimit(const char* function, TaskHandle handle, const char* channel, float64* data,
                      double VoltageRange::*limit) {
-    const TaskCall call(function, handle);
+    const TaskCall call(function, handle, true, data);
     if (call.task == nullptr) {
         return call.status;
     }
@@ -230,9 +230,6 @@ int32 readRangeLimit(const char* function, TaskHandle handle, const char* channe
             status::kChannelNotInTask,
             errorText(status::kChannelNotInTask, statusSummary(status::kChannelNotInTask),
                       {{"Channel Name", std::string(name)}, {"Task Name", call.task->name}}));
-    }
-    if (data == nullptr) {
-        return nullOutput("data");
     }
     *data = found->range.*limit;
     return 0;

@@ -1,7 +1,6 @@
 #include "Acquisition.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <cstdlib>
 #include <future>
@@ -27,14 +26,6 @@ using nlohmann::json;
 
 /// Added to a finite read's own length: the driver's start-up and transfer.
 constexpr double kReadTimeoutMarginS = 10.0;
-
-bool sameName(std::string_view a, std::string_view b) {
-    // The driver matches device names without regard to case.
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        return std::tolower(static_cast<unsigned char>(x)) ==
-               std::tolower(static_cast<unsigned char>(y));
-    });
-}
 
 std::string deviceOf(std::string_view channel) {
     const auto slash = channel.find('/');
@@ -81,7 +72,7 @@ void requireChannelsOf(const kra::device::OperationParams& settings, const std::
     for (const auto& channel :
          expandChannelList(given->second).value_or(std::vector<std::string>())) {
         const std::string owner = deviceOf(channel);
-        if (!owner.empty() && !sameName(owner, device)) {
+        if (!owner.empty() && !sameDriverName(owner, device)) {
             throw UsageError("--device " + device + " does not own ai_channels=" + given->second +
                              ": " + channel + " belongs to " + owner + " (give --device " + owner +
                              ", or channels of " + device + ")");
@@ -183,13 +174,13 @@ RecordingFacts recordingFacts(DeviceSession& session, const kra::device::Operati
     facts.productType = session.device().productType;
     facts.serialNumber = session.device().serialNumber;
     const std::string owner = names.empty() ? std::string() : deviceOf(names.front());
-    if (!owner.empty() && !sameName(owner, facts.device)) {
+    if (!owner.empty() && !sameDriverName(owner, facts.device)) {
         facts.device = owner;
         facts.productType.clear();
         facts.serialNumber.clear();
         if (const auto devices = listDevices(session)) {
             for (const auto& device : *devices) {
-                if (sameName(device.name, owner)) {
+                if (sameDriverName(device.name, owner)) {
                     facts.device = device.name;
                     facts.productType = device.productType;
                     facts.serialNumber = device.serialNumber;

@@ -145,7 +145,7 @@ void requireChannelOf(const json& info, const std::string& device, const std::st
 
 }  // namespace
 
-bool sameDriverName(const std::string& a, const std::string& b) {
+bool sameDriverName(std::string_view a, std::string_view b) {
     return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
         return std::tolower(static_cast<unsigned char>(x)) ==
                std::tolower(static_cast<unsigned char>(y));

@@ -3,6 +3,7 @@
 #include <iosfwd>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "DeviceRecords.h"
@@ -16,7 +17,7 @@ std::optional<std::vector<DeviceIdentity>> listDevices(DeviceSession& session);
 
 /// True when two device or channel names are the same to the driver, which
 /// ignores case.
-bool sameDriverName(const std::string& a, const std::string& b);
+bool sameDriverName(std::string_view a, std::string_view b);
 
 /// "the driver lists Dev1 (USB-6211), Dev2 (USB-6002)", for messages about a
 /// device name the driver does not know.

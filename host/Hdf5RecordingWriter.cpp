@@ -431,9 +431,6 @@ void Hdf5RecordingWriter::gap(const GapRecord& gap) {
 void Hdf5RecordingWriter::end(const RecordingEnd& end) {
     File& f = *file_;
     const hid_t root = f.file.get();
-    const char* state = end.kind == RecordingEndKind::Complete      ? "complete"
-                        : end.kind == RecordingEndKind::Interrupted ? "interrupted"
-                                                                    : "error";
     f.fixedText(root, "end_error_message", kErrorText, end.errorMessage, false);
     f.number(root, "end_error_status", H5T_NATIVE_INT32, end.errorStatus, false);
     const std::pair<const char*, std::uint64_t> totals[] = {
@@ -447,7 +444,7 @@ void Hdf5RecordingWriter::end(const RecordingEnd& end) {
     }
     f.number(root, "end_duration_s", H5T_NATIVE_DOUBLE, end.durationS, false);
     // The state last: a reader that sees it finished sees the totals too.
-    f.fixedText(root, "end_state", kStateText, state, false);
+    f.fixedText(root, "end_state", kStateText, endKindName(end.kind), false);
     flush();
     for (Handle* handle : {&f.analog, &f.digital, &f.frames, &f.gaps, &f.frameType, &f.gapType}) {
         if (handle->valid() && !handle->close()) {

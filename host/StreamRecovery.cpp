@@ -1,7 +1,6 @@
 #include "StreamRecovery.h"
 
 #include <algorithm>
-#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <iostream>
@@ -41,11 +40,6 @@ std::int32_t statusInText(std::string_view message) {
         std::from_chars(digits.data(), digits.data() + digits.size(), status);
     }
     return status;
-}
-
-bool sameLetters(char a, char b) {
-    return std::tolower(static_cast<unsigned char>(a)) ==
-           std::tolower(static_cast<unsigned char>(b));
 }
 
 /// The device part of a channel name ("Dev1" of "Dev1/ai0").
@@ -94,8 +88,7 @@ std::string renameDevice(std::string_view text, std::string_view from, std::stri
     while (at < text.size()) {
         const bool starts = at == 0 || text[at - 1] == ',' || text[at - 1] == ' ';
         if (starts && text.size() - at > from.size() && text[at + from.size()] == '/' &&
-            std::equal(from.begin(), from.end(), text.begin() + static_cast<std::ptrdiff_t>(at),
-                       sameLetters)) {
+            sameDriverName(from, text.substr(at, from.size()))) {
             renamed += to;
             at += from.size();
             continue;

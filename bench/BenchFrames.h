@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include <benchmark/benchmark.h>
+
 #include "stubs/acquisition/SampleFrame.h"
 
 namespace bench {
@@ -90,6 +92,18 @@ inline kra::device::stubs::SampleFrameView frameOf(const Shape& shape,
     view.samples = values.data();
     view.sampleBufferSize = values.size();
     return view;
+}
+
+/// What BENCHMARK_MAIN does, for programs that register benchmarks of their
+/// own at run time before they run.
+inline int runRegistered(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
 }
 
 }  // namespace bench

@@ -9,7 +9,6 @@
 #include <benchmark/benchmark.h>
 
 #include "BenchFrames.h"
-#include "BenchMain.h"
 #include "tests/support/ReferenceFrameJson.h"
 
 namespace {

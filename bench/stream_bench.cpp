@@ -20,7 +20,6 @@
 #include <benchmark/benchmark.h>
 
 #include "BenchFrames.h"
-#include "BenchMain.h"
 
 #include "daqmx/sim/NIDAQmxSimControl.h"
 #include "device/IDeviceStub.h"

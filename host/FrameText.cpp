@@ -35,10 +35,6 @@ std::optional<std::uint64_t> member(std::string_view text, std::string_view key,
     return numberAfter(text, at + key.size());
 }
 
-bool isDigit(char c) {
-    return c >= '0' && c <= '9';
-}
-
 /// Past one JSON number or null at `p`, or null when there is none.
 const char* skipValue(const char* p, const char* end) {
     if (end - p >= 4 && std::memcmp(p, "null", 4) == 0) {
@@ -46,14 +42,12 @@ const char* skipValue(const char* p, const char* end) {
     }
     const auto digits = [&] {
         const char* const first = p;
-        while (p != end && isDigit(*p)) {
+        while (p != end && *p >= '0' && *p <= '9') {
             ++p;
         }
         return p != first;
     };
-    if (p != end && *p == '-') {
-        ++p;
-    }
+    p += p != end && *p == '-';
     if (p != end && *p == '0') {
         ++p;
     } else if (!digits()) {

@@ -6,18 +6,13 @@
 
 #include <CLI/CLI.hpp>
 
-#include "CapsCommand.h"
 #include "CommandRunner.h"
 #include "ConfigureCommand.h"
 #include "HostError.h"
-#include "InfoCommand.h"
 #include "Platform.h"
 #include "PlotCommand.h"
-#include "QueryCommand.h"
 #include "ReadCommand.h"
-#include "ScanCommand.h"
-#include "SettingsCommand.h"
-#include "StatusCommand.h"
+#include "ReportingCommands.h"
 #include "StreamCommand.h"
 
 namespace host = ni_usb_daq::host;

@@ -1,9 +1,12 @@
-// The subcommands that report and acquire nothing, one small class each.
+// The subcommands that answer with one document and record no samples, one
+// small class each.
 #pragma once
 
 #include <iostream>
 #include <optional>
 
+#include "Acquisition.h"
+#include "AcquisitionCommand.h"
 #include "DeviceCommands.h"
 #include "HostError.h"
 #include "JsonOutput.h"
@@ -146,6 +149,27 @@ public:
 private:
     bool json_ = false;
     bool markdown_ = false;
+};
+
+/// `configure`: passes the settings on, every sample mode included, and
+/// prints the result, failed or not.
+class ConfigureCommand : public AcquisitionCommand {
+public:
+    explicit ConfigureCommand(CLI::App& app)
+        : AcquisitionCommand(app, "configure", "configure the analogue-input acquisition") {}
+
+    SessionAction prepare(const GlobalOptions&) override {
+        return [params = checkedSettings()](DeviceSession& session) {
+            const auto result = session.execute("analog_input", "configure",
+                                                withDeviceDefaults(params, session.device()));
+            writeDocument(std::cout, toJson(result));
+            if (!result.success) {
+                std::cerr << kProgramName << ": configure failed: " << result.error << '\n';
+                return kFailureExitCode;
+            }
+            return 0;
+        };
+    }
 };
 
 }  // namespace ni_usb_daq::host

@@ -7,7 +7,6 @@
 #include <CLI/CLI.hpp>
 
 #include "CommandRunner.h"
-#include "ConfigureCommand.h"
 #include "HostError.h"
 #include "Platform.h"
 #include "PlotCommand.h"

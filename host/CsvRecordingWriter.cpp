@@ -1,4 +1,4 @@
-#include "CsvRecordingWriter.h"
+#include "TextRecordingWriters.h"
 
 #include <algorithm>
 #include <iostream>

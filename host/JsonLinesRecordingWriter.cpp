@@ -1,4 +1,4 @@
-#include "JsonLinesRecordingWriter.h"
+#include "TextRecordingWriters.h"
 
 #include <iostream>
 

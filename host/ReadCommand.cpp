@@ -10,9 +10,9 @@
 #include "ChannelNames.h"
 #include "FrameText.h"
 #include "HostError.h"
-#include "JsonLinesRecordingWriter.h"
 #include "JsonOutput.h"
 #include "Settings.h"
+#include "TextRecordingWriters.h"
 
 namespace ni_usb_daq::host {
 

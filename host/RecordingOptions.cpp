@@ -1,9 +1,8 @@
 #include "RecordingOptions.h"
 
-#include "CsvRecordingWriter.h"
 #include "Hdf5WriterFactory.h"
 #include "HostError.h"
-#include "JsonLinesRecordingWriter.h"
+#include "TextRecordingWriters.h"
 
 namespace ni_usb_daq::host {
 

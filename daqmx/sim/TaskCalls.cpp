@@ -167,47 +167,60 @@ int32 refuseUnlessIdleWithChannels(const SimTask& task) {
     return 0;
 }
 
-// Looks up the device of every item and checks the task is free to take more.
-int32 prepareChannelAdd(TaskCall& call, const char* list, ChannelKind kind, SimTask*& task,
-                        SimDevice*& device, std::vector<ChannelName>& names) {
-    task = call.task;
+// The channels a call adds: the status that refuses them, or the task, the one
+// device they all belong to and the items the list names.
+struct ChannelAdd {
+    int32 status = 0;
+    SimTask* task = nullptr;
+    SimDevice* device = nullptr;
+    std::vector<ChannelName> names;
+};
+
+ChannelAdd refused(int32 status) {
+    ChannelAdd add;
+    add.status = status;
+    return add;
+}
+
+ChannelAdd prepareChannelAdd(TaskCall& call, const char* list, ChannelKind kind) {
+    SimTask* const task = call.task;
     if (task == nullptr) {
-        return call.status;
+        return refused(call.status);
     }
     int32 status = 0;
     if (task->running) {
-        return taskRunning(*task);
+        return refused(taskRunning(*task));
     }
     if (task->kind != ChannelKind::None && task->kind != kind) {
-        return mixedChannelTypes(*task);
+        return refused(mixedChannelTypes(*task));
     }
     std::string badItem;
     auto expanded = expandChannelList(list ? list : "", badItem);
     if (!expanded) {
-        return fail(status::kPhysicalChannelDoesNotExist,
-                    errorText(status::kPhysicalChannelDoesNotExist,
-                              statusSummary(status::kPhysicalChannelDoesNotExist),
-                              {{"Physical Channel Name", badItem}, {"Task Name", task->name}}));
+        return refused(
+            fail(status::kPhysicalChannelDoesNotExist,
+                 errorText(status::kPhysicalChannelDoesNotExist,
+                           statusSummary(status::kPhysicalChannelDoesNotExist),
+                           {{"Physical Channel Name", badItem}, {"Task Name", task->name}})));
     }
-    device = nullptr;
+    SimDevice* device = nullptr;
     for (const ChannelName& name : *expanded) {
         SimDevice* found = call.sim.presentDevice(name.device, status);
         if (found == nullptr) {
-            return status;
+            return refused(status);
         }
         if (device != nullptr && device != found) {
-            return invalidValue("The channels of one task must all belong to one device.",
-                                {{"Device of the Task", device->name},
-                                 {"Device Specified", found->name},
-                                 {"Task Name", task->name}});
+            return refused(invalidValue("The channels of one task must all belong to one device.",
+                                        {{"Device of the Task", device->name},
+                                         {"Device Specified", found->name},
+                                         {"Task Name", task->name}}));
         }
         device = found;
     }
     if (const int32 other = checkSingleDevice(*task, *device); other != 0) {
-        return other;
+        return refused(other);
     }
-    names = std::move(*expanded);
-    return 0;
+    return {0, task, device, std::move(*expanded)};
 }
 
 // One limit of the range the analogue channel that `channel` names uses (its
@@ -276,53 +289,49 @@ int32 DAQmxCreateAIVoltageChan(TaskHandle taskHandle, const char physicalChannel
     (void)nameToAssignToChannel;
     (void)customScaleName;
     TaskCall call("DAQmxCreateAIVoltageChan", taskHandle);
-    SimTask* task = nullptr;
-    SimDevice* device = nullptr;
-    std::vector<ChannelName> names;
-    if (const int32 status =
-            prepareChannelAdd(call, physicalChannel, ChannelKind::AnalogInput, task, device, names);
-        status != 0) {
-        return status;
+    const ChannelAdd add = prepareChannelAdd(call, physicalChannel, ChannelKind::AnalogInput);
+    if (add.status != 0) {
+        return add.status;
     }
     if (units != DAQmx_Val_Volts) {
         return invalidValue({{"Property", "DAQmx_AI_Voltage_Units"},
                              {"Requested Value", std::to_string(units)},
                              {"Possible Values", "DAQmx_Val_Volts"},
-                             {"Task Name", task->name}});
+                             {"Task Name", add.task->name}});
     }
     std::vector<AnalogChannel> added;
-    for (const ChannelName& name : names) {
-        const int index = indexOfName(device->aiChannels, name.channel);
+    for (const ChannelName& name : add.names) {
+        const int index = indexOfName(add.device->aiChannels, name.channel);
         if (index < 0) {
-            return channelDoesNotExist(*device, name.channel, *task);
+            return channelDoesNotExist(*add.device, name.channel, *add.task);
         }
         AnalogChannel channel;
         channel.index = static_cast<std::uint32_t>(index);
-        channel.physicalName = device->name + "/" + device->aiChannels[channel.index];
+        channel.physicalName = add.device->name + "/" + add.device->aiChannels[channel.index];
         const auto sameChannel = [&](const AnalogChannel& other) {
             return other.index == channel.index;
         };
-        if (std::any_of(task->analog.begin(), task->analog.end(), sameChannel) ||
+        if (std::any_of(add.task->analog.begin(), add.task->analog.end(), sameChannel) ||
             std::any_of(added.begin(), added.end(), sameChannel)) {
-            return duplicateChannel(channel.physicalName, *task);
+            return duplicateChannel(channel.physicalName, *add.task);
         }
         if (const int32 status =
-                resolveTerminalConfig(terminalConfig, device->aiTermCfgBits[channel.index],
+                resolveTerminalConfig(terminalConfig, add.device->aiTermCfgBits[channel.index],
                                       channel.physicalName, channel.terminalConfig);
             status != 0) {
             return status;
         }
         if (const int32 status =
-                chooseRange(*device, minVal, maxVal, channel.physicalName, channel.range);
+                chooseRange(*add.device, minVal, maxVal, channel.physicalName, channel.range);
             status != 0) {
             return status;
         }
         added.push_back(std::move(channel));
     }
-    task->kind = ChannelKind::AnalogInput;
-    task->device = device->name;
-    task->analog.insert(task->analog.end(), added.begin(), added.end());
-    call.sim.rememberChannelUse(*task);
+    add.task->kind = ChannelKind::AnalogInput;
+    add.task->device = add.device->name;
+    add.task->analog.insert(add.task->analog.end(), added.begin(), added.end());
+    call.sim.rememberChannelUse(*add.task);
     return 0;
 }
 
@@ -330,61 +339,57 @@ int32 DAQmxCreateDIChan(TaskHandle taskHandle, const char lines[], const char na
                         int32 lineGrouping) {
     (void)nameToAssignToLines;
     TaskCall call("DAQmxCreateDIChan", taskHandle);
-    SimTask* task = nullptr;
-    SimDevice* device = nullptr;
-    std::vector<ChannelName> names;
-    if (const int32 status =
-            prepareChannelAdd(call, lines, ChannelKind::DigitalInput, task, device, names);
-        status != 0) {
-        return status;
+    const ChannelAdd add = prepareChannelAdd(call, lines, ChannelKind::DigitalInput);
+    if (add.status != 0) {
+        return add.status;
     }
     if (lineGrouping != DAQmx_Val_ChanPerLine && lineGrouping != DAQmx_Val_ChanForAllLines) {
         return invalidValue({{"Property", "DAQmx_DI_LineGrouping"},
                              {"Requested Value", std::to_string(lineGrouping)},
-                             {"Task Name", task->name}});
+                             {"Task Name", add.task->name}});
     }
-    // Every line named, in order; a bare port ("Dev1/port0") names all its lines.
+    // Every line named, in order; a bare port ("Dev1/port0") add.names all its lines.
     std::vector<std::uint32_t> lineIndices;
-    for (const ChannelName& name : names) {
-        const int index = indexOfName(device->diLines, name.channel);
+    for (const ChannelName& name : add.names) {
+        const int index = indexOfName(add.device->diLines, name.channel);
         if (index >= 0) {
             lineIndices.push_back(static_cast<std::uint32_t>(index));
             continue;
         }
         const std::size_t before = lineIndices.size();
         const std::string port = name.channel + "/";
-        for (std::size_t i = 0; i < device->diLines.size(); ++i) {
-            if (device->diLines[i].size() > port.size() &&
-                sameName(std::string_view(device->diLines[i]).substr(0, port.size()), port)) {
+        for (std::size_t i = 0; i < add.device->diLines.size(); ++i) {
+            if (add.device->diLines[i].size() > port.size() &&
+                sameName(std::string_view(add.device->diLines[i]).substr(0, port.size()), port)) {
                 lineIndices.push_back(static_cast<std::uint32_t>(i));
             }
         }
         if (lineIndices.size() == before) {
-            return channelDoesNotExist(*device, name.channel, *task);
+            return channelDoesNotExist(*add.device, name.channel, *add.task);
         }
     }
     std::vector<std::uint32_t> taken;
-    for (const DigitalChannel& channel : task->digital) {
+    for (const DigitalChannel& channel : add.task->digital) {
         taken.insert(taken.end(), channel.lineIndices.begin(), channel.lineIndices.end());
     }
     for (const std::uint32_t index : lineIndices) {
         if (std::find(taken.begin(), taken.end(), index) != taken.end()) {
-            return duplicateChannel(device->name + "/" + device->diLines[index], *task);
+            return duplicateChannel(add.device->name + "/" + add.device->diLines[index], *add.task);
         }
         taken.push_back(index);
     }
     const auto channelName = [&](std::uint32_t index) {
-        return device->name + "/" + device->diLines[index];
+        return add.device->name + "/" + add.device->diLines[index];
     };
     if (lineGrouping == DAQmx_Val_ChanPerLine) {
         for (const std::uint32_t index : lineIndices) {
-            task->digital.push_back({channelName(index), {index}});
+            add.task->digital.push_back({channelName(index), {index}});
         }
     } else {
-        task->digital.push_back({channelName(lineIndices.front()), lineIndices});
+        add.task->digital.push_back({channelName(lineIndices.front()), lineIndices});
     }
-    task->kind = ChannelKind::DigitalInput;
-    task->device = device->name;
+    add.task->kind = ChannelKind::DigitalInput;
+    add.task->device = add.device->name;
     return 0;
 }
 

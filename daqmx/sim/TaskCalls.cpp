@@ -563,23 +563,19 @@ int32 DAQmxStartTask(TaskHandle taskHandle) {
 
 int32 DAQmxStopTask(TaskHandle taskHandle) {
     TaskCall call("DAQmxStopTask", taskHandle);
-    SimTask* const task = call.task;
-    if (task == nullptr) {
-        return call.status;
+    if (call.task != nullptr) {
+        call.sim.stopTaskLocked(*call.task);
     }
-    call.sim.stopTaskLocked(*task);
-    return 0;
+    return call.status;
 }
 
 int32 DAQmxClearTask(TaskHandle taskHandle) {
     TaskCall call("DAQmxClearTask", taskHandle);
-    SimTask* const task = call.task;
-    if (task == nullptr) {
-        return call.status;
+    if (call.task != nullptr) {
+        call.sim.tasks.erase(call.task->id);
+        call.sim.changed.notify_all();
     }
-    call.sim.tasks.erase(task->id);
-    call.sim.changed.notify_all();
-    return 0;
+    return call.status;
 }
 
 }  // extern "C"

@@ -15,6 +15,8 @@ run=${7:-}
 rm -rf "$scratch"
 cmake --install "$build" --prefix "$scratch/prefix" >/dev/null
 test -f "$scratch/prefix/include/ni_usb_daq/IDeviceStub.h"
+# Only headers a host can use without linking this tree: no manifest loader.
+test ! -e "$scratch/prefix/include/ni_usb_daq/DeviceManifest.h"
 test -f "$scratch/prefix/bin/$host_program"
 device_dir=$(echo "$scratch"/prefix/lib*/ni_usb_daq/devices/ni-usb-daq)
 test -f "$device_dir/$plugin"

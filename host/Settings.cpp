@@ -7,7 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
-#include <ranges>
+#include <span>
 
 #include <nlohmann/json.hpp>
 
@@ -63,11 +63,15 @@ std::size_t editDistance(std::string_view a, std::string_view b) {
 
 /// The candidate `distance` puts nearest, unless even that is further than
 /// `limit`: a likely typo, or nothing.
-template <typename Candidates, typename Distance>
-std::optional<std::string_view> closest(Candidates&& candidates, std::size_t limit,
-                                        Distance distance) {
-    const auto nearest = std::ranges::min_element(candidates, {}, distance);
-    if (nearest == std::ranges::end(candidates) || distance(*nearest) > limit) {
+// (Plain algorithms rather than ranges: the fuzz build's clang cannot use
+// this standard library's views.)
+template <typename Distance>
+std::optional<std::string_view> closest(std::span<const std::string_view> candidates,
+                                        std::size_t limit, Distance distance) {
+    const auto nearest =
+        std::min_element(candidates.begin(), candidates.end(),
+                         [&](auto a, auto b) { return distance(a) < distance(b); });
+    if (nearest == candidates.end() || distance(*nearest) > limit) {
         return std::nullopt;
     }
     return *nearest;
@@ -75,10 +79,12 @@ std::optional<std::string_view> closest(Candidates&& candidates, std::size_t lim
 
 std::vector<std::string_view> words(std::string_view key) {
     std::vector<std::string_view> result;
-    for (const auto word : std::views::split(key, '_')) {
-        if (!word.empty()) {
-            result.emplace_back(word.begin(), word.end());
+    for (std::size_t start = 0; start <= key.size();) {
+        const std::size_t end = std::min(key.find('_', start), key.size());
+        if (end > start) {
+            result.push_back(key.substr(start, end - start));
         }
+        start = end + 1;
     }
     return result;
 }
@@ -336,10 +342,13 @@ const SettingSpec* findSetting(std::string_view key) {
 
 std::optional<std::string_view> nearestSetting(std::string_view key) {
     // Every word of the typo in one key is the strongest hint there is.
-    return closest(std::views::transform(kAcquisitionSettings, &SettingSpec::key),
-                   std::max<std::size_t>(3, key.size() / 3), [key](std::string_view known) {
-                       return wordsWithin(key, known) ? 0 : editDistance(key, known);
-                   });
+    std::vector<std::string_view> keys;
+    for (const SettingSpec& setting : kAcquisitionSettings) {
+        keys.push_back(setting.key);
+    }
+    return closest(keys, std::max<std::size_t>(3, key.size() / 3), [key](std::string_view known) {
+        return wordsWithin(key, known) ? 0 : editDistance(key, known);
+    });
 }
 
 kra::device::OperationParams checkSettings(const kra::device::OperationParams& settings) {
@@ -399,9 +408,10 @@ std::string settingValue(const kra::device::OperationParams& settings, std::stri
 }
 
 std::string settingsText() {
-    const std::size_t keyWidth = std::ranges::max(kAcquisitionSettings, {}, [](const auto& spec) {
-                                     return spec.key.size();
-                                 }).key.size();
+    std::size_t keyWidth = 0;
+    for (const auto& spec : kAcquisitionSettings) {
+        keyWidth = std::max(keyWidth, spec.key.size());
+    }
     std::string text;
     for (const auto& spec : kAcquisitionSettings) {
         text += padded(spec.key, keyWidth + 2) + padded(settingTypeName(spec.type), 9) +

@@ -141,17 +141,26 @@ HostProcess::HostProcess(const std::vector<std::string>& args,
     startup.hStdOutput = child_->out.handle;
     startup.hStdError = child_->err.handle;
     // Its own process group, so that a Ctrl-Break reaches the child alone.
-    const BOOL started = child_->out.handle != INVALID_HANDLE_VALUE &&
-                         child_->err.handle != INVALID_HANDLE_VALUE &&
-                         ::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE,
-                                          CREATE_NEW_PROCESS_GROUP | CREATE_UNICODE_ENVIRONMENT,
-                                          block.data(), nullptr, &startup, &child_->process);
+    // Wine now and then refuses a start while the machine is busy: a few
+    // tries, not a failed test.
+    BOOL started = FALSE;
+    for (int attempt = 0; attempt < 5 && !started; ++attempt) {
+        if (attempt > 0) {
+            ::Sleep(100);
+        }
+        started = child_->out.handle != INVALID_HANDLE_VALUE &&
+                  child_->err.handle != INVALID_HANDLE_VALUE &&
+                  ::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE,
+                                   CREATE_NEW_PROCESS_GROUP | CREATE_UNICODE_ENVIRONMENT,
+                                   block.data(), nullptr, &startup, &child_->process);
+    }
     if (input != INVALID_HANDLE_VALUE) {
         ::CloseHandle(input);
     }
     if (!started) {
         child_->process = {};
-        throw std::runtime_error("cannot start " + program);
+        throw std::runtime_error("cannot start " + program + " (error " +
+                                 std::to_string(::GetLastError()) + ")");
     }
     ::CloseHandle(child_->process.hThread);
 }

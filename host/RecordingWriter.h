@@ -57,6 +57,14 @@ struct GapRecord {
     std::uint64_t lastSampleIndex = 0;       ///< index of the last sample before it
     bool hasLastSample = false;              ///< false when no sample came before it
     std::uint64_t estimatedLostSamples = 0;  ///< per channel: outage x rate, rounded
+    /// How estimatedLostSamples was found: "wall_clock" for an outage (the
+    /// host cannot see the device's clock), "frame_size" for missing or
+    /// malformed frames, whose size is known.
+    std::string estimatedFrom = "frame_size";
+    /// The device the samples after the gap come from, and its serial number:
+    /// after a replug it may have come back under another name.
+    std::string device;
+    std::string serialNumber;
 };
 
 enum class RecordingEndKind { Complete, Interrupted, Error };

@@ -56,12 +56,19 @@ typedef void* TaskHandle;
 #define DAQmx_Val_GroupByScanNumber 1
 #define DAQmx_Val_WaitInfinitely -1.0
 
-/* Statuses the plug-in or its tests refer to by meaning. */
+/* Statuses the project refers to by meaning, under the vendor's names. How
+ * the stream reacts to each is in DriverStatusClasses.h beside this file. */
 #define DAQmxSuccess 0
 #define DAQmxErrorSamplesNotYetAvailable (-200284)
 #define DAQmxErrorSamplesNoLongerAvailable (-200279)
 #define DAQmxErrorSamplesWillNeverBeAvailable (-200278)
 #define DAQmxErrorPALResourceReserved (-50103)
+#define DAQmxErrorWaitUntilDoneDoesNotIndicateDone (-200560)
+#define DAQmxErrorInputFIFOOverflow2 (-200361)
+#define DAQmxErrorPALTransferAborted (-50405)
+#define DAQmxErrorDevCannotBeAccessed (-201003)
+#define DAQmxErrorRuntimeAborted_Routing (-88709)
+#define DAQmxErrorDriverDeviceGUIDNotFound_Routing (-88705)
 #define DAQmxErrorBufferTooSmallForString (-200228)
 
 /* Errors */

@@ -1,11 +1,11 @@
 #include "stubs/acquisition/StreamLoop.h"
 
 #include <algorithm>
-#include <array>
 #include <chrono>
 #include <system_error>
 #include <vector>
 
+#include "daqmx/DriverStatusClasses.h"
 #include "stubs/Clocks.h"
 #include "stubs/DriverStatus.h"
 #include "stubs/Logging.h"
@@ -15,16 +15,8 @@ namespace kra::device::stubs {
 
 namespace {
 
-/// Read statuses that mean "not now" rather than "broken": retried after a
-/// short pause, up to kMaxTransientRetries times in a row.
-constexpr std::array<int32, 6> kTransientStatuses{
-    DAQmxErrorSamplesNotYetAvailable,
-    DAQmxErrorSamplesNoLongerAvailable,
-    DAQmxErrorSamplesWillNeverBeAvailable,
-    DAQmxErrorPALResourceReserved,
-    -200560,
-    -200361,
-};
+/// Read statuses that mean "not now" rather than "broken" are retried after
+/// a short pause, up to kMaxTransientRetries times in a row.
 constexpr int kMaxTransientRetries = 10;
 constexpr auto kTransientPause = std::chrono::milliseconds(10);
 
@@ -37,8 +29,7 @@ constexpr auto kShortestPause = std::chrono::microseconds(200);
 constexpr auto kEmptyReadPause = std::chrono::milliseconds(1);
 
 bool isTransient(int32 status) {
-    return std::find(kTransientStatuses.begin(), kTransientStatuses.end(), status) !=
-           kTransientStatuses.end();
+    return daqmx::classifyStatus(status).retriedByStream;
 }
 
 /// One digital sample per line into `bits`; `bits` stays empty when there is

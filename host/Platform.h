@@ -75,7 +75,9 @@ public:
     StopRequests(const StopRequests&) = delete;
     StopRequests& operator=(const StopRequests&) = delete;
 
-    bool requested() const;
+    bool requested() const { return count() > 0; }
+    /// How many stop requests came while it lived.
+    unsigned count() const;
 
 private:
     struct Previous;

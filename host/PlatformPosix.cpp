@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -16,10 +17,13 @@ namespace {
 
 // Set by the signal handler, read by the main thread: the one piece of
 // process-wide mutable state, as a handler can touch nothing else safely.
-volatile std::sig_atomic_t stopSignalled = 0;
+// Lock-free, so the handler may count on it; atomic, so the main thread and a
+// thread waiting for the stream to stop read it without a race.
+std::atomic<unsigned> stopSignals{0};
+static_assert(std::atomic<unsigned>::is_always_lock_free);
 
 extern "C" void onStopSignal(int) {
-    stopSignalled = 1;
+    stopSignals.fetch_add(1);
 }
 
 std::string lastDlError() {
@@ -101,7 +105,7 @@ struct StopRequests::Previous {
 };
 
 StopRequests::StopRequests() : previous_(std::make_unique<Previous>()) {
-    stopSignalled = 0;
+    stopSignals = 0;
     struct sigaction action {};
     action.sa_handler = onStopSignal;
     sigemptyset(&action.sa_mask);
@@ -119,8 +123,8 @@ StopRequests::~StopRequests() {
     ::sigaction(SIGPIPE, &previous_->pipe, nullptr);
 }
 
-bool StopRequests::requested() const {
-    return stopSignalled != 0;
+unsigned StopRequests::count() const {
+    return stopSignals.load();
 }
 
 }  // namespace ni_usb_daq::host::platform

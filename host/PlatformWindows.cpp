@@ -17,11 +17,11 @@ namespace {
 
 // Set by the console control handler (which Windows runs on a thread of its
 // own), read by the main thread.
-std::atomic<bool> stopRequested{false};
+std::atomic<unsigned> stopRequests{0};
 
 BOOL WINAPI onConsoleControl(DWORD event) {
     if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
-        stopRequested = true;
+        stopRequests.fetch_add(1);
         return TRUE;
     }
     return FALSE;  // closing the console or logging off: the default applies
@@ -170,7 +170,7 @@ Utf8Arguments::Utf8Arguments(int argc, char** argv) {
 struct StopRequests::Previous {};
 
 StopRequests::StopRequests() {
-    stopRequested = false;
+    stopRequests = 0;
     // A program started in a new process group ignores Ctrl-C until it asks for it.
     ::SetConsoleCtrlHandler(nullptr, FALSE);
     ::SetConsoleCtrlHandler(onConsoleControl, TRUE);
@@ -180,8 +180,8 @@ StopRequests::~StopRequests() {
     ::SetConsoleCtrlHandler(onConsoleControl, FALSE);
 }
 
-bool StopRequests::requested() const {
-    return stopRequested;
+unsigned StopRequests::count() const {
+    return stopRequests.load();
 }
 
 }  // namespace ni_usb_daq::host::platform

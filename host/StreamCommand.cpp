@@ -3,6 +3,7 @@
 #include "StreamCommand.h"
 
 #include <cmath>
+#include <cstdlib>
 #include <iostream>
 #include <memory>
 
@@ -11,6 +12,7 @@
 #include "NumberFormat.h"
 #include "Platform.h"
 #include "StreamRecovery.h"
+#include "daqmx/DriverStatusClasses.h"
 
 namespace ni_usb_daq::host {
 
@@ -60,14 +62,14 @@ private:
 
 /// Why the driver's buffer overflowed, with the numbers that decide it and
 /// what to change.
-std::string overflowAdvice(const RecordingFacts& facts) {
+std::string overflowAdvice(const RecordingFacts& facts, std::int32_t status) {
     const double rate = facts.sampleRateHz;
     const auto seconds = [rate](std::uint64_t samples) {
         return rate > 0 ? " (" + formatNumber(static_cast<double>(samples) / rate) + " s)"
                         : std::string();
     };
     std::string text =
-        "the driver's input buffer overflowed (status " + std::to_string(kOverflowStatus) + "): ";
+        "the driver's input buffer overflowed (status " + std::to_string(status) + "): ";
     if (facts.inputBufferSamplesPerChannel > 0) {
         text += "it holds " + std::to_string(facts.inputBufferSamplesPerChannel) +
                 " samples per channel" + seconds(facts.inputBufferSamplesPerChannel) + " at " +
@@ -116,23 +118,20 @@ int recordStream(DeviceSession& session, const StreamOptions& options, OutputTar
     }
     auto writer = RecordingOptions::writer(target, options.output);
 
+    SystemRecoveryClock clock;
     std::optional<StreamRecovery> recovery;
     if (options.recovery.enabled) {
-        std::vector<std::string> channels;
-        for (const auto& channel : facts.channels) {
-            channels.push_back(channel.name);
-        }
-        recovery.emplace(options.recovery, options.settings, std::move(channels),
-                         facts.sampleRateHz, facts.serialNumber);
+        recovery.emplace(options.recovery, options.settings, facts, clock);
     }
 
     ProgressLine progress;
-    const StreamOutcome outcome = runStream(
-        session, signals, limits, *writer, facts,
-        [&progress](const StreamStats& stats, std::chrono::duration<double> elapsed) {
-            progress.show(stats, elapsed);
-        },
-        recovery ? &*recovery : nullptr);
+    StreamRunHooks hooks;
+    hooks.progress = [&progress](const StreamStats& stats, std::chrono::duration<double> elapsed) {
+        progress.show(stats, elapsed);
+    };
+    hooks.recovery = recovery ? &*recovery : nullptr;
+    hooks.secondStopAbandons = true;
+    const StreamOutcome outcome = runStream(session, signals, limits, *writer, facts, hooks);
     progress.finish();
     writer->end(recordingEnd(outcome, facts.sampleRateHz));
     writer.reset();  // a file writer lets go of its file
@@ -150,8 +149,9 @@ int recordStream(DeviceSession& session, const StreamOptions& options, OutputTar
             std::cerr << kProgramName << ": the stream ended on a driver error after "
                       << stats.frames << " frames (" << stats.samples
                       << " samples per channel) were written: " << outcome.errorMessage << '\n';
-            if (outcome.errorStatus == kOverflowStatus) {
-                std::cerr << kProgramName << ": " << overflowAdvice(facts) << '\n';
+            if (daqmx::classifyStatus(outcome.errorStatus).gapReason == "overflow") {
+                std::cerr << kProgramName << ": " << overflowAdvice(facts, outcome.errorStatus)
+                          << '\n';
             }
             if (stats.frames > 0) {
                 // Hours of samples are not thrown away for the error that
@@ -164,7 +164,17 @@ int recordStream(DeviceSession& session, const StreamOptions& options, OutputTar
             return kFailureExitCode;
         case StreamEnd::Interrupted:
             std::cerr << kProgramName << ": interrupted; stream stopped after " << stats.frames
-                      << " frames (" << stats.samples << " samples per channel), all written\n";
+                      << " frames (" << stats.samples << " samples per channel), all "
+                      << (outcome.abandoned ? "received written" : "written") << '\n';
+            if (outcome.abandoned) {
+                // The plug-in's stream thread may still be inside a driver
+                // read: the recording is complete and in place, and the
+                // process ends without waiting for it.
+                target.commit();
+                std::cout.flush();
+                std::cerr.flush();
+                std::_Exit(kInterruptedExitCode);
+            }
             return 0;
         case StreamEnd::FrameLimit:
         case StreamEnd::SampleLimit:

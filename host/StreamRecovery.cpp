@@ -4,7 +4,6 @@
 #include <charconv>
 #include <cmath>
 #include <iostream>
-#include <thread>
 
 #include <nlohmann/json.hpp>
 
@@ -13,24 +12,26 @@
 #include "HostError.h"
 #include "JsonOutput.h"
 #include "NumberFormat.h"
-#include "StreamSession.h"
+#include "daqmx/DriverStatusClasses.h"
 
 namespace ni_usb_daq::host {
 
 namespace {
 
-constexpr std::int32_t kTransferAborted = -50405;
-constexpr std::int32_t kDeviceNotAvailable = -201003;
-constexpr std::int32_t kDeviceReset = -88709;
-constexpr std::int32_t kDeviceResetByOther = -88705;
-
 constexpr std::chrono::milliseconds kFirstWait{100};
 constexpr std::chrono::milliseconds kLongestWait{5000};
-/// How often a wait looks at the stop request.
-constexpr std::chrono::milliseconds kStopPoll{20};
 
-/// The status of the first "DAQmx error N" in a driver message; 0 when none.
-/// A failed configure result carries its status only in its message.
+/// The device part of a channel name ("Dev1" of "Dev1/ai0").
+std::string deviceOfChannel(const std::string& channel) {
+    return channel.substr(0, channel.find('/'));
+}
+
+bool needsReconnect(std::int32_t status) {
+    return daqmx::classifyStatus(status).afterStreamEnd == daqmx::AfterStreamEnd::Reconnect;
+}
+
+}  // namespace
+
 std::int32_t statusInText(std::string_view message) {
     constexpr std::string_view kPrefix = "DAQmx error ";
     const auto at = message.find(kPrefix);
@@ -40,44 +41,6 @@ std::int32_t statusInText(std::string_view message) {
         std::from_chars(digits.data(), digits.data() + digits.size(), status);
     }
     return status;
-}
-
-/// The device part of a channel name ("Dev1" of "Dev1/ai0").
-std::string deviceOfChannel(const std::string& channel) {
-    return channel.substr(0, channel.find('/'));
-}
-
-}  // namespace
-
-RecoveryAction recoveryAction(std::int32_t status) {
-    switch (status) {
-        case kOverflowStatus:
-            return RecoveryAction::Restart;
-        case kTransferAborted:
-        case kDeviceNotAvailable:
-        case kDeviceReset:
-        case kDeviceResetByOther:
-            return RecoveryAction::Reconnect;
-        default:
-            return RecoveryAction::None;
-    }
-}
-
-std::string gapReason(std::int32_t status, bool deviceWentAway) {
-    if (deviceWentAway || status == kDeviceNotAvailable) {
-        return "device_removed";
-    }
-    switch (status) {
-        case kOverflowStatus:
-            return "overflow";
-        case kTransferAborted:
-            return "transfer_abort";
-        case kDeviceReset:
-        case kDeviceResetByOther:
-            return "device_reset";
-        default:
-            return "driver_error";
-    }
 }
 
 std::string renameDevice(std::string_view text, std::string_view from, std::string_view to) {
@@ -98,15 +61,156 @@ std::string renameDevice(std::string_view text, std::string_view from, std::stri
     return renamed;
 }
 
+struct StreamRecovery::Outage {
+    StreamFault fault;
+    std::chrono::system_clock::time_point samplesStopped;
+    RecoveryClock::Monotonic::time_point giveUpAt;
+    bool reconnect = false;  ///< the device has to be found and set up again
+    bool deviceWentAway = false;
+    std::string lastReason;
+};
+
 StreamRecovery::StreamRecovery(RecoveryOptions options, kra::device::OperationParams settings,
-                               std::vector<std::string> channels, double sampleRateHz,
-                               std::string serialNumber)
+                               const RecordingFacts& facts, RecoveryClock& clock)
     : options_(std::move(options)),
       settings_(std::move(settings)),
-      channels_(std::move(channels)),
-      sampleRateHz_(sampleRateHz),
-      serialNumber_(std::move(serialNumber)),
-      deviceName_(channels_.empty() ? std::string() : deviceOfChannel(channels_.front())) {}
+      sampleRateHz_(facts.sampleRateHz),
+      serialNumber_(facts.serialNumber),
+      clock_(clock) {
+    for (const auto& channel : facts.channels) {
+        channels_.push_back(channel.name);
+    }
+    deviceName_ = channels_.empty() ? facts.device : deviceOfChannel(channels_.front());
+}
+
+RecoveryReport StreamRecovery::recover(DeviceSession& session, const StreamFault& fault,
+                                       std::uint64_t nextSample, std::uint64_t gapsSoFar,
+                                       const StopCheck& stopRequested,
+                                       const RecoveryStateCallback& state,
+                                       const StartStream& start) {
+    using Kind = RecoveryReport::Kind;
+    const auto afterEnd = daqmx::classifyStatus(fault.status).afterStreamEnd;
+    if (!options_.enabled || afterEnd == daqmx::AfterStreamEnd::EndRun) {
+        return {};
+    }
+    if (options_.maxGaps && gapsSoFar >= *options_.maxGaps) {
+        return {Kind::NotAttempted, {},
+                std::to_string(gapsSoFar) + " gap(s) already, --max-gaps " +
+                    std::to_string(*options_.maxGaps)};
+    }
+    Outage outage;
+    outage.fault = fault;
+    outage.samplesStopped = samplesStopped(nextSample);
+    outage.giveUpAt = clock_.now() + std::chrono::duration_cast<RecoveryClock::Monotonic::duration>(
+                                         options_.outageTimeout);
+    outage.reconnect = afterEnd == daqmx::AfterStreamEnd::Reconnect;
+    std::cerr << kProgramName << ": " << fault.message << "; recovering\n";
+    if (outage.reconnect) {
+        session.stub().disconnect();
+    }
+    auto wait = std::chrono::duration_cast<RecoveryClock::Monotonic::duration>(kFirstWait);
+    while (!stopRequested()) {
+        const auto refusal = attempt(session, outage);
+        if (!refusal) {
+            try {
+                start();
+                const GapRecord gap = gapOf(outage);
+                segmentStart_ = gap.outageEnd;
+                segmentFirst_ = nextSample + gap.estimatedLostSamples;
+                const std::chrono::duration<double> length = gap.outageEnd - gap.outageStart;
+                std::cerr << kProgramName << ": recovered on " << deviceName_ << " after "
+                          << formatNumber(length.count()) << " s (" << gap.reason << "); "
+                          << gap.estimatedLostSamples
+                          << " samples per channel estimated lost\n";
+                return {Kind::Recovered, gap, {}};
+            } catch (const HostError& error) {
+                // Still the same outage: a device that was reset or went away
+                // while it was being restarted has to be found again.
+                outage.lastReason = error.what();
+                if (needsReconnect(statusInText(outage.lastReason)) && !outage.reconnect) {
+                    outage.reconnect = true;
+                    session.stub().disconnect();
+                }
+            }
+        } else if (!refusal->worthWaiting) {
+            return {Kind::GaveUp, {}, refusal->reason};
+        } else {
+            outage.lastReason = refusal->reason;
+        }
+        const auto left = outage.giveUpAt - clock_.now();
+        if (left <= RecoveryClock::Monotonic::duration::zero()) {
+            return {Kind::GaveUp, {},
+                    "gave up after " + formatNumber(options_.outageTimeout.count()) +
+                        " s: " + outage.lastReason};
+        }
+        if (state) {
+            state("waiting for " + deviceName_);
+        }
+        // The last attempt comes at the timeout, not a back-off step before it.
+        if (!clock_.pause(std::min(wait, left), stopRequested)) {
+            break;
+        }
+        wait = std::min(wait * 2, std::chrono::duration_cast<decltype(wait)>(kLongestWait));
+    }
+    return {Kind::Interrupted, gapOf(outage), {}};
+}
+
+std::optional<StreamRecovery::Refusal> StreamRecovery::attempt(DeviceSession& session,
+                                                               Outage& outage) {
+    if (!outage.reconnect) {
+        return std::nullopt;  // the device is still there: only start again
+    }
+    return reconnect(session, outage);
+}
+
+std::optional<StreamRecovery::Refusal> StreamRecovery::reconnect(DeviceSession& session,
+                                                                 Outage& outage) {
+    const auto name = findDevice(session);
+    if (!name) {
+        outage.deviceWentAway = true;
+        return Refusal{"the device with serial number " +
+                           (serialNumber_.empty() ? std::string("?") : serialNumber_) + " (" +
+                           deviceName_ + ") is not listed",
+                       true};
+    }
+    if (!sameDriverName(*name, deviceName_)) {
+        followRename(session, *name);
+    }
+    auto refusal = bringUp(session);
+    if (refusal && refusal->worthWaiting) {
+        session.stub().disconnect();
+    }
+    return refusal;
+}
+
+GapRecord StreamRecovery::gapOf(const Outage& outage) const {
+    GapRecord gap;
+    const std::string_view reason = daqmx::classifyStatus(outage.fault.status).gapReason;
+    gap.reason = outage.deviceWentAway ? "device_removed" : std::string(reason);
+    gap.status = outage.fault.status;
+    gap.outageStart = outage.samplesStopped;
+    gap.outageEnd = std::max(clock_.wallNow(), outage.samplesStopped);
+    const std::chrono::duration<double> length = gap.outageEnd - gap.outageStart;
+    gap.estimatedLostSamples =
+        static_cast<std::uint64_t>(std::llround(length.count() * sampleRateHz_));
+    gap.estimatedFrom = "wall_clock";
+    gap.device = deviceName_;
+    gap.serialNumber = serialNumber_;
+    return gap;
+}
+
+std::chrono::system_clock::time_point StreamRecovery::samplesStopped(
+    std::uint64_t nextSample) const {
+    const auto errorAt = clock_.wallNow();
+    if (!(sampleRateHz_ > 0)) {
+        return errorAt;
+    }
+    const std::chrono::duration<double> delivered(
+        static_cast<double>(nextSample - segmentFirst_) / sampleRateHz_);
+    return std::min(errorAt,
+                    segmentStart_ +
+                        std::chrono::duration_cast<std::chrono::system_clock::duration>(delivered));
+}
 
 std::optional<std::string> StreamRecovery::findDevice(DeviceSession& session) const {
     // A device listed without its serial number is not ready to answer yet.
@@ -136,7 +240,8 @@ std::optional<StreamRecovery::Refusal> StreamRecovery::bringUp(DeviceSession& se
     if (!result.success) {
         // A device that is still coming up refuses like a missing one.
         const bool comingUp =
-            recoveryAction(statusInText(result.error)) == RecoveryAction::Reconnect;
+            daqmx::classifyStatus(statusInText(result.error)).afterStreamEnd ==
+            daqmx::AfterStreamEnd::Reconnect;
         return Refusal{"configure failed: " + result.error, comingUp};
     }
     // The same channels at the same rate, or it is not the same recording.
@@ -185,68 +290,6 @@ void StreamRecovery::followRename(DeviceSession& session, const std::string& nam
     }
     deviceName_ = name;
     session.reopen({name, session.device().productType, serialNumber_});
-}
-
-StreamRecovery::Result StreamRecovery::recover(DeviceSession& session, RecoveryAction action,
-                                               const platform::StopRequests& stop,
-                                               const RecoveryStateCallback& state) {
-    using Clock = std::chrono::steady_clock;
-    Result result;
-    if (stop.requested()) {
-        result.interrupted = true;
-        return result;
-    }
-    if (action == RecoveryAction::Restart) {
-        // The device is still there: the acquisition only has to start again.
-        result.recovered = true;
-        return result;
-    }
-    const auto giveUpAt =
-        Clock::now() + std::chrono::duration_cast<Clock::duration>(options_.outageTimeout);
-    session.stub().disconnect();
-    auto wait = kFirstWait;
-    std::string lastReason = "the device did not come back";
-    while (true) {
-        if (const auto name = findDevice(session); !name) {
-            result.deviceWentAway = true;
-            lastReason = "the device with serial number " +
-                         (serialNumber_.empty() ? std::string("?") : serialNumber_) + " (" +
-                         deviceName_ + ") is not listed";
-        } else {
-            if (!sameDriverName(*name, deviceName_)) {
-                followRename(session, *name);
-            }
-            const auto refusal = bringUp(session);
-            if (!refusal) {
-                result.recovered = true;
-                return result;
-            }
-            if (!refusal->worthWaiting) {
-                result.failure = refusal->reason;
-                return result;
-            }
-            lastReason = refusal->reason;
-            session.stub().disconnect();
-        }
-        if (state) {
-            state("waiting for " + deviceName_);
-        }
-        if (Clock::now() + wait > giveUpAt) {
-            result.failure = "gave up after " + formatNumber(options_.outageTimeout.count()) +
-                             " s: " + lastReason;
-            return result;
-        }
-        // The wait itself watches the stop request.
-        const auto until = Clock::now() + wait;
-        while (Clock::now() < until) {
-            if (stop.requested()) {
-                result.interrupted = true;
-                return result;
-            }
-            std::this_thread::sleep_for(std::min<Clock::duration>(kStopPoll, until - Clock::now()));
-        }
-        wait = std::min(wait * 2, kLongestWait);
-    }
 }
 
 }  // namespace ni_usb_daq::host

@@ -46,8 +46,7 @@ inline constexpr std::array<StatusClass, 10> kStatusClasses{{
 }};
 
 /// Every status not in the table: not retried, and the run ends.
-inline constexpr StatusClass kUnclassifiedStatus{0, false, AfterStreamEnd::EndRun,
-                                                 "driver_error"};
+inline constexpr StatusClass kUnclassifiedStatus{0, false, AfterStreamEnd::EndRun, "driver_error"};
 
 constexpr const StatusClass& classifyStatus(int32 status) {
     const auto* found = std::find_if(kStatusClasses.begin(), kStatusClasses.end(),

@@ -99,8 +99,8 @@ void FrameFlow::sequence(const FrameNumbers& frame) {
     }
     ++outcome_.stats.sequenceGaps;
     if (frame.sequenceNo < expected) {
-        std::cerr << kProgramName << ": sequence went back: expected frame " << expected
-                  << ", got " << frame.sequenceNo << '\n';
+        std::cerr << kProgramName << ": sequence went back: expected frame " << expected << ", got "
+                  << frame.sequenceNo << '\n';
         return;
     }
     const std::uint64_t missing = frame.sequenceNo - expected;

@@ -94,7 +94,8 @@ RecoveryReport StreamRecovery::recover(DeviceSession& session, const StreamFault
         return {};
     }
     if (options_.maxGaps && gapsSoFar >= *options_.maxGaps) {
-        return {Kind::NotAttempted, {},
+        return {Kind::NotAttempted,
+                {},
                 std::to_string(gapsSoFar) + " gap(s) already, --max-gaps " +
                     std::to_string(*options_.maxGaps)};
     }
@@ -120,8 +121,7 @@ RecoveryReport StreamRecovery::recover(DeviceSession& session, const StreamFault
                 const std::chrono::duration<double> length = gap.outageEnd - gap.outageStart;
                 std::cerr << kProgramName << ": recovered on " << deviceName_ << " after "
                           << formatNumber(length.count()) << " s (" << gap.reason << "); "
-                          << gap.estimatedLostSamples
-                          << " samples per channel estimated lost\n";
+                          << gap.estimatedLostSamples << " samples per channel estimated lost\n";
                 return {Kind::Recovered, gap, {}};
             } catch (const HostError& error) {
                 // Still the same outage: a device that was reset or went away
@@ -139,7 +139,8 @@ RecoveryReport StreamRecovery::recover(DeviceSession& session, const StreamFault
         }
         const auto left = outage.giveUpAt - clock_.now();
         if (left <= RecoveryClock::Monotonic::duration::zero()) {
-            return {Kind::GaveUp, {},
+            return {Kind::GaveUp,
+                    {},
                     "gave up after " + formatNumber(options_.outageTimeout.count()) +
                         " s: " + outage.lastReason};
         }
@@ -205,11 +206,11 @@ std::chrono::system_clock::time_point StreamRecovery::samplesStopped(
     if (!(sampleRateHz_ > 0)) {
         return errorAt;
     }
-    const std::chrono::duration<double> delivered(
-        static_cast<double>(nextSample - segmentFirst_) / sampleRateHz_);
-    return std::min(errorAt,
-                    segmentStart_ +
-                        std::chrono::duration_cast<std::chrono::system_clock::duration>(delivered));
+    const std::chrono::duration<double> delivered(static_cast<double>(nextSample - segmentFirst_) /
+                                                  sampleRateHz_);
+    return std::min(
+        errorAt,
+        segmentStart_ + std::chrono::duration_cast<std::chrono::system_clock::duration>(delivered));
 }
 
 std::optional<std::string> StreamRecovery::findDevice(DeviceSession& session) const {
@@ -239,9 +240,8 @@ std::optional<StreamRecovery::Refusal> StreamRecovery::bringUp(DeviceSession& se
     auto result = session.execute("analog_input", "configure", settings_);
     if (!result.success) {
         // A device that is still coming up refuses like a missing one.
-        const bool comingUp =
-            daqmx::classifyStatus(statusInText(result.error)).afterStreamEnd ==
-            daqmx::AfterStreamEnd::Reconnect;
+        const bool comingUp = daqmx::classifyStatus(statusInText(result.error)).afterStreamEnd ==
+                              daqmx::AfterStreamEnd::Reconnect;
         return Refusal{"configure failed: " + result.error, comingUp};
     }
     // The same channels at the same rate, or it is not the same recording.

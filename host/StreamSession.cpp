@@ -83,9 +83,9 @@ public:
         if (hooks_.recovery != nullptr) {
             hooks_.recovery->begin(facts.start);
         }
-        deadline_ = limits.duration ? startedAt_ + std::chrono::duration_cast<Clock::duration>(
-                                                       *limits.duration)
-                                    : Clock::time_point::max();
+        deadline_ = limits.duration
+                        ? startedAt_ + std::chrono::duration_cast<Clock::duration>(*limits.duration)
+                        : Clock::time_point::max();
     }
 
     /// Records until the acquisition ends; true when a device fault ended it.

@@ -7,10 +7,13 @@
 //                          one value too few, an "n" a text where a number goes
 //   SCRIPTED_ERROR         message of the error state that ends the stream
 //   SCRIPTED_ERROR_STATUS  its "daqmx_status" property, when set
+//   SCRIPTED_STOP_HANGS    "stop_stream" never returns, as when a driver read
+//                          is stuck: only the end of the process ends it
 // "configure" reports one channel, Dev1/ai0, in the range [-1, 1] V, at
 // 1000.5 Hz exactly, two samples per frame, a buffer of 1000 samples.
 // Every call the host makes on the stream is logged to standard error as
 // "scripted: <call>", so a test can check their order.
+#include <chrono>
 #include <cstdlib>
 #include <iostream>
 #include <memory>
@@ -91,9 +94,13 @@ public:
                            {"samples_per_channel", "2"},
                            {"input_buffer_samples_per_channel", "1000"}};
         } else if (operation == "start_stream") {
+            std::cerr << "scripted: start_stream" << std::endl;
             thread_ = std::thread([this] { deliver(); });
         } else if (operation == "stop_stream") {
             std::cerr << "scripted: stop_stream" << std::endl;
+            while (!environment("SCRIPTED_STOP_HANGS").empty()) {
+                std::this_thread::sleep_for(std::chrono::seconds(1));
+            }
             if (thread_.joinable()) {
                 thread_.join();
             }

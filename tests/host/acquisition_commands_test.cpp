@@ -274,6 +274,29 @@ TEST(StreamCommand, InterruptEndsTheAcquisitionButEveryReceivedFrameIsWritten) {
     EXPECT_EQ(dir.names(), std::vector<std::string>{"run.jsonl"});
 }
 
+TEST(StreamCommand, ASecondInterruptEndsAtOnceWithTheRecordingInPlace) {
+    if (const auto reason = host_tests::signalsUnsupported()) {
+        GTEST_SKIP() << *reason;
+    }
+    const test_support::TempDir dir;
+    const std::string out = dir.file("run.jsonl");
+    // The stand-in's stop never returns, as a driver stuck in a read.
+    HostProcess host({"--library", SCRIPTED_PLUGIN_PATH, "stream", "--out", out},
+                     {"SCRIPTED_FRAMES=1,2,3", "SCRIPTED_STOP_HANGS=1"});
+    ASSERT_TRUE(host.waitForErrorText("scripted: start_stream", std::chrono::seconds(20)));
+    host.sendSignal(SIGINT);
+    ASSERT_TRUE(host.waitForErrorText("scripted: stop_stream", std::chrono::seconds(20)));
+    EXPECT_TRUE(host.waitForErrorText("stopping...", std::chrono::seconds(1)));
+    host.sendSignal(SIGINT);
+    const HostRun run = host.finish(std::chrono::seconds(20));
+    EXPECT_EQ(run.exitCode, 130) << run.err;
+    const auto lines = jsonLines(fileText(out));
+    ASSERT_EQ(lines.size(), 5u) << fileText(out);
+    EXPECT_EQ(lines.back().at("status"), "interrupted");
+    EXPECT_EQ(lines.back().at("frames"), 3);
+    EXPECT_EQ(dir.names(), std::vector<std::string>{"run.jsonl"});
+}
+
 TEST(StreamCommand, AReaderThatFallsBehindIsReportedWhenTheQueueFillsNotOnlyAtAnOverflow) {
     if (const auto reason = host_tests::shellUnsupported()) {
         GTEST_SKIP() << *reason;

@@ -86,7 +86,8 @@ protected:
         recovery.begin(clock_.wallNow());
         return recovery.recover(
             session_, {status, "DAQmx error " + std::to_string(status)}, 0, 0,
-            [this] { return stop_; }, [this](const std::string& state) { states_.push_back(state); },
+            [this] { return stop_; },
+            [this](const std::string& state) { states_.push_back(state); },
             [this] {
                 ++starts_;
                 session_.require("analog_input", "start_stream");
@@ -94,8 +95,8 @@ protected:
     }
 
     PluginLibrary plugin_{NI_USB_DAQ_PLUGIN_PATH};
-    DeviceSession session_{plugin_.createStub(), {"Dev1", "", ""},
-                           [this] { return plugin_.createStub(); }};
+    DeviceSession session_{
+        plugin_.createStub(), {"Dev1", "", ""}, [this] { return plugin_.createStub(); }};
     RecordingFacts facts_;
     SteppedClock clock_;
     bool stop_ = false;

@@ -4,6 +4,7 @@
 // the run after the outage bound.
 
 #include <cmath>
+#include <csignal>
 #include <string>
 #include <vector>
 
@@ -115,6 +116,7 @@ TEST_P(Recovery, OneGapRecordBetweenTwoRunsOfTheDriversOwnSamples) {
     EXPECT_EQ(end["event"], "end");
     EXPECT_EQ(end["status"], "complete");
     EXPECT_EQ(end["gaps"], 1);
+    EXPECT_EQ(end["errors"], 1) << "a recovered error still counts";
     // The run spans its three seconds: samples written and samples lost.
     EXPECT_EQ(end["samples_per_channel"].get<std::uint64_t>() +
                   end["estimated_lost_samples"].get<std::uint64_t>(),
@@ -148,6 +150,63 @@ INSTANTIATE_TEST_SUITE_P(
                     Outage{"ResetPaced", R"([{"at_s":1,"device":"Dev1","event":"reset"}])", "10",
                            "device_reset", -88709, "Dev1"}),
     [](const testing::TestParamInfo<Outage>& info) { return info.param.name; });
+
+TEST(Recovery, AStormOfUnplugsIsRiddenOutToTheEnd) {
+    const test_support::TempDir dir;
+    json events = json::array();
+    for (int cycle = 0; cycle < 30; ++cycle) {
+        const double at = 1.0 + 0.3 * cycle;
+        events.push_back({{"at_s", at}, {"device", "Dev1"}, {"event", "unplug"}});
+        events.push_back({{"at_s", at + 0.1}, {"device", "Dev1"}, {"event", "replug"}});
+    }
+    const auto run =
+        runHost({"-q", "stream", "--recover", "--recover-timeout", "30", "--seconds", "14",
+                 "ai_channels=Dev1/ai0", "samples_per_channel=50", "sample_clock_rate_hz=1k"},
+                {"NIDAQMX_SIM_EVENTS=" + dir.write("events.json", events.dump()),
+                 "NIDAQMX_SIM_TIME_SCALE=5"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const auto lines = jsonLines(run.out);
+    std::size_t lastGap = 0;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (lines[i].value("event", "") == "gap") {
+            lastGap = i;
+            // Away when the host looked, or back before it could tell.
+            EXPECT_TRUE(lines[i]["reason"] == "device_removed" ||
+                        lines[i]["reason"] == "transfer_abort")
+                << lines[i];
+        }
+    }
+    ASSERT_GT(lastGap, 0u) << "no outage was seen";
+    EXPECT_FALSE(lines[lastGap + 1].contains("event")) << "no frame after the last gap";
+    EXPECT_EQ(lines.back()["status"], "complete");
+    EXPECT_EQ(lines.back()["samples_per_channel"].get<std::uint64_t>() +
+                  lines.back()["estimated_lost_samples"].get<std::uint64_t>(),
+              14000u);
+}
+
+TEST(Recovery, AnInterruptDuringAnOutageWritesTheOutageSoFar) {
+    if (const auto reason = host_tests::signalsUnsupported()) {
+        GTEST_SKIP() << *reason;
+    }
+    const test_support::TempDir dir;
+    const std::string events =
+        dir.write("events.json", R"([{"at_s":1,"device":"Dev1","event":"unplug"}])");
+    host_tests::HostProcess host({"stream", "--recover", "ai_channels=Dev1/ai0",
+                                  "samples_per_channel=100", "sample_clock_rate_hz=1k"},
+                                 {"NIDAQMX_SIM_EVENTS=" + events, "NIDAQMX_SIM_TIME_SCALE=10"});
+    ASSERT_TRUE(host.waitForErrorText("recovering", std::chrono::seconds(20)));
+    host.sendSignal(SIGINT);
+    const auto run = host.finish(std::chrono::seconds(20));
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    const auto lines = jsonLines(run.out);
+    ASSERT_GE(lines.size(), 3u);
+    const json& gap = lines[lines.size() - 2];
+    EXPECT_EQ(gap["event"], "gap") << gap;
+    EXPECT_EQ(gap["reason"], "device_removed");
+    EXPECT_GT(gap["estimated_lost_samples"], 0);
+    EXPECT_EQ(lines.back()["status"], "interrupted");
+    EXPECT_EQ(lines.back()["gaps"], 1);
+}
 
 TEST(Recovery, ADeviceThatNeverComesBackEndsTheRunAfterTheOutageBound) {
     const test_support::TempDir dir;

@@ -23,10 +23,11 @@ bool FrameFlow::take(StreamEvent& event) {
         case StreamEvent::Kind::Frame:
             break;
     }
-    if (limitReached()) {
-        return true;
-    }
-    const auto numbers = scanFrameNumbers(event.text);
+    return limitReached() || takeFrame(event.text);
+}
+
+bool FrameFlow::takeFrame(const std::string& text) {
+    const auto numbers = scanFrameNumbers(text);
     if (!numbers) {
         ++outcome_.stats.malformedFrames;
         std::cerr << kProgramName << ": malformed sample frame: no whole \"sequence_no\", "
@@ -34,7 +35,7 @@ bool FrameFlow::take(StreamEvent& event) {
         return false;
     }
     sequence(*numbers);
-    if (!frameSamplesWellFormed(event.text, *numbers)) {
+    if (!frameSamplesWellFormed(text, *numbers)) {
         // Written as it came, it would put text where numbers go or shift
         // every later channel; its samples are lost, so it is a gap.
         ++outcome_.stats.malformedFrames;
@@ -44,8 +45,12 @@ bool FrameFlow::take(StreamEvent& event) {
         lost("malformed_frame", numbers->sampleCount);
         return false;
     }
-    std::uint64_t count = numbers->sampleCount;
-    std::string_view text = event.text;
+    write(text, *numbers);
+    return limitReached();
+}
+
+void FrameFlow::write(std::string_view text, const FrameNumbers& numbers) {
+    std::uint64_t count = numbers.sampleCount;
     std::string cut;
     std::uint64_t room = count;
     if (limits_.samples) {
@@ -59,13 +64,12 @@ bool FrameFlow::take(StreamEvent& event) {
         cut = truncatedFrame(text, count);
         text = cut;
     }
-    writer_.frame({text, numbers->sequenceNo, numbers->timestampNs, nextSample_, count,
-                   numbers->channelCount});
+    writer_.frame({text, numbers.sequenceNo, numbers.timestampNs, nextSample_, count,
+                   numbers.channelCount});
     outcome_.stats.writerErrors = writer_.frameErrors();
     ++outcome_.stats.frames;
     outcome_.stats.samples += count;
     nextSample_ += count;
-    return limitReached();
 }
 
 void FrameFlow::outage(GapRecord gap) {

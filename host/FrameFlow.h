@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "FrameText.h"
 #include "RecordingWriter.h"
@@ -40,6 +41,9 @@ public:
     bool limitReached();
 
 private:
+    bool takeFrame(const std::string& text);
+    /// Writes a well-formed frame, cut short where a limit falls inside it.
+    void write(std::string_view text, const FrameNumbers& numbers);
     void sequence(const FrameNumbers& frame);
     void lost(std::string reason, std::uint64_t samples);
     void writeGap(GapRecord gap);

@@ -105,6 +105,11 @@ void StreamEventQueue::close() {
     notFull_.notify_all();
 }
 
+std::size_t StreamEventQueue::pending() const {
+    const std::lock_guard lock(mutex_);
+    return events_.size();
+}
+
 std::uint64_t StreamEventQueue::stalls() const {
     const std::lock_guard lock(mutex_);
     return stalls_;

@@ -52,6 +52,8 @@ public:
     void close();
     /// How many times a push found the queue full and had to wait.
     std::uint64_t stalls() const;
+    /// Events waiting to be taken.
+    std::size_t pending() const;
 
 private:
     const std::size_t capacityBytes_;

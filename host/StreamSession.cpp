@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <future>
 #include <iostream>
+#include <limits>
 #include <thread>
 
 #include "FrameFlow.h"
@@ -102,7 +103,7 @@ private:
     bool stopRequested();
     std::optional<StreamEvent> nextEvent(Clock::time_point now);
     bool stopAcquisition();
-    void drain();
+    void drain(std::size_t most);
     void watchQueue();
     void tick(bool now);
 
@@ -214,9 +215,12 @@ bool StreamRun::recover() {
 StreamOutcome StreamRun::finish() {
     // The acquisition ends here; the writing goes on with every frame that
     // was already received, up to the limit.
-    if (stream_ && stopAcquisition()) {
+    if (stream_) {
+        // An abandoned stream may still be delivering: only what had come
+        // when the stop was given up is taken.
+        const bool stopped = stopAcquisition();
         if (outcome_.end == StreamEnd::Interrupted || outcome_.end == StreamEnd::TimeLimit) {
-            drain();
+            drain(stopped ? std::numeric_limits<std::size_t>::max() : stream_->pending());
         }
         watchQueue();
     }
@@ -258,9 +262,10 @@ bool StreamRun::stopAcquisition() {
     return true;
 }
 
-void StreamRun::drain() {
-    while (auto event = stream_->next(std::chrono::milliseconds{0})) {
-        if (flow_.take(*event)) {
+void StreamRun::drain(std::size_t most) {
+    for (; most > 0; --most) {
+        auto event = stream_->next(std::chrono::milliseconds{0});
+        if (!event || flow_.take(*event)) {
             break;
         }
     }

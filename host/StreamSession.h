@@ -41,6 +41,7 @@ public:
     }
     void recycle(std::string text) { queue_->recycle(std::move(text)); }
     std::uint64_t stalls() const { return queue_->stalls(); }
+    std::size_t pending() const { return queue_->pending(); }
     /// HostError when stop_stream fails.
     void stopAcquisition();
     /// HostError when stop_stream fails.

@@ -144,6 +144,7 @@ private:
             }
             callback_(error);
         }
+        std::cerr << "scripted: delivered" << std::endl;
     }
 
     StateCallback callback_;

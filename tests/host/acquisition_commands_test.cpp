@@ -283,7 +283,7 @@ TEST(StreamCommand, ASecondInterruptEndsAtOnceWithTheRecordingInPlace) {
     // The stand-in's stop never returns, as a driver stuck in a read.
     HostProcess host({"--library", SCRIPTED_PLUGIN_PATH, "stream", "--out", out},
                      {"SCRIPTED_FRAMES=1,2,3", "SCRIPTED_STOP_HANGS=1"});
-    ASSERT_TRUE(host.waitForErrorText("scripted: start_stream", std::chrono::seconds(20)));
+    ASSERT_TRUE(host.waitForErrorText("scripted: delivered", std::chrono::seconds(20)));
     host.sendSignal(SIGINT);
     ASSERT_TRUE(host.waitForErrorText("scripted: stop_stream", std::chrono::seconds(20)));
     EXPECT_TRUE(host.waitForErrorText("stopping...", std::chrono::seconds(1)));

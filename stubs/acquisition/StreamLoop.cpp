@@ -76,6 +76,10 @@ DeviceState streamingRecord(const char* message) {
 /// the texts in place, so their buffers are reused from block to block; the
 /// references name entries of the records' maps, which never move.
 struct StreamLoop::BlockRecords {
+    BlockRecords() = default;
+    BlockRecords(const BlockRecords&) = delete;
+    BlockRecords& operator=(const BlockRecords&) = delete;
+
     DeviceState frame = streamingRecord("frame");
     DeviceState binary = streamingRecord("samples");
     std::string& frameText = frame.properties["frame"];

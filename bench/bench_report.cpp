@@ -192,6 +192,27 @@ void streamRows(const json& streams, std::vector<Row>& rows) {
              ratio >= 0.5 ? "yes" : "no"});
     }
 
+    // The same stream to a no-op subscriber of each topic, back to back: the
+    // doubles as raw bytes against the frame text. With the simulator's
+    // cheapest signal the rows show the plug-in's own cost (no target).
+    for (const char* signals : {"realistic", "sawtooth"}) {
+        const auto rate = [&](const char* topic) {
+            const std::string name = std::string("BM_StreamTopic/") + topic + "/" + signals;
+            return counter(findRun(streams, name + "/8/10000"), "items_per_second") / 1e6;
+        };
+        const double binary = rate("stream_binary");
+        const double text = rate("stream");
+        if (binary == 0.0 || text == 0.0) {
+            continue;
+        }
+        const double ratio = binary / text;
+        const bool target = std::string_view(signals) == "realistic";
+        rows.push_back({std::string("streamed 8x10000 to \"stream_binary\", ") + signals + ", MS/s",
+                        format("%.1f", binary), "to \"stream\" " + format("%.1f", text),
+                        format("%.2f", ratio), target ? ">= 2.5x" : "",
+                        target ? (ratio >= 2.5 ? "yes" : format("no: %.2fx of 2.5x", ratio)) : ""});
+    }
+
     if (const json* paced = findRun(streams, "BM_PacedOneMegasample")) {
         const double cpu = counter(paced, "cpu_pct_of_core");
         rows.push_back({"paced 16 x 62.5 kS/s, CPU % of a core", format("%.1f", cpu),

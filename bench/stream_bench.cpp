@@ -1,6 +1,7 @@
 // Streaming through the loaded plug-in, as a host meets it: frames delivered
 // to a counting subscriber with the simulated driver unpaced, against the
-// frame writer alone on the same block shape; a paced 1 MS/s stream
+// frame writer alone on the same block shape; the same stream to a
+// "stream_binary" subscriber against a "stream" one; a paced 1 MS/s stream
 // (16 channels x 62.5 kHz, 10 frames/s) for the CPU it costs and the memory
 // it holds; and the latency from a block becoming available in the driver to
 // the subscriber's callback.
@@ -99,12 +100,13 @@ bool loadFastRig(benchmark::State& state) {
 }
 
 /// A stub streaming `channels` x `samples` blocks of `device` into a counting
-/// subscriber. While latency recording is on, each callback notes how long
-/// ago the driver made its block available and how long ago the read
+/// subscriber of `topic`. While latency recording is on, each callback notes
+/// how long ago the driver made its block available and how long ago the read
 /// returned it.
 class CountingStream {
 public:
-    CountingStream(const std::string& device, int channels, int samples, double rateHz)
+    CountingStream(const std::string& device, int channels, int samples, double rateHz,
+                   const char* topic = "stream")
         : stub_(plugin().create()) {
         const std::string list = device + "/ai0:" + std::to_string(channels - 1);
         problem_ = stub_
@@ -115,7 +117,7 @@ public:
                                   {"read_timeout_s", std::to_string(kReadTimeoutS)}},
                                  "")
                        .error;
-        stub_->subscribe("analog_input", "stream", [this](const DeviceState&) {
+        stub_->subscribe("analog_input", topic, [this](const DeviceState&) {
             const std::int64_t entered = steadyNs();
             const std::lock_guard lock(mutex_);
             if (recording_) {
@@ -193,16 +195,23 @@ private:
     std::vector<std::int64_t> sinceReturned_;
 };
 
-/// Unpaced, on the rig's 80-channel device, so every shape fits one device.
-void BM_StreamEndToEnd(benchmark::State& state) {
+/// Unpaced, on the rig's 80-channel device, so every shape fits one device,
+/// into a subscriber of `topic`. Without `realistic` the simulator makes its
+/// cheapest signal (the identifying sawtooth, no converter), which leaves
+/// mostly the plug-in's own cost.
+void streamUnpaced(benchmark::State& state, const char* topic, bool realistic) {
     if (!loadFastRig(state)) {
         return;
     }
     DAQmxSim_SetTimeScale(0.0);
+    DAQmxSim_SetRealism(realistic ? DAQMXSIM_REALISM_ALL
+                                  : DAQMXSIM_REALISM_ALL &
+                                        ~(DAQMXSIM_REALISTIC_SIGNALS | DAQMXSIM_CONVERTER));
     const int channels = static_cast<int>(state.range(0));
     const int samples = static_cast<int>(state.range(1));
-    CountingStream stream("Dev2", channels, samples, 1000.0);
+    CountingStream stream("Dev2", channels, samples, 1000.0, topic);
     if (!stream.start(state)) {
+        DAQmxSim_SetRealism(DAQMXSIM_REALISM_ALL);
         return;
     }
     // An iteration is about 100 000 samples' worth of frames.
@@ -212,10 +221,15 @@ void BM_StreamEndToEnd(benchmark::State& state) {
         stream.waitFrames(frames += batch);
     }
     stream.stopMs();
+    DAQmxSim_SetRealism(DAQMXSIM_REALISM_ALL);
     // The frames of the timed iterations; those after the last one do not count.
     state.SetItemsProcessed(static_cast<std::int64_t>(frames) * channels * samples);
     state.counters["frames_per_s"] =
         benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsRate);
+}
+
+void BM_StreamEndToEnd(benchmark::State& state) {
+    streamUnpaced(state, "stream", true);
 }
 
 void BM_FramePathOnly(benchmark::State& state) {
@@ -409,6 +423,19 @@ int main(int argc, char** argv) {
             benchmark::RegisterBenchmark("BM_FramePathOnly", BM_FramePathOnly)
                 ->Args({channels, samples})
                 ->MinTime(0.3);
+        }
+    }
+    // The two topics of one shape back to back: the same stream, the same
+    // driver work, only the form the blocks go out in differs; with the
+    // realistic signals (the target) and with the cheapest one.
+    for (const bool realistic : {true, false}) {
+        for (const char* topic : {"stream", "stream_binary"}) {
+            const std::string name =
+                std::string("BM_StreamTopic/") + topic + (realistic ? "/realistic" : "/sawtooth");
+            benchmark::RegisterBenchmark(name.c_str(), streamUnpaced, topic, realistic)
+                ->Args({8, 10000})
+                ->UseRealTime()
+                ->MinTime(0.5);
         }
     }
     benchmark::RegisterBenchmark("BM_PacedOneMegasample", BM_PacedOneMegasample)

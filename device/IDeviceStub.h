@@ -54,6 +54,23 @@ public:
     virtual OperationResult execute(const std::string& feature, const std::string& operation,
                                     const OperationParams& params,
                                     const std::string& requestId) = 0;
+    /// Feature "analog_input" serves two topics, each block of a stream going
+    /// out in the forms that have subscribers, on the stream thread:
+    ///  - "stream": `message` "frame", one property "frame", the frame's
+    ///    compact JSON text;
+    ///  - "stream_binary": `message` "samples", two properties: "header",
+    ///    compact JSON ("version" 1, "sequence_no", "timestamp_ns",
+    ///    "sample_count", "n_channels", "layout" "channels_first", "dtype"
+    ///    "float64", "byte_order" "little", and "digital_lines" with
+    ///    "n_digital_lines" when the frame has them), and "samples", the
+    ///    values as raw little-endian IEEE-754 doubles, channel after channel
+    ///    (sample_count x n_channels x 8 bytes, non-finite values as the
+    ///    driver gave them).
+    /// Both forms of one block carry the same "sequence_no" and "timestamp_ns";
+    /// a stream's Error record reaches every subscriber of either topic once.
+    /// The record, and above all its payload, is valid only during the
+    /// callback: the stream rewrites it in place for the next block, so a
+    /// subscriber copies what it keeps. Any other topic is refused with id 0.
     virtual SubscriptionHandle subscribe(const std::string& feature, const std::string& topic,
                                          StateCallback callback) = 0;
     virtual void unsubscribe(const std::string& feature, const std::string& topic,

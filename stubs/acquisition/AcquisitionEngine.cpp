@@ -153,10 +153,11 @@ OperationResult AcquisitionEngine::queryDeviceInfo(const OperationParams& params
 SubscriptionHandle AcquisitionEngine::addSubscriber(const std::string& topic,
                                                     IDeviceStub::StateCallback callback,
                                                     std::uint64_t id) {
-    if (topic != "stream" || !callback) {
+    const std::optional<StreamTopic> served = streamTopicNamed(topic);
+    if (!served || !callback) {
         return SubscriptionHandle{0, 1};
     }
-    subscribers.add(id, std::move(callback));
+    subscribers.add(id, *served, std::move(callback));
     return SubscriptionHandle{id, 1};
 }
 

@@ -38,7 +38,8 @@ public:
                                                 const OperationParams& params,
                                                 const std::string& requestId);
 
-    /// Registers a "stream" subscriber under `id`; id 0 in the handle means refused.
+    /// Registers a "stream" or "stream_binary" subscriber under `id`; id 0 in
+    /// the handle means refused.
     SubscriptionHandle addSubscriber(const std::string& topic, IDeviceStub::StateCallback callback,
                                      std::uint64_t id);
     void removeSubscriber(std::uint64_t id) { subscribers.remove(id); }

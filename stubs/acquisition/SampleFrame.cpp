@@ -80,9 +80,7 @@ void writeFrameTextWith(const SampleFrameView& frame, std::string& out,
                         DoubleWriter&& writeDouble) {
     const std::int32_t count = frameSampleCount(frame);
     const auto perChannel = static_cast<std::size_t>(count);
-    const std::vector<bool>* digital = frame.digitalLines != nullptr && !frame.digitalLines->empty()
-                                           ? frame.digitalLines
-                                           : nullptr;
+    const std::vector<bool>* digital = frameDigitalLines(frame);
 
     // One upper bound for the whole text, so the string grows at most once and
     // the loops below write without checking: keys, punctuation and five

@@ -30,6 +30,13 @@ struct SampleFrameView {
 /// Without channels nothing is read, and the delivered count stands as it is.
 std::int32_t frameSampleCount(const SampleFrameView& frame);
 
+/// The digital snapshot the frame carries, or null when it carries none (and
+/// its text has no digital keys).
+inline const std::vector<bool>* frameDigitalLines(const SampleFrameView& frame) {
+    return frame.digitalLines != nullptr && !frame.digitalLines->empty() ? frame.digitalLines
+                                                                         : nullptr;
+}
+
 /// Writes the frame's compact JSON text into `out`, replacing its contents and
 /// reusing its capacity. The bytes are exactly those of the JSON library's
 /// dump of the same frame as a document, members sorted by key.

@@ -9,6 +9,7 @@
 #include "stubs/Clocks.h"
 #include "stubs/DriverStatus.h"
 #include "stubs/Logging.h"
+#include "stubs/acquisition/BinaryBlock.h"
 #include "stubs/acquisition/SampleFrame.h"
 
 namespace kra::device::stubs {
@@ -52,7 +53,30 @@ void takeDigitalSnapshot(TaskHandle task, double timeoutS, std::vector<uInt8>& b
     bits.assign(bytes.begin(), bytes.end());  // every non-zero byte is a set line
 }
 
+DeviceState streamingRecord(const char* message) {
+    DeviceState record;
+    record.code = DeviceStateCode::Connected;
+    record.stateName = "streaming";
+    record.message = message;
+    return record;
+}
+
 }  // namespace
+
+/// One record per topic, made when the stream starts. Every block rewrites
+/// the texts in place, so their buffers are reused from block to block; the
+/// references name entries of the records' maps, which never move.
+struct StreamLoop::BlockRecords {
+    BlockRecords() = default;
+    BlockRecords(const BlockRecords&) = delete;
+    BlockRecords& operator=(const BlockRecords&) = delete;
+
+    DeviceState frame = streamingRecord("frame");
+    DeviceState binary = streamingRecord("samples");
+    std::string& frameText = frame.properties["frame"];
+    std::string& header = binary.properties["header"];
+    std::string& samples = binary.properties["samples"];
+};
 
 std::optional<std::string> StreamLoop::start(const StreamPlan& plan) {
     const bool previousStopRequest = stopRequested.exchange(false);
@@ -159,18 +183,14 @@ void StreamLoop::streamLoop(const StreamPlan& plan) noexcept {
 
 void StreamLoop::runStream(const StreamPlan& plan) {
     // Everything the loop needs is allocated here, once: per block the driver
-    // fills these buffers and the frame text is rewritten in place.
+    // fills these buffers and the records' texts are rewritten in place.
     std::vector<double> block(
         static_cast<std::size_t>(plan.samplesPerChannel) * plan.aiChannelCount, 0.0);
     const bool digital = plan.diTask != nullptr && plan.diLineCount > 0;
     std::vector<uInt8> lineBytes(digital ? plan.diLineCount : 0);
     std::vector<bool> lineBits;
     lineBits.reserve(lineBytes.size());
-    DeviceState envelope;
-    envelope.code = DeviceStateCode::Connected;
-    envelope.stateName = "streaming";
-    envelope.message = "frame";
-    envelope.properties["frame"];
+    BlockRecords records;
 
     int transientErrors = 0;
     double samplesPerSecond = plan.sampleRateHz;
@@ -201,7 +221,7 @@ void StreamLoop::runStream(const StreamPlan& plan) {
         if (read >= 1) {
             delivered += static_cast<std::uint64_t>(std::min(read, plan.samplesPerChannel));
             takeDigitalSnapshot(plan.diTask, plan.readTimeoutS, lineBytes, lineBits);
-            emitFrame(plan, block, std::min(read, plan.samplesPerChannel), lineBits, envelope);
+            emitBlock(plan, block, std::min(read, plan.samplesPerChannel), lineBits, records);
         }
         if (status.ok()) {
             transientErrors = 0;
@@ -232,9 +252,10 @@ void StreamLoop::runStream(const StreamPlan& plan) {
     }
 }
 
-void StreamLoop::emitFrame(const StreamPlan& plan, const std::vector<double>& samples,
+void StreamLoop::emitBlock(const StreamPlan& plan, const std::vector<double>& samples,
                            std::int32_t sampleCount, const std::vector<bool>& digitalLines,
-                           DeviceState& envelope) {
+                           BlockRecords& records) {
+    // Numbered and stamped once, so that both forms of the block agree.
     SampleFrameView frame;
     frame.sequenceNo = sequenceCounter.fetch_add(1) + 1;
     frame.timestampNs = wallClockNs100();
@@ -243,9 +264,24 @@ void StreamLoop::emitFrame(const StreamPlan& plan, const std::vector<double>& sa
     frame.samples = samples.data();
     frame.sampleBufferSize = samples.size();
     frame.digitalLines = &digitalLines;
-    writeFrameText(frame, envelope.properties["frame"], *numberTextCache);
-    envelope.timestampNs = static_cast<std::uint64_t>(steadyClockNs());
-    subscribers.deliver(envelope);
+
+    // Each form is made only for its subscribers; with none the block is dropped.
+    TopicRecords deliveries;
+    const auto builtAt = static_cast<std::uint64_t>(steadyClockNs());
+    if (subscribers.has(StreamTopic::Frames)) {
+        writeFrameText(frame, records.frameText, *numberTextCache);
+        records.frame.timestampNs = builtAt;
+        deliveries.frames = &records.frame;
+    }
+    if (subscribers.has(StreamTopic::Binary)) {
+        writeBinaryBlockHeader(frame, records.header);
+        writeBinaryBlockSamples(frame, records.samples);
+        records.binary.timestampNs = builtAt;
+        deliveries.binary = &records.binary;
+    }
+    if (deliveries.frames != nullptr || deliveries.binary != nullptr) {
+        subscribers.deliver(deliveries);
+    }
 }
 
 void StreamLoop::endStreamWithError(const std::string& message, std::optional<int32> status) {
@@ -258,7 +294,7 @@ void StreamLoop::endStreamWithError(const std::string& message, std::optional<in
         record.properties["daqmx_status"] = std::to_string(*status);
     }
     record.timestampNs = static_cast<std::uint64_t>(steadyClockNs());
-    subscribers.deliver(record);
+    subscribers.deliverToAll(record);
 }
 
 }  // namespace kra::device::stubs

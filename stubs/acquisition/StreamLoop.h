@@ -38,8 +38,9 @@ struct StreamPlan {
 };
 
 /// The stream thread: reads block after block from started tasks and hands
-/// each to the subscribers as a frame, rides out transient read failures, and
-/// ends on a stop request or with one Error record on a fatal failure.
+/// each to the subscribers in the forms they subscribed to (frame text, binary
+/// block), rides out transient read failures, and ends on a stop request or
+/// with one Error record on a fatal failure.
 /// Its owner serialises `start`, `requestStop` and `join`; the thread takes
 /// only the registry's lock and `stopMutex`, the leaf its waits sleep on.
 class StreamLoop {
@@ -59,15 +60,17 @@ public:
 private:
     /// How the wait for a block ended.
     enum class BlockWait { Ready, TimedOut, Stopped, CountUnavailable };
+    /// The records a stream hands out, rewritten in place for every block.
+    struct BlockRecords;
 
     /// Sleeps up to `pause`; true when a stop was requested.
     bool pauseUnlessStopped(std::chrono::nanoseconds pause);
     BlockWait waitForBlock(const StreamPlan& plan, double& samplesPerSecond);
     void streamLoop(const StreamPlan& plan) noexcept;
     void runStream(const StreamPlan& plan);
-    void emitFrame(const StreamPlan& plan, const std::vector<double>& samples,
+    void emitBlock(const StreamPlan& plan, const std::vector<double>& samples,
                    std::int32_t sampleCount, const std::vector<bool>& digitalLines,
-                   DeviceState& envelope);
+                   BlockRecords& records);
     /// The one Error record that ends a stream; `status` is the driver's, when it failed.
     void endStreamWithError(const std::string& message, std::optional<int32> status = {});
 

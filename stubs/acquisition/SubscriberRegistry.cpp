@@ -1,22 +1,35 @@
 #include "stubs/acquisition/SubscriberRegistry.h"
 
+#include <algorithm>
+
 #include "stubs/Logging.h"
 
 namespace kra::device::stubs {
 
-void SubscriberRegistry::add(std::uint64_t id, IDeviceStub::StateCallback callback) {
+std::optional<StreamTopic> streamTopicNamed(std::string_view topic) {
+    if (topic == "stream") {
+        return StreamTopic::Frames;
+    }
+    if (topic == "stream_binary") {
+        return StreamTopic::Binary;
+    }
+    return std::nullopt;
+}
+
+void SubscriberRegistry::add(std::uint64_t id, StreamTopic topic,
+                             IDeviceStub::StateCallback callback) {
     // A delivery holds the lock while its callbacks run: their changes wait.
     if (calledFromCallback()) {
-        queuedChanges.emplace_back(id, std::move(callback));
+        queuedChanges.emplace_back(id, Subscriber{topic, std::move(callback)});
         return;
     }
     std::lock_guard lock(subscribersMutex);
-    subscribers.insert_or_assign(id, std::move(callback));
+    subscribers.insert_or_assign(id, Subscriber{topic, std::move(callback)});
 }
 
 void SubscriberRegistry::remove(std::uint64_t id) {
     if (calledFromCallback()) {
-        queuedChanges.emplace_back(id, nullptr);
+        queuedChanges.emplace_back(id, Subscriber{});
         removedDuringDelivery.insert(id);
         return;
     }
@@ -24,15 +37,23 @@ void SubscriberRegistry::remove(std::uint64_t id) {
     subscribers.erase(id);
 }
 
-void SubscriberRegistry::deliver(const DeviceState& state) {
+bool SubscriberRegistry::has(StreamTopic topic) {
+    std::lock_guard lock(subscribersMutex);
+    return std::any_of(subscribers.begin(), subscribers.end(),
+                       [topic](const auto& entry) { return entry.second.topic == topic; });
+}
+
+void SubscriberRegistry::deliver(const TopicRecords& records) {
     std::lock_guard lock(subscribersMutex);
     deliveringThread = std::this_thread::get_id();
-    for (const auto& [id, callback] : subscribers) {
-        if (!callback || (!removedDuringDelivery.empty() && removedDuringDelivery.count(id) != 0)) {
+    for (const auto& [id, subscriber] : subscribers) {
+        const DeviceState* record = records.of(subscriber.topic);
+        if (record == nullptr || !subscriber.callback ||
+            (!removedDuringDelivery.empty() && removedDuringDelivery.count(id) != 0)) {
             continue;
         }
         try {
-            callback(state);
+            subscriber.callback(*record);
         } catch (const std::exception& error) {
             noteFailure(id, error.what());
         } catch (...) {
@@ -40,9 +61,9 @@ void SubscriberRegistry::deliver(const DeviceState& state) {
         }
     }
     deliveringThread = std::thread::id{};
-    for (auto& [id, callback] : queuedChanges) {
-        if (callback) {
-            subscribers.insert_or_assign(id, std::move(callback));
+    for (auto& [id, subscriber] : queuedChanges) {
+        if (subscriber.callback) {
+            subscribers.insert_or_assign(id, std::move(subscriber));
         } else {
             subscribers.erase(id);
         }

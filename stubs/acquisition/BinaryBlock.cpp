@@ -1,0 +1,91 @@
+#include "stubs/acquisition/BinaryBlock.h"
+
+#include <bit>
+#include <charconv>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <string_view>
+
+namespace kra::device::stubs {
+
+namespace {
+
+static_assert(std::numeric_limits<double>::is_iec559 && sizeof(double) == sizeof(std::uint64_t),
+              "the payload is IEEE-754 binary64");
+
+template <typename Integer>
+void appendInteger(std::string& out, Integer value) {
+    char digits[24];  // the longest 64-bit integer takes 20
+    const char* const end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    out.append(digits, static_cast<std::size_t>(end - digits));
+}
+
+std::uint64_t swapBytes(std::uint64_t bits) {
+    std::uint64_t swapped = 0;
+    for (int i = 0; i < 8; ++i) {
+        swapped = (swapped << 8) | (bits & 0xffU);
+        bits >>= 8;
+    }
+    return swapped;
+}
+
+}  // namespace
+
+void writeBinaryBlockHeader(const SampleFrameView& frame, std::string& out) {
+    const std::vector<bool>* digital = frameDigitalLines(frame);
+    // clear() keeps the capacity: after the first block nothing here allocates.
+    out.clear();
+    out += R"({"byte_order":"little")";
+    if (digital != nullptr) {
+        out += R"(,"digital_lines":[)";
+        bool first = true;
+        for (const bool line : *digital) {
+            if (!first) {
+                out += ',';
+            }
+            first = false;
+            out += line ? "true" : "false";
+        }
+        out += ']';
+    }
+    out += R"(,"dtype":"float64","layout":")";
+    out += kFrameLayout;
+    out += R"(","n_channels":)";
+    appendInteger(out, frame.channelCount);
+    if (digital != nullptr) {
+        out += R"(,"n_digital_lines":)";
+        appendInteger(out, digital->size());
+    }
+    out += R"(,"sample_count":)";
+    appendInteger(out, frameSampleCount(frame));
+    out += R"(,"sequence_no":)";
+    appendInteger(out, frame.sequenceNo);
+    out += R"(,"timestamp_ns":)";
+    appendInteger(out, frame.timestampNs);
+    out += R"(,"version":)";
+    appendInteger(out, kBinaryBlockVersion);
+    out += '}';
+}
+
+void writeBinaryBlockSamples(const SampleFrameView& frame, std::string& out) {
+    const std::size_t values = static_cast<std::size_t>(frameSampleCount(frame)) *
+                               static_cast<std::size_t>(frame.channelCount);
+    // The driver fills the block with the delivered count as stride, so the
+    // payload is the front of the buffer as it stands.
+    out.resize(values * sizeof(double));
+    if (values == 0) {
+        return;
+    }
+    if constexpr (std::endian::native == std::endian::little) {
+        std::memcpy(out.data(), frame.samples, out.size());
+    } else {
+        char* at = out.data();
+        for (std::size_t i = 0; i < values; ++i, at += sizeof(double)) {
+            const std::uint64_t bits = swapBytes(std::bit_cast<std::uint64_t>(frame.samples[i]));
+            std::memcpy(at, &bits, sizeof bits);
+        }
+    }
+}
+
+}  // namespace kra::device::stubs

@@ -39,6 +39,9 @@ hsize_t chunkRows(std::uint64_t samplesPerFrame, hsize_t width) {
 constexpr std::size_t kStateText = 16;
 constexpr std::size_t kErrorText = 4096;
 constexpr std::size_t kReasonText = 32;
+constexpr std::size_t kDeviceText = 64;
+constexpr std::size_t kSerialText = 32;
+constexpr std::size_t kEstimateText = 16;
 /// What "/digital" holds on the rows of a frame without a snapshot.
 constexpr std::uint8_t kNoDigitalValue = 255;
 
@@ -112,6 +115,9 @@ struct GapRow {
     std::int64_t lastSampleIndex;  ///< -1 when no sample came before it
     std::uint64_t estimatedLostSamples;
     std::uint64_t row;  ///< rows of "/analog" before it
+    char estimatedFrom[kEstimateText];
+    char device[kDeviceText];  ///< the device of the samples after it
+    char serialNumber[kSerialText];
 };
 
 /// `text` cut to leave room for the terminating zero of a fixed-size field.
@@ -297,9 +303,12 @@ void Hdf5RecordingWriter::begin(const RecordingFacts& facts) {
     f.text(root, "device", facts.device);
     f.text(root, "product_type", facts.productType);
     f.text(root, "serial_number", facts.serialNumber);
-    f.number(root, "sample_rate_hz", H5T_NATIVE_DOUBLE, facts.sampleRateHz, true);
-    f.number(root, "requested_sample_rate_hz", H5T_NATIVE_DOUBLE, facts.requestedSampleRateHz,
-             true);
+    // An acquisition without a sample clock (read --single) has no rate to state.
+    if (facts.sampleRateHz > 0) {
+        f.number(root, "sample_rate_hz", H5T_NATIVE_DOUBLE, facts.sampleRateHz, true);
+        f.number(root, "requested_sample_rate_hz", H5T_NATIVE_DOUBLE, facts.requestedSampleRateHz,
+                 true);
+    }
     f.text(root, "sample_mode", facts.sampleMode);
     f.text(root, "start_time_utc", utcText(facts.start, 9));
     f.number(root, "start_time_ns", H5T_NATIVE_INT64, nanosecondsSinceEpoch(facts.start), true);
@@ -370,6 +379,13 @@ void Hdf5RecordingWriter::begin(const RecordingFacts& facts) {
                       H5T_NATIVE_UINT64),
             "/gaps");
     f.check(H5Tinsert(gapType, "row", HOFFSET(GapRow, row), H5T_NATIVE_UINT64), "/gaps");
+    const auto textField = [&](const char* name, std::size_t offset, std::size_t size) {
+        Handle text = f.textType(size);
+        f.check(H5Tinsert(gapType, name, offset, text.get()), "/gaps");
+    };
+    textField("estimated_from", HOFFSET(GapRow, estimatedFrom), kEstimateText);
+    textField("device", HOFFSET(GapRow, device), kDeviceText);
+    textField("serial_number", HOFFSET(GapRow, serialNumber), kSerialText);
     f.gaps = f.table("/gaps", gapType);
 
     // From here on readers may follow the file; only data and values of
@@ -423,6 +439,9 @@ void Hdf5RecordingWriter::gap(const GapRecord& gap) {
     row.lastSampleIndex = gap.hasLastSample ? static_cast<std::int64_t>(gap.lastSampleIndex) : -1;
     row.estimatedLostSamples = gap.estimatedLostSamples;
     row.row = rows_;
+    copyText(row.estimatedFrom, gap.estimatedFrom);
+    copyText(row.device, gap.device);
+    copyText(row.serialNumber, gap.serialNumber);
     f.appendRecords(f.gaps, f.gapType.get(), gaps_, 1, &row, "/gaps");
     ++gaps_;
     flushIfDue();

@@ -1,5 +1,5 @@
 // The stream subcommand: frames into a recording while the stream runs, with
-// a progress line for a person watching the terminal.
+// progress for a person watching and a closing line for the record.
 #include "StreamCommand.h"
 
 #include <cmath>

@@ -196,8 +196,13 @@ RecordingFacts recordingFacts(DeviceSession& session, const kra::device::Operati
         }
     }
     facts.sampleRateHz = achievedSampleRate(configuration);
-    facts.requestedSampleRateHz =
-        numberEntry(configuration, "requested_sample_rate_hz").value_or(facts.sampleRateHz);
+    facts.requestedSampleRateHz = facts.sampleRateHz;
+    if (const auto reported = numberEntry(configuration, "requested_sample_rate_hz")) {
+        // The plug-in reports the request to the microhertz; the checked
+        // setting is the request exactly (1e-300 Hz is not 0).
+        facts.requestedSampleRateHz =
+            parseNumber(settingValue(settings, "sample_clock_rate_hz")).value_or(*reported);
+    }
     facts.sampleMode = textEntry(configuration, "sample_mode");
     facts.samplesPerFrame = static_cast<std::uint64_t>(
         std::max(0.0, numberEntry(configuration, "samples_per_channel").value_or(0.0)));

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "HostError.h"
@@ -27,6 +30,30 @@ protected:
     /// The user's settings, checked against the table.
     kra::device::OperationParams checkedSettings() const {
         return checkSettings(parseKeyValueArgs(settings_));
+    }
+
+    /// The largest count an option takes: far beyond any run, and exact as a double.
+    static constexpr std::uint64_t kMostCount = std::uint64_t{1} << 62;
+
+    /// A count option (--samples 100k), checked; nullopt when not given.
+    static std::optional<std::uint64_t> countOption(std::string_view name,
+                                                    const std::optional<std::string>& text,
+                                                    std::uint64_t minimum) {
+        if (!text) {
+            return std::nullopt;
+        }
+        return static_cast<std::uint64_t>(checkOptionNumber(
+            {name, true, static_cast<double>(minimum), static_cast<double>(kMostCount)}, *text));
+    }
+
+    /// An option in seconds (--seconds 2.5), checked; nullopt when not given.
+    static std::optional<double> secondsOption(std::string_view name,
+                                               const std::optional<std::string>& text,
+                                               double minimum, double maximum) {
+        if (!text) {
+            return std::nullopt;
+        }
+        return checkOptionNumber({name, false, minimum, maximum}, *text);
     }
 
     /// A block read needs a finite acquisition; any other mode is refused

@@ -110,7 +110,14 @@ std::string gapText(const GapRecord& gap) {
             " outage_end_utc=" + utcText(gap.outageEnd);
     text += " last_sample_index=" +
             (gap.hasLastSample ? std::to_string(gap.lastSampleIndex) : std::string("none"));
-    text += " estimated_lost_samples=" + std::to_string(gap.estimatedLostSamples) + "\n";
+    text += " estimated_lost_samples=" + std::to_string(gap.estimatedLostSamples);
+    if (!gap.device.empty()) {
+        text += " device=" + gap.device;
+    }
+    if (!gap.serialNumber.empty()) {
+        text += " serial_number=" + gap.serialNumber;
+    }
+    text += " estimated_from=" + gap.estimatedFrom + "\n";
     return text;
 }
 
@@ -167,8 +174,7 @@ void CsvRecordingWriter::end(const RecordingEnd& end) {
         std::replace_if(
             message.begin(), message.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
         text += "# error: " + message;
-        if (end.errorStatus != 0 &&
-            end.errorMessage.find(std::to_string(end.errorStatus)) == std::string::npos) {
+        if (end.errorStatus != 0) {
             text += " (driver status " + std::to_string(end.errorStatus) + ")";
         }
         text += "\n";

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstring>
 #include <limits>
+#include <tuple>
 #include <utility>
 
 #include "HostError.h"
@@ -39,6 +40,9 @@ hsize_t chunkRows(std::uint64_t samplesPerFrame, hsize_t width) {
 constexpr std::size_t kStateText = 16;
 constexpr std::size_t kErrorText = 4096;
 constexpr std::size_t kReasonText = 32;
+constexpr std::size_t kDeviceText = 64;
+constexpr std::size_t kSerialText = 32;
+constexpr std::size_t kEstimateText = 16;
 /// What "/digital" holds on the rows of a frame without a snapshot.
 constexpr std::uint8_t kNoDigitalValue = 255;
 
@@ -112,6 +116,9 @@ struct GapRow {
     std::int64_t lastSampleIndex;  ///< -1 when no sample came before it
     std::uint64_t estimatedLostSamples;
     std::uint64_t row;  ///< rows of "/analog" before it
+    char estimatedFrom[kEstimateText];
+    char device[kDeviceText];  ///< the device of the samples after it
+    char serialNumber[kSerialText];
 };
 
 /// `text` cut to leave room for the terminating zero of a fixed-size field.
@@ -240,6 +247,43 @@ struct Hdf5RecordingWriter::File {
                    H5Dclose, name);
     }
 
+    /// The record type of "/frames".
+    Handle frameRowType() const {
+        Handle type = own(H5Tcreate(H5T_COMPOUND, sizeof(FrameRow)), H5Tclose, "/frames");
+        const std::tuple<const char*, std::size_t, hid_t> fields[] = {
+            {"sequence_no", HOFFSET(FrameRow, sequenceNo), H5T_NATIVE_UINT64},
+            {"timestamp_ns", HOFFSET(FrameRow, timestampNs), H5T_NATIVE_INT64},
+            {"first_sample", HOFFSET(FrameRow, firstSample), H5T_NATIVE_UINT64},
+            {"sample_count", HOFFSET(FrameRow, sampleCount), H5T_NATIVE_UINT64},
+            {"row", HOFFSET(FrameRow, row), H5T_NATIVE_UINT64}};
+        for (const auto& [name, offset, fieldType] : fields) {
+            check(H5Tinsert(type.get(), name, offset, fieldType), "/frames");
+        }
+        return type;
+    }
+
+    /// The record type of "/gaps".
+    Handle gapRowType() const {
+        Handle type = own(H5Tcreate(H5T_COMPOUND, sizeof(GapRow)), H5Tclose, "/gaps");
+        const auto field = [&](const char* name, std::size_t offset, hid_t fieldType) {
+            check(H5Tinsert(type.get(), name, offset, fieldType), "/gaps");
+        };
+        const auto text = [&](const char* name, std::size_t offset, std::size_t size) {
+            field(name, offset, textType(size).get());
+        };
+        text("reason", HOFFSET(GapRow, reason), kReasonText);
+        field("status", HOFFSET(GapRow, status), H5T_NATIVE_INT32);
+        field("outage_start_ns", HOFFSET(GapRow, outageStartNs), H5T_NATIVE_INT64);
+        field("outage_end_ns", HOFFSET(GapRow, outageEndNs), H5T_NATIVE_INT64);
+        field("last_sample_index", HOFFSET(GapRow, lastSampleIndex), H5T_NATIVE_INT64);
+        field("estimated_lost_samples", HOFFSET(GapRow, estimatedLostSamples), H5T_NATIVE_UINT64);
+        field("row", HOFFSET(GapRow, row), H5T_NATIVE_UINT64);
+        text("estimated_from", HOFFSET(GapRow, estimatedFrom), kEstimateText);
+        text("device", HOFFSET(GapRow, device), kDeviceText);
+        text("serial_number", HOFFSET(GapRow, serialNumber), kSerialText);
+        return type;
+    }
+
     /// Grows a table by `count` records and writes them from `values`.
     void appendRecords(const Handle& table, hid_t type, hsize_t first, hsize_t count,
                        const void* values, const char* name) const {
@@ -297,9 +341,12 @@ void Hdf5RecordingWriter::begin(const RecordingFacts& facts) {
     f.text(root, "device", facts.device);
     f.text(root, "product_type", facts.productType);
     f.text(root, "serial_number", facts.serialNumber);
-    f.number(root, "sample_rate_hz", H5T_NATIVE_DOUBLE, facts.sampleRateHz, true);
-    f.number(root, "requested_sample_rate_hz", H5T_NATIVE_DOUBLE, facts.requestedSampleRateHz,
-             true);
+    // An acquisition without a sample clock (read --single) has no rate to state.
+    if (facts.sampleRateHz > 0) {
+        f.number(root, "sample_rate_hz", H5T_NATIVE_DOUBLE, facts.sampleRateHz, true);
+        f.number(root, "requested_sample_rate_hz", H5T_NATIVE_DOUBLE, facts.requestedSampleRateHz,
+                 true);
+    }
     f.text(root, "sample_mode", facts.sampleMode);
     f.text(root, "start_time_utc", utcText(facts.start, 9));
     f.number(root, "start_time_ns", H5T_NATIVE_INT64, nanosecondsSinceEpoch(facts.start), true);
@@ -341,36 +388,10 @@ void Hdf5RecordingWriter::begin(const RecordingFacts& facts) {
         f.number(f.digital.get(), "no_snapshot_value", H5T_NATIVE_UINT8, kNoDigitalValue, true);
     }
 
-    f.frameType = f.own(H5Tcreate(H5T_COMPOUND, sizeof(FrameRow)), H5Tclose, "/frames");
-    const hid_t frameType = f.frameType.get();
-    f.check(H5Tinsert(frameType, "sequence_no", HOFFSET(FrameRow, sequenceNo), H5T_NATIVE_UINT64),
-            "/frames");
-    f.check(H5Tinsert(frameType, "timestamp_ns", HOFFSET(FrameRow, timestampNs), H5T_NATIVE_INT64),
-            "/frames");
-    f.check(H5Tinsert(frameType, "first_sample", HOFFSET(FrameRow, firstSample), H5T_NATIVE_UINT64),
-            "/frames");
-    f.check(H5Tinsert(frameType, "sample_count", HOFFSET(FrameRow, sampleCount), H5T_NATIVE_UINT64),
-            "/frames");
-    f.check(H5Tinsert(frameType, "row", HOFFSET(FrameRow, row), H5T_NATIVE_UINT64), "/frames");
-    f.frames = f.table("/frames", frameType);
-
-    f.gapType = f.own(H5Tcreate(H5T_COMPOUND, sizeof(GapRow)), H5Tclose, "/gaps");
-    const hid_t gapType = f.gapType.get();
-    Handle reason = f.textType(kReasonText);
-    f.check(H5Tinsert(gapType, "reason", HOFFSET(GapRow, reason), reason.get()), "/gaps");
-    f.check(H5Tinsert(gapType, "status", HOFFSET(GapRow, status), H5T_NATIVE_INT32), "/gaps");
-    f.check(H5Tinsert(gapType, "outage_start_ns", HOFFSET(GapRow, outageStartNs), H5T_NATIVE_INT64),
-            "/gaps");
-    f.check(H5Tinsert(gapType, "outage_end_ns", HOFFSET(GapRow, outageEndNs), H5T_NATIVE_INT64),
-            "/gaps");
-    f.check(
-        H5Tinsert(gapType, "last_sample_index", HOFFSET(GapRow, lastSampleIndex), H5T_NATIVE_INT64),
-        "/gaps");
-    f.check(H5Tinsert(gapType, "estimated_lost_samples", HOFFSET(GapRow, estimatedLostSamples),
-                      H5T_NATIVE_UINT64),
-            "/gaps");
-    f.check(H5Tinsert(gapType, "row", HOFFSET(GapRow, row), H5T_NATIVE_UINT64), "/gaps");
-    f.gaps = f.table("/gaps", gapType);
+    f.frameType = f.frameRowType();
+    f.frames = f.table("/frames", f.frameType.get());
+    f.gapType = f.gapRowType();
+    f.gaps = f.table("/gaps", f.gapType.get());
 
     // From here on readers may follow the file; only data and values of
     // existing attributes change.
@@ -423,6 +444,9 @@ void Hdf5RecordingWriter::gap(const GapRecord& gap) {
     row.lastSampleIndex = gap.hasLastSample ? static_cast<std::int64_t>(gap.lastSampleIndex) : -1;
     row.estimatedLostSamples = gap.estimatedLostSamples;
     row.row = rows_;
+    copyText(row.estimatedFrom, gap.estimatedFrom);
+    copyText(row.device, gap.device);
+    copyText(row.serialNumber, gap.serialNumber);
     f.appendRecords(f.gaps, f.gapType.get(), gaps_, 1, &row, "/gaps");
     ++gaps_;
     flushIfDue();

@@ -22,9 +22,16 @@ json gapEvent(const GapRecord& gap) {
         {"outage_end_utc", utcText(gap.outageEnd)},
         {"last_sample_index", gap.hasLastSample ? json(gap.lastSampleIndex) : json(nullptr)},
         {"estimated_lost_samples", gap.estimatedLostSamples},
+        {"estimated_from", gap.estimatedFrom},
     };
     if (gap.status != 0) {
         event["daqmx_status"] = gap.status;
+    }
+    if (!gap.device.empty()) {
+        event["device"] = gap.device;
+    }
+    if (!gap.serialNumber.empty()) {
+        event["serial_number"] = gap.serialNumber;
     }
     return event;
 }

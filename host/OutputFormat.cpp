@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <array>
-#include <string_view>
+#include <cctype>
 
 #include "HostError.h"
 #include "Utf8Path.h"
@@ -19,7 +19,25 @@ std::string_view formatName(OutputFormat format) {
     return kNames.at(static_cast<std::size_t>(format));
 }
 
-std::optional<OutputFormat> formatOfName(std::string_view name) {
+std::string lowerCase(std::string_view text) {
+    std::string lower(text);
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](char c) {
+        return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    });
+    return lower;
+}
+
+/// The extension of the file name of `path`, without its dot, in lower case.
+std::string extensionOf(const std::string& path) {
+    std::string extension = pathToUtf8(pathFromUtf8(path).extension());
+    if (!extension.empty()) {
+        extension.erase(0, 1);
+    }
+    return lowerCase(extension);
+}
+
+std::optional<OutputFormat> formatOfName(std::string_view typed) {
+    const std::string name = lowerCase(typed);
     for (const auto format :
          {OutputFormat::Json, OutputFormat::JsonLines, OutputFormat::Csv, OutputFormat::Hdf5}) {
         if (formatName(format) == name) {
@@ -51,20 +69,23 @@ OutputFormat chooseFormat(const std::optional<std::string>& formatOption,
     const auto acceptable = [&](std::optional<OutputFormat> format) {
         return format && std::find(accepted.begin(), accepted.end(), *format) != accepted.end();
     };
+    const auto extension = outPath ? extensionOf(*outPath) : std::string();
     if (formatOption) {
         const auto format = formatOfName(*formatOption);
         if (!acceptable(format)) {
             throw UsageError("--format " + *formatOption + " is not one of " +
                              acceptedNames(accepted));
         }
+        // An extension of another format would mislead whoever opens the file.
+        if (const auto named = formatOfName(extension); named && *named != *format) {
+            throw UsageError("--format " + *formatOption + " does not match '" + *outPath +
+                             "', whose extension names " + std::string(formatName(*named)) +
+                             " (rename the file or leave --format out)");
+        }
         return *format;
     }
     if (!outPath) {
         return fallback;
-    }
-    std::string extension = pathToUtf8(pathFromUtf8(*outPath).extension());
-    if (!extension.empty()) {
-        extension.erase(0, 1);
     }
     const auto format = formatOfName(extension);
     if (!acceptable(format)) {
@@ -80,6 +101,10 @@ OutputFormat chooseFormat(const std::optional<std::string>& formatOption,
                          "' from its extension (name it " + extensions + ", or give --format)");
     }
     return *format;
+}
+
+bool hasExtension(const std::string& path, std::string_view extension) {
+    return "." + extensionOf(path) == lowerCase(extension);
 }
 
 }  // namespace ni_usb_daq::host

@@ -12,6 +12,7 @@
 #include "HostError.h"
 #include "JsonOutput.h"
 #include "NumberFormat.h"
+#include "OutputFormat.h"
 #include "StreamSession.h"
 #include "SvgPlot.h"
 #include "UtcText.h"
@@ -179,13 +180,13 @@ PlotCommand::PlotCommand(CLI::App& app)
     : AcquisitionCommand(app, "plot", "plot a finite read (or a stretch of stream) as SVG") {
     command_.add_option("--out", options_.out, "SVG file to write (default plot.svg)");
     command_
-        .add_option("--stream-seconds", options_.streamSeconds,
+        .add_option("--stream-seconds", streamSeconds_,
                     "stream for S seconds instead of one finite read")
-        ->check(CLI::Range(1e-3, 3600.0));
+        ->type_name("S");
     command_
-        .add_option("--samples", options_.samples,
-                    "stream exactly N samples per channel instead of one finite read")
-        ->check(CLI::Range(std::uint64_t{1}, std::uint64_t{1} << 62));
+        .add_option("--samples", samples_,
+                    "stream exactly N samples per channel instead of one finite read; 100k")
+        ->type_name("N");
     command_.add_flag("--overlay", options_.overlay,
                       "all channels on one set of axes (default up to four; more get a lane "
                       "each)");
@@ -193,6 +194,8 @@ PlotCommand::PlotCommand(CLI::App& app)
 
 SessionAction PlotCommand::prepare(const GlobalOptions& global) {
     PlotOptions options = options_;
+    options.streamSeconds = secondsOption("--stream-seconds", streamSeconds_, 1e-3, 3600.0);
+    options.samples = countOption("--samples", samples_, 1);
     options.settings = checkedSettings();
     if (options.streamSeconds || options.samples) {
         requireContinuous(options.settings,
@@ -201,7 +204,7 @@ SessionAction PlotCommand::prepare(const GlobalOptions& global) {
         requireFinite(options.settings, "plot");
     }
     global.requireDeviceChannels(options.settings);
-    if (pathFromUtf8(options.out).extension() != ".svg") {
+    if (!hasExtension(options.out, ".svg")) {
         throw UsageError("plot writes SVG: name the file --out NAME.svg, not '" + options.out +
                          "'");
     }

@@ -26,7 +26,9 @@ public:
     SessionAction prepare(const GlobalOptions& global) override;
 
 private:
-    PlotOptions options_;  ///< as given; the settings are made by prepare()
+    PlotOptions options_;  ///< as given; the settings and numbers are made by prepare()
+    std::optional<std::string> streamSeconds_;  ///< as typed
+    std::optional<std::string> samples_;        ///< as typed
 };
 
 }  // namespace ni_usb_daq::host

@@ -1,6 +1,7 @@
 // The read subcommand: one finite block, or one value per channel.
 #include "ReadCommand.h"
 
+#include <chrono>
 #include <limits>
 #include <memory>
 #include <ostream>
@@ -102,9 +103,12 @@ int readSingleValues(DeviceSession& session, const ReadOptions& options, OutputT
     for (const double value : values) {
         samples.push_back(json::array({value}));
     }
+    // The frame's time is the read's: the moment it was asked for.
+    const auto timestampNs =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(start.time_since_epoch()).count();
     const json frame = {{"layout", "channels_first"}, {"n_channels", values.size()},
                         {"sample_count", 1},          {"samples", samples},
-                        {"sequence_no", 0},           {"timestamp_ns", 0}};
+                        {"sequence_no", 0},           {"timestamp_ns", timestampNs}};
     RecordingOutput output = options.output;
     output.time = false;  // no sample clock: no time to give
     writeRecording(target, output, facts, compactLine(frame));
@@ -131,6 +135,11 @@ SessionAction ReadCommand::prepare(const GlobalOptions& global) {
     options.settings = checkedSettings();
     if (!options.single) {
         requireFinite(options.settings, "read");
+    }
+    if (!settingValue(options.settings, "digital_input_lines").empty()) {
+        throw UsageError(
+            "read takes no digital_input_lines: its block carries no digital snapshot (stream "
+            "records the lines with every frame)");
     }
     global.requireDeviceChannels(options.settings);
     options.output = output_.resolve({OutputFormat::Json, OutputFormat::Csv, OutputFormat::Hdf5},

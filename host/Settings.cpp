@@ -225,31 +225,51 @@ std::string numberForms(const SettingSpec& spec) {
                                    ": 2.5, 100m, 100m" + std::string(spec.unit);
 }
 
-Checked checkNumber(const SettingSpec& spec, const std::string& text) {
+/// A number of `spec`'s kind, or why it is refused.
+struct CheckedNumber {
+    double value = 0.0;
+    std::string problem;
+};
+
+/// `text` read as a number of `spec`'s kind and checked against its minimum
+/// (else -`most`) and `most`; `shown` is how a refusal names what was given.
+CheckedNumber checkNumber(const SettingSpec& spec, const std::string& shown,
+                          const std::string& text, double most) {
     const Quantity quantity = parseQuantity(spec, text);
     const auto& number = quantity.value;
-    const std::string shown = std::string(spec.key) + "=" + text;
     if (quantity.milliForMega) {
-        return {{}, shown + " is refused: a lower-case m means milli (did you mean M?)"};
+        return {0.0, shown + " is refused: a lower-case m means milli (did you mean M?)"};
     }
     if (!number) {
-        return {{}, shown + " is not a number (" + numberForms(spec) + ")"};
+        return {0.0, shown + " is not a number (" + numberForms(spec) + ")"};
     }
-    if (spec.type == Type::Integer) {
-        if (*number != std::floor(*number) ||
-            std::fabs(*number) > std::numeric_limits<std::int32_t>::max()) {
-            return {{}, shown + " is not a whole number of at most 2147483647"};
-        }
+    if (spec.type == Type::Integer && *number != std::floor(*number)) {
+        return {0.0, shown + " is not a whole number"};
     }
-    if (spec.minimum &&
-        (*number < *spec.minimum || (spec.minimumExclusive && *number == *spec.minimum))) {
-        return {{},
-                shown + " is too small (it must be " +
-                    (spec.minimumExclusive ? "above " : "at least ") + formatNumber(*spec.minimum) +
-                    ")"};
+    // Without a minimum of its own, a number is bounded like its maximum.
+    const double least = spec.minimum.value_or(-most);
+    const bool exclusive = spec.minimum && spec.minimumExclusive;
+    if (*number < least || (exclusive && *number == least)) {
+        return {0.0, shown + " is too small (it must be " + (exclusive ? "above " : "at least ") +
+                         formatNumber(least) + ")"};
     }
-    return {spec.type == Type::Integer ? std::to_string(static_cast<std::int64_t>(*number))
-                                       : formatNumber(*number),
+    if (*number > most) {
+        return {0.0, shown + " is too large (it must be at most " + formatNumber(most) + ")"};
+    }
+    return {*number, {}};
+}
+
+Checked checkSettingNumber(const SettingSpec& spec, const std::string& text) {
+    // The plug-in reads whole numbers as 32-bit integers.
+    constexpr double kMostWhole = std::numeric_limits<std::int32_t>::max();
+    const double most =
+        spec.type == Type::Integer ? kMostWhole : std::numeric_limits<double>::max();
+    const auto [value, problem] = checkNumber(spec, std::string(spec.key) + "=" + text, text, most);
+    if (!problem.empty()) {
+        return {{}, problem};
+    }
+    return {spec.type == Type::Integer ? std::to_string(static_cast<std::int64_t>(value))
+                                       : formatNumber(value),
             {}};
 }
 
@@ -297,7 +317,7 @@ Checked checkValue(const SettingSpec& spec, const std::string& text) {
         }
         case Type::Number:
         case Type::Integer:
-            return checkNumber(spec, text);
+            return checkSettingNumber(spec, text);
     }
     return {text, {}};
 }
@@ -397,6 +417,22 @@ kra::device::OperationParams checkSettings(const kra::device::OperationParams& s
         throw UsageError(message + " (see: ni-usb-daq-host settings)");
     }
     return checked;
+}
+
+double checkOptionNumber(const OptionNumber& option, const std::string& text) {
+    // An option is read as the setting of its kind: a count as
+    // samples_per_channel, seconds as read_timeout_s.
+    SettingSpec spec;
+    spec.key = option.name;
+    spec.type = option.count ? Type::Integer : Type::Number;
+    spec.unit = option.count ? "" : "s";
+    spec.minimum = option.minimum;
+    const auto [value, problem] =
+        checkNumber(spec, std::string(option.name) + " " + text, text, option.maximum);
+    if (!problem.empty()) {
+        throw UsageError(problem);
+    }
+    return value;
 }
 
 std::string settingValue(const kra::device::OperationParams& settings, std::string_view key) {

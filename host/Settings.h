@@ -28,6 +28,22 @@ std::optional<std::string_view> nearestSetting(std::string_view key);
 /// nothing would act on, a range whose minimum is not below its maximum.
 kra::device::OperationParams checkSettings(const kra::device::OperationParams& settings);
 
+/// A number given to a command-line option.
+struct OptionNumber {
+    std::string_view name;  ///< "--samples"
+    /// A whole number with an optional k, K, M or G ("--samples 100k"), as
+    /// samples_per_channel takes it; else seconds with any SI prefix and an
+    /// optional "s" ("--seconds 250ms"), as read_timeout_s takes them.
+    bool count = false;
+    double minimum = 0.0;
+    double maximum = 0.0;
+};
+
+/// `text` as the number `option` takes, read as a setting of its kind is.
+/// Throws UsageError naming the option when it is not such a number (nan and
+/// inf are none) or lies outside the option's range.
+double checkOptionNumber(const OptionNumber& option, const std::string& text);
+
 /// The value the acquisition will use for `key`: the given one, else the
 /// table's default.
 std::string settingValue(const kra::device::OperationParams& settings, std::string_view key);

@@ -1,5 +1,5 @@
 // The stream subcommand: frames into a recording while the stream runs, with
-// a progress line for a person watching the terminal.
+// progress for a person watching and a closing line for the record.
 #include "StreamCommand.h"
 
 #include <cmath>
@@ -9,6 +9,7 @@
 
 #include "Acquisition.h"
 #include "HostError.h"
+#include "LogFilter.h"
 #include "NumberFormat.h"
 #include "Platform.h"
 #include "StreamRecovery.h"
@@ -18,47 +19,78 @@ namespace ni_usb_daq::host {
 
 namespace {
 
-/// "frames N | R samples/s | errors E" on standard error, rewritten in place
-/// with '\r'. Only a terminal gets it: in a log file it would be noise.
+/// "frames N | R samples/s | errors E" on standard error. A terminal gets
+/// one line rewritten in place, which any message ends first; anything else
+/// (a log file) a plain line every `interval`, unless quiet.
 class ProgressLine {
 public:
-    ProgressLine() : enabled_(platform::stderrIsTerminal()) {}
+    ProgressLine(bool quiet, std::chrono::duration<double> interval)
+        : line_(platform::stderrIsTerminal() ? PluginLogFilter::openLine() : nullptr),
+          plain_(line_ == nullptr && !quiet),
+          interval_(interval),
+          nextPlain_(interval) {}
 
     void show(const StreamStats& stats, std::chrono::duration<double> elapsed) {
-        if (!enabled_) {
-            return;
+        if (line_) {
+            line_->show(text(stats, elapsed));
+        } else if (plain_ && elapsed >= nextPlain_) {
+            std::cerr << kProgramName << ": " << formatFixed(elapsed.count(), 0)
+                      << " s: " << text(stats, elapsed) << '\n';
+            nextPlain_ = elapsed + interval_;
         }
-        const double seconds = elapsed.count();
-        const double rate = seconds > 0 ? static_cast<double>(stats.samples) / seconds : 0.0;
-        std::string line = "frames " + std::to_string(stats.frames) + " | " + formatFixed(rate, 1) +
-                           " samples/s | errors " + std::to_string(stats.errors());
-        if (!stats.state.empty()) {
-            line += " | " + stats.state;
-        } else if (stats.recoveries > 0) {
-            line += " | recording, recovered " + std::to_string(stats.recoveries) +
-                    (stats.recoveries == 1 ? " time" : " times");
-        }
-        const std::size_t length = line.size();
-        if (length < width_) {
-            line.append(width_ - length, ' ');  // wipe the end of a longer line
-        }
-        width_ = length;
-        std::cerr << '\r' << line << std::flush;
-        shown_ = true;
     }
 
     void finish() {
-        if (shown_) {
-            std::cerr << '\n';
-            shown_ = false;
+        if (line_) {
+            line_->end();
         }
     }
 
 private:
-    bool enabled_;
-    bool shown_ = false;
-    std::size_t width_ = 0;
+    static std::string text(const StreamStats& stats, std::chrono::duration<double> elapsed) {
+        const double seconds = elapsed.count();
+        const double rate = seconds > 0 ? static_cast<double>(stats.samples) / seconds : 0.0;
+        std::string text = "frames " + std::to_string(stats.frames) + " | " + formatFixed(rate, 1) +
+                           " samples/s | errors " + std::to_string(stats.errors());
+        if (!stats.state.empty()) {
+            text += " | " + stats.state;
+        } else if (stats.recoveries > 0) {
+            text += " | recording, recovered " + std::to_string(stats.recoveries) +
+                    (stats.recoveries == 1 ? " time" : " times");
+        }
+        return text;
+    }
+
+    std::shared_ptr<OpenLine> line_;  ///< on a terminal only
+    bool plain_;
+    std::chrono::duration<double> interval_;
+    std::chrono::duration<double> nextPlain_;
 };
+
+/// "N things", or "1 thing".
+std::string counted(std::uint64_t count, const std::string& thing) {
+    return std::to_string(count) + " " + thing + (count == 1 ? "" : "s");
+}
+
+/// Seconds to the millisecond, without trailing zeros: "3", "0.25".
+std::string secondsText(double seconds) {
+    std::string text = formatFixed(seconds, 3);
+    if (text.find('.') != std::string::npos) {
+        text.erase(text.find_last_not_of('0') + 1);
+        if (text.back() == '.') {
+            text.pop_back();
+        }
+    }
+    return text;
+}
+
+/// The line that closes a run that ended as asked: "FILE: F frames, N
+/// samples per channel, G gaps, D s".
+std::string summary(const std::string& name, const RecordingEnd& end) {
+    return name + ": " + counted(end.frames, "frame") + ", " +
+           std::to_string(end.samplesPerChannel) + " samples per channel, " +
+           counted(end.gaps, "gap") + ", " + secondsText(end.durationS) + " s";
+}
 
 /// Why the driver's buffer overflowed, with the numbers that decide it and
 /// what to change.
@@ -124,7 +156,7 @@ int recordStream(DeviceSession& session, const StreamOptions& options, OutputTar
         recovery.emplace(options.recovery, options.settings, facts, clock);
     }
 
-    ProgressLine progress;
+    ProgressLine progress(options.quiet, options.progressInterval);
     StreamRunHooks hooks;
     hooks.progress = [&progress](const StreamStats& stats, std::chrono::duration<double> elapsed) {
         progress.show(stats, elapsed);
@@ -133,7 +165,8 @@ int recordStream(DeviceSession& session, const StreamOptions& options, OutputTar
     hooks.secondStopAbandons = true;
     const StreamOutcome outcome = runStream(session, signals, limits, *writer, facts, hooks);
     progress.finish();
-    writer->end(recordingEnd(outcome, facts.sampleRateHz));
+    const RecordingEnd end = recordingEnd(outcome, facts.sampleRateHz);
+    writer->end(end);
     writer.reset();  // a file writer lets go of its file
     target.check();
 
@@ -179,6 +212,9 @@ int recordStream(DeviceSession& session, const StreamOptions& options, OutputTar
         case StreamEnd::FrameLimit:
         case StreamEnd::SampleLimit:
         case StreamEnd::TimeLimit:
+            if (!options.quiet) {
+                std::cerr << kProgramName << ": " << summary(target.name(), end) << '\n';
+            }
             break;
     }
     return 0;
@@ -189,42 +225,60 @@ int recordStream(DeviceSession& session, const StreamOptions& options, OutputTar
 StreamCommand::StreamCommand(CLI::App& app)
     : AcquisitionCommand(app, "stream", "stream frames until a limit or Ctrl-C"),
       output_(command_, "jsonl (default), csv or hdf5") {
-    constexpr std::uint64_t kMostCount = std::uint64_t{1} << 62;
-    command_.add_option("--frames", options_.limits.frames, "stop after N frames")
-        ->check(CLI::Range(std::uint64_t{1}, kMostCount));
+    command_.add_option("--frames", numbers_.frames, "stop after N frames")->type_name("N");
     command_
-        .add_option("--samples", options_.limits.samples,
-                    "stop after exactly N samples per channel (the last frame cut)")
-        ->check(CLI::Range(std::uint64_t{1}, kMostCount));
+        .add_option("--samples", numbers_.samples,
+                    "stop after exactly N samples per channel (the last frame cut); 100k, 2.5M")
+        ->type_name("N");
     command_
-        .add_option("--seconds", options_.seconds,
+        .add_option("--seconds", numbers_.seconds,
                     "stop after S seconds of samples: round(S x achieved rate) samples per "
                     "channel")
-        ->check(CLI::Range(1e-3, 1e7));
+        ->type_name("S");
     auto* recover = command_.add_flag("--recover", options_.recovery.enabled,
                                       "keep recording across overflows, unplugging, transfer "
                                       "aborts and resets; each outage becomes a gap record");
     command_
-        .add_option("--recover-timeout", recoverTimeout_,
+        .add_option("--recover-timeout", numbers_.recoverTimeout,
                     "with --recover: the longest outage to wait out, in seconds (default 600)")
-        ->check(CLI::Range(0.0, 1e7))
+        ->type_name("S")
         ->needs(recover);
     command_
-        .add_option("--max-gaps", options_.recovery.maxGaps,
+        .add_option("--max-gaps", numbers_.maxGaps,
                     "with --recover: end the run instead of recovering after N gaps")
-        ->check(CLI::Range(std::uint64_t{0}, kMostCount))
+        ->type_name("N")
         ->needs(recover);
+    command_
+        .add_option("--progress-interval", numbers_.progressInterval,
+                    "when standard error is not a terminal: a progress line every S seconds "
+                    "(default 10; -q: none)")
+        ->type_name("S");
 }
 
 SessionAction StreamCommand::prepare(const GlobalOptions& global) {
+    // Limits far beyond any run, which keep the sample arithmetic in range.
+    constexpr double kShortest = 1e-3;
+    constexpr double kLongest = 1e7;
     StreamOptions options = options_;
+    options.limits.frames = countOption("--frames", numbers_.frames, 1);
+    options.limits.samples = countOption("--samples", numbers_.samples, 1);
+    options.seconds = secondsOption("--seconds", numbers_.seconds, kShortest, kLongest);
+    if (const auto timeout =
+            secondsOption("--recover-timeout", numbers_.recoverTimeout, 0.0, kLongest)) {
+        options.recovery.outageTimeout = std::chrono::duration<double>(*timeout);
+    }
+    options.recovery.maxGaps = countOption("--max-gaps", numbers_.maxGaps, 0);
+    if (const auto interval =
+            secondsOption("--progress-interval", numbers_.progressInterval, kShortest, kLongest)) {
+        options.progressInterval = std::chrono::duration<double>(*interval);
+    }
+    options.quiet = global.quiet;
     options.settings = checkedSettings();
     requireContinuous(options.settings, "stream");
     global.requireDeviceChannels(options.settings);
     options.output =
         output_.resolve({OutputFormat::JsonLines, OutputFormat::Csv, OutputFormat::Hdf5},
                         OutputFormat::JsonLines, true);
-    options.recovery.outageTimeout = std::chrono::duration<double>(recoverTimeout_);
     return RecordingOptions::action(options, recordStream);
 }
 

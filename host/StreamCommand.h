@@ -1,5 +1,9 @@
 #pragma once
 
+#include <chrono>
+#include <optional>
+#include <string>
+
 #include "AcquisitionCommand.h"
 #include "RecordingOptions.h"
 #include "StreamRecovery.h"
@@ -13,6 +17,9 @@ struct StreamOptions {
     RecoveryOptions recovery;       ///< --recover and its bounds
     RecordingOutput output;
     kra::device::OperationParams settings;  ///< checked, device defaults applied
+    bool quiet = false;                     ///< -q: no information lines
+    /// How often a progress line is written when standard error is no terminal.
+    std::chrono::duration<double> progressInterval{10.0};
 };
 
 /// `stream`: frames into a recording until a limit or Ctrl-C.
@@ -22,8 +29,18 @@ public:
     SessionAction prepare(const GlobalOptions& global) override;
 
 private:
+    /// The numbers as typed; prepare() reads and checks them.
+    struct Numbers {
+        std::optional<std::string> frames;
+        std::optional<std::string> samples;
+        std::optional<std::string> seconds;
+        std::optional<std::string> recoverTimeout;
+        std::optional<std::string> maxGaps;
+        std::optional<std::string> progressInterval;
+    };
+
     StreamOptions options_;  ///< as given; settings and output are made by prepare()
-    double recoverTimeout_ = 600.0;
+    Numbers numbers_;
     RecordingOptions output_;
 };
 

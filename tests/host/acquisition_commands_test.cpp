@@ -118,9 +118,6 @@ TEST(CsvOutput, HasAHeaderOfChannelNamesAndOneRowPerSampleCountedAcrossFrames) {
          "sample,Dev1/ai4,Dev1/ai5,Dev1/ai6,Dev1/ai7", 1},
         {"stream --frames 3 --format csv ai_channels=Dev1/ai0:1 samples_per_channel=4",
          "sample,Dev1/ai0,Dev1/ai1", 12},
-        // A finite read carries no digital snapshot, so no digital column.
-        {"read --format csv samples_per_channel=2 digital_input_lines=Dev1/port0/line0:1",
-         "sample,Dev1/ai0", 2},
     };
     for (const auto& [args, header, rows] : cases) {
         SCOPED_TRACE(args);
@@ -223,6 +220,9 @@ TEST(StreamCommand, SamplesAndSecondsGiveExactlyThatManySamplesCuttingTheLastFra
         {"--seconds 1 samples_per_channel=250 sample_clock_rate_hz=1000", 1000, 250},
         {"--seconds 0.0105 samples_per_channel=4 sample_clock_rate_hz=1000", 11, 3},  // rounded
         {"--samples 5 --frames 1 samples_per_channel=3", 3, 3},  // whichever comes first
+        // Counts and seconds are written as the settings of their kind are.
+        {"--samples 1.5k samples_per_channel=400", 1500, 300},
+        {"--seconds 25ms samples_per_channel=10 sample_clock_rate_hz=1k", 25, 5},
     };
     for (const auto& test : cases) {
         SCOPED_TRACE(test.args);
@@ -321,6 +321,103 @@ TEST(StreamCommand, AReaderThatFallsBehindIsReportedWhenTheQueueFillsNotOnlyAtAn
                          "frame queue is full and the driver's stream thread waits; the driver's "
                          "buffer overflows if this goes on\n"));
     EXPECT_TRUE(contains(said, " time(s) the output fell behind, in 50 frames"));
+}
+
+TEST(StreamMessages, ARunThatEndsAtItsLimitSaysWhatItRecordedInOneLineUnlessQuiet) {
+    const test_support::TempDir dir;
+    const std::string out = dir.file("run.csv");
+    const std::string args = "stream --frames 3 --out " + out + " samples_per_channel=5";
+    const HostRun run = runHost(words(args));
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(contains(run.err, "ni-usb-daq-host: " + out +
+                                      ": 3 frames, 15 samples per channel, 0 gaps, 0.015 s\n"));
+    const HostRun quiet = runHost(words("-q " + args));
+    ASSERT_EQ(quiet.exitCode, 0) << quiet.err;
+    EXPECT_FALSE(contains(quiet.err, "samples per channel"));
+}
+
+TEST(StreamMessages, WithoutATerminalAPlainProgressLineComesEveryIntervalUnlessQuiet) {
+    // Paced: about half a second, so that the interval passes more than once.
+    const std::string args =
+        "stream --seconds 0.5 --progress-interval 0.1 samples_per_channel=50 "
+        "sample_clock_rate_hz=1k";
+    const HostRun run = runHost(words(args), {"NIDAQMX_SIM_TIME_SCALE=1"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_FALSE(contains(run.err, "\r"));
+    std::size_t progress = 0;
+    for (const auto& line : split(run.err)) {
+        if (line.rfind("ni-usb-daq-host: ", 0) == 0 && contains(line, " s: frames ")) {
+            ++progress;
+            EXPECT_TRUE(contains(line, " samples/s | errors 0")) << line;
+        }
+    }
+    EXPECT_GE(progress, 2u) << run.err;
+    const HostRun quiet = runHost(words("-q " + args), {"NIDAQMX_SIM_TIME_SCALE=1"});
+    ASSERT_EQ(quiet.exitCode, 0) << quiet.err;
+    EXPECT_FALSE(contains(quiet.err, "frames ")) << quiet.err;
+    // Ten seconds by default: a short run has none.
+    EXPECT_FALSE(contains(runHost({"stream", "--frames", "2"}).err, " s: frames "));
+}
+
+// An overflow under --recover makes the plug-in warn while the progress line
+// is up, and the program report the recovery: each must begin a line.
+TEST(StreamMessages, OnATerminalEveryMessageBeginsALineOfItsOwn) {
+    const std::filesystem::path script = "/usr/bin/script";
+    if (const auto reason = host_tests::shellUnsupported()) {
+        GTEST_SKIP() << *reason;
+    }
+    if (!std::filesystem::exists(script)) {
+        GTEST_SKIP() << "no " << script << " to give the program a terminal";
+    }
+    const test_support::TempDir dir;
+    const std::string events =
+        dir.write("events.json", R"([{"at_s":0.6,"device":"Dev1","event":"overflow"}])");
+    const std::string command = std::string("'") + NI_USB_DAQ_HOST_PATH +
+                                "' stream --recover --seconds 1.5 --out '" + dir.file("run.jsonl") +
+                                "' samples_per_channel=100 sample_clock_rate_hz=1k";
+    // The terminal carries standard error (and the empty standard output).
+    const HostRun run =
+        HostProcess({"-q", "-e", "-c", command, "/dev/null"},
+                    {"NIDAQMX_SIM_EVENTS=" + events, "NIDAQMX_SIM_TIME_SCALE=1"}, script.string())
+            .finish();
+    ASSERT_EQ(run.exitCode, 0) << run.out << run.err;
+    const std::string& shown = run.out;
+    EXPECT_TRUE(contains(shown, "\rframes ")) << shown;
+    EXPECT_TRUE(contains(shown, "[ni-usb-daq W] ")) << shown;
+    EXPECT_TRUE(contains(shown, "recovered on Dev1")) << shown;
+    for (const std::string message : {"[ni-usb-daq ", "ni-usb-daq-host: "}) {
+        for (auto at = shown.find(message); at != std::string::npos;
+             at = shown.find(message, at + 1)) {
+            EXPECT_TRUE(at == 0 || shown[at - 1] == '\n')
+                << "a message on the progress line: " << shown.substr(at > 80 ? at - 80 : 0, 160);
+        }
+    }
+}
+
+TEST(StreamMessages, APlugInWarningThatRepeatsIsPrintedOnceOnOneLineThenCounted) {
+    if (const auto reason = test_support::platform::separateCppRuntimes()) {
+        GTEST_SKIP() << "the plug-in's lines do not pass the program: " << *reason;
+    }
+    const test_support::TempDir dir;
+    const std::string events =
+        dir.write("events.json", R"([{"at_s":0.45,"device":"Dev1","event":"overflow"}])");
+    const HostRun run = runHost(words("-q stream --recover --seconds 1 samples_per_channel=100 "
+                                      "sample_clock_rate_hz=1k"),
+                                {"NIDAQMX_SIM_EVENTS=" + events});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    std::vector<std::string> warnings;
+    std::string repeats;
+    for (const auto& line : split(run.err)) {
+        if (line.rfind("[ni-usb-daq W] AcquisitionEngine: samples lost", 0) == 0) {
+            warnings.push_back(line);
+        } else if (line.rfind("[ni-usb-daq W] last message repeated ", 0) == 0) {
+            repeats = line;
+        }
+    }
+    ASSERT_EQ(warnings.size(), 1u) << run.err;
+    // The driver's extended error text stays on the line of its warning.
+    EXPECT_TRUE(contains(warnings.front(), " | Status Code: -200279), continuing"));
+    EXPECT_TRUE(repeats.ends_with(" times")) << run.err;
 }
 
 TEST(Recordings, AFailedCommandLeavesAnExistingFileAsItWasAndCreatesNone) {
@@ -484,6 +581,12 @@ TEST(ScriptedStream, TheStatusIsTheStatesPropertyNeverANumberInItsMessage) {
     EXPECT_EQ(given.exitCode, 1);
     EXPECT_EQ(jsonLines(given.out).back().at("daqmx_status"), -50405);
     EXPECT_FALSE(contains(given.err, "overflowed"));
+    // The CSV error line says the status even when the message holds it too.
+    const HostRun csv = runScripted("stream --format csv",
+                                    {"SCRIPTED_FRAMES=1", error, "SCRIPTED_ERROR_STATUS=-200279"});
+    EXPECT_EQ(csv.exitCode, 1);
+    EXPECT_EQ(split(csv.out).back(),
+              "# error: Streaming stopped: DAQmx error -200279: x (driver status -200279)");
     const HostRun none = runScripted("stream", {"SCRIPTED_FRAMES=1", error});
     EXPECT_EQ(none.exitCode, 1);
     EXPECT_FALSE(jsonLines(none.out).back().contains("daqmx_status"));
@@ -518,6 +621,7 @@ TEST(ScriptedStream, MissingAndMalformedFramesAreGapsAndTheIndexSkipsTheLostSamp
         EXPECT_EQ(lines[3].at("reason"), c.reason);
         EXPECT_EQ(lines[3].at("last_sample_index"), 3);
         EXPECT_EQ(lines[3].at("estimated_lost_samples"), 2);
+        EXPECT_EQ(lines[3].at("estimated_from"), "frame_size");
         EXPECT_EQ(lines[4].at("sequence_no"), 4);
         EXPECT_EQ(lines.back().at("gaps"), 1);
         EXPECT_EQ(lines.back().at("errors"), c.errors);
@@ -531,6 +635,7 @@ TEST(ScriptedStream, MissingAndMalformedFramesAreGapsAndTheIndexSkipsTheLostSamp
         ASSERT_NE(gap, out.end()) << csv.out;
         EXPECT_TRUE(contains(*gap, std::string("reason=") + c.reason + " "));
         EXPECT_TRUE(contains(*gap, " last_sample_index=3 estimated_lost_samples=2"));
+        EXPECT_TRUE(gap->ends_with(" estimated_from=frame_size")) << *gap;
         EXPECT_EQ(*(gap - 1), "3,0.25");
         EXPECT_EQ(*(gap + 1), "6,0.5");  // the samples after the gap keep their place
     }

@@ -6,14 +6,17 @@
 #include <cmath>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "Hdf5FileReader.h"
 #include "HostProcess.h"
@@ -92,6 +95,20 @@ void expectFramesCoverRows(const Reader& file, std::uint64_t rows, std::uint64_t
     EXPECT_EQ(next, rows);
 }
 
+/// Little-endian doubles from their bytes written as hex digits.
+std::vector<double> doublesOfHex(const std::string& hex) {
+    std::vector<double> values(hex.size() / 16);
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        std::uint64_t bits = 0;
+        for (std::size_t byte = 0; byte < 8; ++byte) {
+            const auto at = (i * 8 + byte) * 2;
+            bits |= std::stoull(hex.substr(at, 2), nullptr, 16) << (8 * byte);
+        }
+        std::memcpy(&values[i], &bits, sizeof bits);
+    }
+    return values;
+}
+
 constexpr const char* kRootAttributes[] = {"device",
                                            "product_type",
                                            "serial_number",
@@ -153,8 +170,11 @@ TEST(Hdf5Recordings, HoldTheValuesOfACsvRecordingOfTheSameRun) {
         EXPECT_EQ(file.shape("/analog"), (std::vector<hsize_t>{test.samples, test.channels}));
         expectSameValues(file.read<double>("/analog", H5T_NATIVE_DOUBLE),
                          csvValues(csv, test.channels));
+        // Only a sample clock has a rate to state.
+        const bool clocked = !contains(test.args, "--single");
         for (const char* name : kRootAttributes) {
-            EXPECT_TRUE(file.hasAttribute("/", name)) << name;
+            const bool rate = std::string_view(name).ends_with("sample_rate_hz");
+            EXPECT_EQ(file.hasAttribute("/", name), clocked || !rate) << name;
         }
         for (const char* name : kAnalogAttributes) {
             EXPECT_TRUE(file.hasAttribute("/analog", name)) << name;
@@ -172,12 +192,35 @@ TEST(Hdf5Recordings, HoldTheValuesOfACsvRecordingOfTheSameRun) {
     }
 }
 
+TEST(Hdf5Recordings, ASingleReadIsStampedWithTheTimeOfTheRead) {
+    const test_support::TempDir dir;
+    const std::string h5 = dir.file("single.h5");
+    const auto now = [] {
+        return std::chrono::duration_cast<std::chrono::nanoseconds>(
+                   std::chrono::system_clock::now().time_since_epoch())
+            .count();
+    };
+    const auto before = now();
+    const HostRun run = runHost({"read", "--single", "--out", h5, "ai_channels=Dev1/ai0:1"});
+    const auto after = now();
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const Reader file(h5);
+    ASSERT_TRUE(file.open());
+    const hid_t type = host_tests::frameRowType();
+    const auto frames = file.read<FrameRow>("/frames", type);
+    H5Tclose(type);
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_GE(frames[0].timestampNs, before);
+    EXPECT_LE(frames[0].timestampNs, after);
+}
+
 TEST(Hdf5Recordings, AnIndependentReaderSeesTheShapeTypeAndRate) {
     const test_support::TempDir dir;
-    const std::string h5 = dir.file("run.h5");
+    // Extensions match in any case.
+    const std::string h5 = dir.file("run.H5");
     const HostRun run =
-        runHost({"stream", "--format", "hdf5", "--out", h5, "--samples", "1500",
-                 "ai_channels=Dev1/ai0:3", "samples_per_channel=500", "sample_clock_rate_hz=2500"});
+        runHost({"stream", "--out", h5, "--samples", "1500", "ai_channels=Dev1/ai0:3",
+                 "samples_per_channel=500", "sample_clock_rate_hz=2500"});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     const HostRun header =
         HostProcess({"-H", "-d", "/analog", h5}, {}, H5DUMP_PATH).finish(std::chrono::seconds(30));
@@ -188,6 +231,42 @@ TEST(Hdf5Recordings, AnIndependentReaderSeesTheShapeTypeAndRate) {
                              .finish(std::chrono::seconds(30));
     ASSERT_EQ(rate.exitCode, 0) << rate.err;
     EXPECT_TRUE(contains(rate.out, "(0): 2500"));
+}
+
+// The README's recipe itself, taken from between its markers, run with h5py
+// on a recording with gaps: frames 3 and 6 never come, two samples each.
+TEST(Hdf5Recordings, TheReadmesTimeAxisCountsTheSamplesGapsLost) {
+    if (std::string(PYTHON3_PATH).empty()) {
+        GTEST_SKIP() << "no python3 to run the README's recipe";
+    }
+    const std::string readme = fileText(std::filesystem::path(NI_USB_DAQ_SOURCE_DIR) / "README.md");
+    const auto begin = readme.find("<!-- hdf5-time-axis -->\n```python\n");
+    const auto end = readme.find("```\n<!-- /hdf5-time-axis -->");
+    ASSERT_TRUE(begin != std::string::npos && end != std::string::npos && begin < end);
+    const auto code = begin + std::string("<!-- hdf5-time-axis -->\n```python\n").size();
+    const std::string recipe = readme.substr(code, end - code);
+
+    const test_support::TempDir dir;
+    const HostRun run = runHost(
+        {"--library", SCRIPTED_PLUGIN_PATH, "stream", "--frames", "5", "--out", dir.file("run.h5")},
+        {"SCRIPTED_FRAMES=1,2,4,5,7"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    // The times go out as the bytes of their doubles, to be compared exactly.
+    const std::string script =
+        dir.write("recipe.py", "import os\nos.chdir(" + nlohmann::json(dir.path()).dump() + ")\n" +
+                                   recipe + "print(t.astype('<f8').tobytes().hex())\n");
+    const HostRun python = HostProcess({script}, {}, PYTHON3_PATH).finish(std::chrono::seconds(60));
+    ASSERT_EQ(python.exitCode, 0) << python.err;
+    const auto printed = host_tests::split(python.out);
+    ASSERT_EQ(printed.size(), 2u) << python.out;
+    EXPECT_EQ(printed[0], "complete ['Dev1/ai0'] (10, 1) 2 gaps");
+    const std::vector<double> times = doublesOfHex(printed[1]);
+    // The scripted plug-in's rate is 1000.5 Hz.
+    const std::vector<std::uint64_t> indices = {0, 1, 2, 3, 6, 7, 8, 9, 12, 13};
+    ASSERT_EQ(times.size(), indices.size()) << printed[1];
+    for (std::size_t i = 0; i < indices.size(); ++i) {
+        EXPECT_EQ(times[i], static_cast<double>(indices[i]) / 1000.5) << "row " << i;
+    }
 }
 
 TEST(Hdf5Recordings, AFailedRunLeavesAnExistingFileAsItWas) {

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -90,6 +91,9 @@ void writeRecording(const std::string& path, const Hdf5WriterOptions& options) {
             gap.lastSampleIndex = 64;
             gap.hasLastSample = true;
             gap.estimatedLostSamples = 100;
+            gap.estimatedFrom = "wall_clock";
+            gap.device = "Dev3";
+            gap.serialNumber = "0x1234ABCD";
             writer->gap(gap);
         }
         const std::string text = syntheticFrame(sequence, 3, frame.count, frame.first, frame.lines);
@@ -199,6 +203,7 @@ TEST(Hdf5Recording, ReadsBackSampleForSampleWithEveryFact) {
             std::int32_t status;
             std::int64_t start, end, last;
             std::uint64_t lost, row;
+            char estimatedFrom[16], device[64], serialNumber[32];
         };
         const hid_t gapType = H5Tcreate(H5T_COMPOUND, sizeof(GapRow));
         const hid_t reason = H5Tcopy(H5T_C_S1);
@@ -211,7 +216,19 @@ TEST(Hdf5Recording, ReadsBackSampleForSampleWithEveryFact) {
         H5Tinsert(gapType, "last_sample_index", HOFFSET(GapRow, last), H5T_NATIVE_INT64);
         H5Tinsert(gapType, "estimated_lost_samples", HOFFSET(GapRow, lost), H5T_NATIVE_UINT64);
         H5Tinsert(gapType, "row", HOFFSET(GapRow, row), H5T_NATIVE_UINT64);
+        std::vector<hid_t> textTypes;
+        for (const auto& [name, offset, size] :
+             {std::tuple{"estimated_from", HOFFSET(GapRow, estimatedFrom), 16},
+              std::tuple{"device", HOFFSET(GapRow, device), 64},
+              std::tuple{"serial_number", HOFFSET(GapRow, serialNumber), 32}}) {
+            textTypes.push_back(H5Tcopy(reason));
+            H5Tset_size(textTypes.back(), static_cast<std::size_t>(size));
+            H5Tinsert(gapType, name, offset, textTypes.back());
+        }
         const auto gaps = file.read<GapRow>("/gaps", gapType);
+        for (const hid_t text : textTypes) {
+            H5Tclose(text);
+        }
         H5Tclose(reason);
         H5Tclose(gapType);
         ASSERT_EQ(gaps.size(), 1U);
@@ -222,6 +239,9 @@ TEST(Hdf5Recording, ReadsBackSampleForSampleWithEveryFact) {
         EXPECT_EQ(gaps[0].last, 64);
         EXPECT_EQ(gaps[0].lost, 100U);
         EXPECT_EQ(gaps[0].row, 65U);
+        EXPECT_STREQ(gaps[0].estimatedFrom, "wall_clock");
+        EXPECT_STREQ(gaps[0].device, "Dev3");
+        EXPECT_STREQ(gaps[0].serialNumber, "0x1234ABCD");
         std::filesystem::remove(path);
     }
 }

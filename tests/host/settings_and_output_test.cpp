@@ -96,6 +96,24 @@ TEST(Refusals, NothingRunsAndOneMessageSaysWhy) {
         {{"stream", "sample_mode=FINITE"}, 2, "use 'read' for one finite block"},
         {{"read", "--out", "recording.txt"}, 2, "cannot tell the format of 'recording.txt'"},
         {{"stream", "--time"}, 2, "--time adds a column to CSV output"},
+        {{"stream", "--format", "csv", "--out", "x.jsonl"},
+         2,
+         "--format csv does not match 'x.jsonl', whose extension names jsonl"},
+        // Finite frames carry no digital lines: the key would be dropped unseen.
+        {{"read", "digital_input_lines=Dev1/port0/line0"}, 2, "read takes no digital_input_lines"},
+        // Numbers of options are checked as settings are, and named.
+        {{"stream", "--seconds", "nan"}, 2, "--seconds nan is not a number"},
+        {{"stream", "--recover", "--recover-timeout", "nan"},
+         2,
+         "--recover-timeout nan is not a number"},
+        {{"plot", "--stream-seconds", "inf"}, 2, "--stream-seconds inf is not a number"},
+        {{"stream", "--seconds", "0"}, 2, "--seconds 0 is too small (it must be at least 0.001)"},
+        {{"stream", "--frames", "2.5"}, 2, "--frames 2.5 is not a whole number"},
+        {{"stream", "--samples", "1m"}, 2, "--samples 1m is refused: a lower-case m means milli"},
+        {{"plot", "--samples", "100x"},
+         2,
+         "--samples 100x is not a number (digits with an optional k, K, M or G"},
+        {{"stream", "--frames", "1e30"}, 2, "--frames 1e30 is too large"},
         {{"read", "--out", "/nonexistent-dir/x.csv"},
          1,
          "cannot write '/nonexistent-dir/x.csv': the folder '/nonexistent-dir' does not exist"},
@@ -229,6 +247,17 @@ TEST(CsvHeader, SaysWhatWasRecordedAndTheTimeColumnIsIndexOverRate) {
     }
 }
 
+TEST(CsvHeader, TheRequestedRateIsTheSettingAtFullPrecision) {
+    // The plug-in's report rounds it to the microhertz.
+    const std::string rate = "sample_clock_rate_hz=1000.0000001";
+    const HostRun csv = runHost({"read", "--format", "csv", "samples_per_channel=2", rate});
+    ASSERT_EQ(csv.exitCode, 0) << csv.err;
+    EXPECT_TRUE(comments(csv.out).at("sample_rate_hz").ends_with(" requested 1000.0000001)"));
+    const HostRun jsonl = runHost({"stream", "--frames", "1", "samples_per_channel=2", rate});
+    ASSERT_EQ(jsonl.exitCode, 0) << jsonl.err;
+    EXPECT_EQ(json::parse(split(jsonl.out).front()).at("requested_sample_rate_hz"), 1000.0000001);
+}
+
 TEST(CsvHeader, DigitalLinesBecomeColumnsOfTheFramesSnapshot) {
     const HostRun run =
         runHost({"stream", "--frames", "2", "--format", "csv", "samples_per_channel=3",
@@ -285,6 +314,18 @@ TEST(OutOption, WritesTheFileInTheFormatOfItsExtensionEvenInANonAsciiFolder) {
     const HostRun read = runHost({"read", "--out", utf8(jsonFile), "samples_per_channel=5"});
     ASSERT_EQ(read.exitCode, 0) << read.err;
     EXPECT_EQ(json::parse(fileText(jsonFile)).at("frame").at("sample_count"), 5);
+}
+
+TEST(OutOption, ExtensionsAndFormatNamesMatchInAnyCase) {
+    const test_support::TempDir dir;
+    const std::string csv = dir.file("RUN.CSV");
+    const HostRun stream =
+        runHost({"stream", "--frames", "1", "--out", csv, "samples_per_channel=2"});
+    ASSERT_EQ(stream.exitCode, 0) << stream.err;
+    EXPECT_EQ(dataLines(fileText(csv)).size(), 3u);
+    const HostRun read = runHost({"read", "--format", "CSV", "samples_per_channel=2"});
+    ASSERT_EQ(read.exitCode, 0) << read.err;
+    EXPECT_EQ(dataLines(read.out).size(), 3u);
 }
 
 TEST(Verbosity, QuietHidesThePlugInsInformationAndVersionNamesThePlugIn) {

@@ -96,6 +96,9 @@ TEST_P(Recovery, OneGapRecordBetweenTwoRunsOfTheDriversOwnSamples) {
         before += lines[i]["sample_count"].get<std::uint64_t>();
     }
     EXPECT_EQ(gap["last_sample_index"], before - 1);
+    EXPECT_EQ(gap["device"], outage.deviceAfter);
+    EXPECT_FALSE(gap["serial_number"].get<std::string>().empty());
+    EXPECT_EQ(gap["estimated_from"], "wall_clock");
 
     if (outage.deviceAfter != "Dev1") {
         // This process's own driver learns the new name the same way, to say

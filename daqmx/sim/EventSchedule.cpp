@@ -111,29 +111,40 @@ SimEvent parseEvent(const json& entry, std::vector<std::string>& devices) {
 std::optional<std::vector<SimEvent>> parseEvents(std::string_view text,
                                                  std::vector<std::string> devices,
                                                  std::string& problem) {
-    json document;
+    // Whatever the text holds, the caller gets a reason back, never an
+    // exception: a number beyond a double (1e999) is as bad as a missing
+    // bracket, and both end in a C caller that cannot catch.
     try {
-        document = json::parse(text);
-    } catch (const json::parse_error& error) {
-        problem = std::string("not valid JSON: ") + error.what();
-        return std::nullopt;
-    }
-    if (!document.is_array()) {
-        problem = "the schedule must be an array of events";
-        return std::nullopt;
-    }
-    std::vector<SimEvent> events;
-    for (std::size_t i = 0; i < document.size(); ++i) {
+        json document;
         try {
-            events.push_back(parseEvent(document[i], devices));
-        } catch (const std::exception& error) {
-            problem = "entry " + std::to_string(i) + ": " + error.what();
+            document = json::parse(text);
+        } catch (const json::parse_error& error) {
+            problem = std::string("not valid JSON: ") + error.what();
+            return std::nullopt;
+        } catch (const json::exception& error) {
+            problem = std::string("not usable JSON: ") + error.what();
             return std::nullopt;
         }
+        if (!document.is_array()) {
+            problem = "the schedule must be an array of events";
+            return std::nullopt;
+        }
+        std::vector<SimEvent> events;
+        for (std::size_t i = 0; i < document.size(); ++i) {
+            try {
+                events.push_back(parseEvent(document[i], devices));
+            } catch (const std::exception& error) {
+                problem = "entry " + std::to_string(i) + ": " + error.what();
+                return std::nullopt;
+            }
+        }
+        std::stable_sort(events.begin(), events.end(),
+                         [](const SimEvent& a, const SimEvent& b) { return a.at < b.at; });
+        return events;
+    } catch (const std::exception& error) {
+        problem = std::string("cannot be read: ") + error.what();
+        return std::nullopt;
     }
-    std::stable_sort(events.begin(), events.end(),
-                     [](const SimEvent& a, const SimEvent& b) { return a.at < b.at; });
-    return events;
 }
 
 std::optional<std::vector<SimEvent>> loadEventsFile(const std::string& path,

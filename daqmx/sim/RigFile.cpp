@@ -20,7 +20,8 @@
 //   "di_lines"                     integer N (port0/line0..line<N-1>) or array of
 //                                  short names such as ["port0/line0"]; 0
 //   "sample_clock_timebase_hz"     number   granted rate = timebase / round(timebase /
-//                                  requested); 0 grants the requested rate exactly
+//                                  requested), below timebase / 2^32 refused; 0
+//                                  grants the requested rate exactly
 //   "self_test_status"             integer  status of DAQmxSelfTestDevice; 0
 //   "ai_resolution_bits"           integer  converter resolution, 1 to 32; 16
 //   "ai_buffer_samples_per_channel" integer input buffer of continuous tasks;
@@ -97,6 +98,25 @@ Unsigned unsignedMember(const json& device, const char* member, Unsigned fallbac
         throw RigError(std::string("\"") + member + "\" must be an unsigned 32-bit integer");
     }
     return static_cast<Unsigned>(value.get<unsigned long long>());
+}
+
+// A whole number that fits a status or a bit set; a float or an integer out
+// of range would otherwise be cast, which C++ leaves undefined.
+int32 int32Value(const json& value, const std::string& member) {
+    constexpr auto kMin = std::numeric_limits<int32>::min();
+    constexpr auto kMax = std::numeric_limits<int32>::max();
+    const bool fits = value.is_number_unsigned()
+                          ? value.get<std::uint64_t>() <= static_cast<std::uint64_t>(kMax)
+                          : value.is_number_integer() && value.get<std::int64_t>() >= kMin &&
+                                value.get<std::int64_t>() <= kMax;
+    if (!fits) {
+        throw RigError("\"" + member + "\" must be a 32-bit integer");
+    }
+    return static_cast<int32>(value.get<std::int64_t>());
+}
+
+int32 int32Member(const json& device, const char* member, int32 fallback) {
+    return int32Value(device.value(member, json(fallback)), member);
 }
 
 double nonNegativeNumber(const json& device, const char* member) {
@@ -191,7 +211,7 @@ SimDevice parseDevice(const json& entry) {
             }
             device.aiRanges.push_back({pair[0].get<double>(), pair[1].get<double>()});
         }
-        const int32 bits = entry.value("ai_terminal_configs", DAQmx_Val_Bit_TermCfg_RSE);
+        const int32 bits = int32Member(entry, "ai_terminal_configs", DAQmx_Val_Bit_TermCfg_RSE);
         device.aiTermCfgBits.assign(device.aiChannels.size(), bits);
         const json byChannel = entry.value("ai_terminal_configs_by_channel", json::object());
         if (!byChannel.is_object()) {
@@ -199,15 +219,16 @@ SimDevice parseDevice(const json& entry) {
         }
         for (const auto& [channel, channelBits] : byChannel.items()) {
             const int index = indexOfName(device.aiChannels, channel);
-            if (index < 0 || !channelBits.is_number_integer()) {
+            if (index < 0) {
                 throw RigError("\"ai_terminal_configs_by_channel\" names unknown channel " +
-                               channel + " or gives no integer");
+                               channel);
             }
-            device.aiTermCfgBits[static_cast<std::size_t>(index)] = channelBits.get<int32>();
+            device.aiTermCfgBits[static_cast<std::size_t>(index)] =
+                int32Value(channelBits, "ai_terminal_configs_by_channel\" of \"" + channel);
         }
         device.diLines = nameList(entry.value("di_lines", json(0)), "port0/line", "di_lines");
         device.sampleClockTimebaseHz = nonNegativeNumber(entry, "sample_clock_timebase_hz");
-        device.selfTestStatus = entry.value("self_test_status", 0);
+        device.selfTestStatus = int32Member(entry, "self_test_status", 0);
         device.aiResolutionBits = unsignedMember<unsigned>(entry, "ai_resolution_bits", 16);
         if (device.aiResolutionBits < 1 || device.aiResolutionBits > 32) {
             throw RigError("\"ai_resolution_bits\" must lie between 1 and 32");

@@ -79,7 +79,11 @@ SimEvent parseEvent(const json& entry, std::vector<std::string>& devices) {
         std::begin(kEventNames), std::end(kEventNames),
         [&](const EventName& e) { return name.is_string() && e.name == name.get<std::string>(); });
     if (known == std::end(kEventNames)) {
-        throw EventError("unknown event " + name.dump() +
+        // A string is quoted as given, anything else named by its type only:
+        // printing a value nested a million deep would recurse as deep.
+        const std::string given =
+            name.is_string() ? name.dump() : std::string("of type ") + name.type_name();
+        throw EventError("unknown event " + given +
                          " (known: unplug, replug, transfer_abort, overflow, reset)");
     }
     event.kind = known->kind;

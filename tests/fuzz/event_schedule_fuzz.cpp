@@ -74,7 +74,10 @@ void useDevices() {
 
 void loadRig(const std::uint8_t* data, std::size_t size) {
     {
-        std::ofstream out(scratchFile(), std::ios::binary | std::ios::trunc);
+        // A new file each time: truncating one that has data makes ext4 write
+        // it back at the close, which costs more than the rest of a run.
+        ::unlink(scratchFile().c_str());
+        std::ofstream out(scratchFile(), std::ios::binary);
         out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
     }
     const int32 status = DAQmxSim_LoadDevices(scratchFile().c_str());

@@ -172,6 +172,21 @@ TEST_F(DeviceEvents, ARigWithNumbersOutOfRangeIsRefusedAndTheBuiltInDevicesStay)
     }
 }
 
+TEST_F(DeviceEvents, TextsNestedFarTooDeepAreRefusedWithoutExhaustingTheStack) {
+    const std::string deep = std::string(100000, '[') + std::string(100000, ']');
+    EXPECT_EQ(DAQmxSim_ScheduleEventsJson(deep.c_str()), DAQMXSIM_ERROR_INVALID_EVENT_SCHEDULE);
+    EXPECT_EQ(DAQmxSim_ScheduleEventsJson(
+                  list(R"({"at_s": 1, "device": "Dev1", "event": )" + deep + "}").c_str()),
+              DAQMXSIM_ERROR_INVALID_EVENT_SCHEDULE);
+    EXPECT_NE(extendedError().find("unknown event of type array"), std::string::npos);
+    const test_support::TempDir dir;
+    const std::string rig =
+        dir.write("deep.json", R"({"devices": [{"name": "Rig1", "product_type": "USB-6211",
+            "ai_channels": 1, "ai_signals": )" +
+                                   deep + "}]}");
+    EXPECT_EQ(DAQmxSim_LoadDevices(rig.c_str()), DAQMXSIM_ERROR_INVALID_RIG_DESCRIPTION);
+}
+
 TEST(SimulatorStatuses, TheSimulatorsOwnFaultsHaveARangeNoVendorStatusUses) {
     for (const int32 status : {DAQMXSIM_ERROR_INVALID_RIG_DESCRIPTION,
                                DAQMXSIM_ERROR_INVALID_EVENT_SCHEDULE, DAQMXSIM_ERROR_INTERNAL}) {

@@ -71,6 +71,25 @@ typedef void* TaskHandle;
 #define DAQmxErrorDriverDeviceGUIDNotFound_Routing (-88705)
 #define DAQmxErrorBufferTooSmallForString (-200228)
 
+/* The other statuses the simulated driver returns, under the vendor's names,
+ * so that its failures read as the vendor's do. */
+#define DAQmxErrorReadBufferTooSmall (-200229)
+#define DAQmxErrorInvalidDeviceID (-200220)
+#define DAQmxErrorPhysicalChanDoesNotExist (-200170)
+#define DAQmxErrorInvalidAttributeValue (-200077)
+#define DAQmxErrorInvalidTask (-200088)
+#define DAQmxErrorDuplicateTask (-200089)
+#define DAQmxErrorNULLPtr (-200604)
+#define DAQmxErrorCanNotPerformOpWhenNoChansInTask (-200478)
+#define DAQmxErrorCanNotPerformOpWhileTaskRunning (-200479)
+#define DAQmxErrorChanAlreadyInTask (-200489)
+#define DAQmxErrorChanNotInTask (-200486)
+#define DAQmxErrorMultiChanTypesInTask (-200559)
+#define DAQmxErrorReadChanTypeMismatch (-200525)
+#define DAQmxErrorAttributeNotSupportedInTaskContext (-200452)
+#define DAQmxErrorCannotReadWhenAutoStartFalseAndTaskNotRunningOrCommitted (-200473)
+#define DAQmxErrorPALMemoryFull (-50352)
+
 /* Errors */
 int32 DAQMX_CALL DAQmxGetExtendedErrorInfo(char errorString[], uInt32 bufferSize);
 

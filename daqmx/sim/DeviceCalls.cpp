@@ -6,6 +6,7 @@
 
 #include "ChannelList.h"
 #include "ErrorText.h"
+#include "EscapedException.h"
 #include "ExtendedError.h"
 #include "OutputBuffers.h"
 #include "Simulator.h"
@@ -44,7 +45,7 @@ int32 numericProperty(const char* function, const char device[], Value* data, Ge
 
 extern "C" {
 
-int32 DAQmxGetExtendedErrorInfo(char errorString[], uInt32 bufferSize) {
+int32 DAQmxGetExtendedErrorInfo(char errorString[], uInt32 bufferSize) try {
     DriverCall call("DAQmxGetExtendedErrorInfo");
     if (call.scripted) {
         return *call.scripted;
@@ -61,9 +62,11 @@ int32 DAQmxGetExtendedErrorInfo(char errorString[], uInt32 bufferSize) {
     std::memcpy(errorString, text.data(), length);
     errorString[length] = '\0';
     return 0;
+} catch (...) {
+    return escapedException("DAQmxGetExtendedErrorInfo");
 }
 
-int32 DAQmxGetSysDevNames(char* data, uInt32 bufferSize) {
+int32 DAQmxGetSysDevNames(char* data, uInt32 bufferSize) try {
     DriverCall call("DAQmxGetSysDevNames");
     if (call.scripted) {
         return *call.scripted;
@@ -76,52 +79,68 @@ int32 DAQmxGetSysDevNames(char* data, uInt32 bufferSize) {
         names += device.name;
     }
     return writeStringProperty(names, data, bufferSize);
+} catch (...) {
+    return escapedException("DAQmxGetSysDevNames");
 }
 
-int32 DAQmxGetDevProductType(const char device[], char* data, uInt32 bufferSize) {
+int32 DAQmxGetDevProductType(const char device[], char* data, uInt32 bufferSize) try {
     const DeviceCall call("DAQmxGetDevProductType", device);
     const SimDevice* const found = call.device;
     if (found == nullptr) {
         return call.status;
     }
     return writeStringProperty(found->productType, data, bufferSize);
+} catch (...) {
+    return escapedException("DAQmxGetDevProductType");
 }
 
-int32 DAQmxGetDevProductNum(const char device[], uInt32* data) {
+int32 DAQmxGetDevProductNum(const char device[], uInt32* data) try {
     return numericProperty("DAQmxGetDevProductNum", device, data,
                            [](const SimDevice& d) { return d.productNum; });
+} catch (...) {
+    return escapedException("DAQmxGetDevProductNum");
 }
 
-int32 DAQmxGetDevSerialNum(const char device[], uInt32* data) {
+int32 DAQmxGetDevSerialNum(const char device[], uInt32* data) try {
     return numericProperty("DAQmxGetDevSerialNum", device, data,
                            [](const SimDevice& d) { return d.serialNum; });
+} catch (...) {
+    return escapedException("DAQmxGetDevSerialNum");
 }
 
-int32 DAQmxGetDevIsSimulated(const char device[], bool32* data) {
+int32 DAQmxGetDevIsSimulated(const char device[], bool32* data) try {
     return numericProperty("DAQmxGetDevIsSimulated", device, data,
                            [](const SimDevice& d) { return bool32{d.simulated ? 1U : 0U}; });
+} catch (...) {
+    return escapedException("DAQmxGetDevIsSimulated");
 }
 
-int32 DAQmxGetDevAIMaxSingleChanRate(const char device[], float64* data) {
+int32 DAQmxGetDevAIMaxSingleChanRate(const char device[], float64* data) try {
     return numericProperty("DAQmxGetDevAIMaxSingleChanRate", device, data,
                            [](const SimDevice& d) { return d.aiMaxSingleChanRate; });
+} catch (...) {
+    return escapedException("DAQmxGetDevAIMaxSingleChanRate");
 }
 
-int32 DAQmxGetDevAIMaxMultiChanRate(const char device[], float64* data) {
+int32 DAQmxGetDevAIMaxMultiChanRate(const char device[], float64* data) try {
     return numericProperty("DAQmxGetDevAIMaxMultiChanRate", device, data,
                            [](const SimDevice& d) { return d.aiMaxMultiChanRate; });
+} catch (...) {
+    return escapedException("DAQmxGetDevAIMaxMultiChanRate");
 }
 
-int32 DAQmxGetDevAIPhysicalChans(const char device[], char* data, uInt32 bufferSize) {
+int32 DAQmxGetDevAIPhysicalChans(const char device[], char* data, uInt32 bufferSize) try {
     const DeviceCall call("DAQmxGetDevAIPhysicalChans", device);
     const SimDevice* const found = call.device;
     if (found == nullptr) {
         return call.status;
     }
     return writeStringProperty(joinedNames(*found, found->aiChannels), data, bufferSize);
+} catch (...) {
+    return escapedException("DAQmxGetDevAIPhysicalChans");
 }
 
-int32 DAQmxGetDevAIVoltageRngs(const char device[], float64* data, uInt32 arraySizeInElements) {
+int32 DAQmxGetDevAIVoltageRngs(const char device[], float64* data, uInt32 arraySizeInElements) try {
     const DeviceCall call("DAQmxGetDevAIVoltageRngs", device);
     const SimDevice* const found = call.device;
     if (found == nullptr) {
@@ -146,9 +165,11 @@ int32 DAQmxGetDevAIVoltageRngs(const char device[], float64* data, uInt32 arrayS
         data[2 * i + 1] = found->aiRanges[i].high;
     }
     return 0;
+} catch (...) {
+    return escapedException("DAQmxGetDevAIVoltageRngs");
 }
 
-int32 DAQmxGetPhysicalChanAITermCfgs(const char physicalChannel[], int32* data) {
+int32 DAQmxGetPhysicalChanAITermCfgs(const char physicalChannel[], int32* data) try {
     DriverCall call("DAQmxGetPhysicalChanAITermCfgs");
     if (call.scripted) {
         return *call.scripted;
@@ -180,9 +201,11 @@ int32 DAQmxGetPhysicalChanAITermCfgs(const char physicalChannel[], int32* data) 
     }
     *data = device->aiTermCfgBits[static_cast<std::size_t>(index)];
     return 0;
+} catch (...) {
+    return escapedException("DAQmxGetPhysicalChanAITermCfgs");
 }
 
-int32 DAQmxResetDevice(const char deviceName[]) {
+int32 DAQmxResetDevice(const char deviceName[]) try {
     const DeviceCall call("DAQmxResetDevice", deviceName);
     const SimDevice* const device = call.device;
     if (device == nullptr) {
@@ -192,9 +215,11 @@ int32 DAQmxResetDevice(const char deviceName[]) {
     // they are cleared. Tasks that were not running stay configured.
     call.sim.abortRunningTasksLocked(device->name, status::kDeviceReset);
     return 0;
+} catch (...) {
+    return escapedException("DAQmxResetDevice");
 }
 
-int32 DAQmxSelfTestDevice(const char deviceName[]) {
+int32 DAQmxSelfTestDevice(const char deviceName[]) try {
     const DeviceCall call("DAQmxSelfTestDevice", deviceName);
     const SimDevice* const device = call.device;
     if (device == nullptr) {
@@ -206,6 +231,8 @@ int32 DAQmxSelfTestDevice(const char deviceName[]) {
                               {{"Device", device->name}}));
     }
     return 0;
+} catch (...) {
+    return escapedException("DAQmxSelfTestDevice");
 }
 
 }  // extern "C"

@@ -74,7 +74,11 @@ constexpr std::array kKnownStatuses{
     KnownStatus{status::kTaskStoppedDuringRead,
                 "Read cannot be completed because the task was stopped while the read was "
                 "waiting for samples."},
+    KnownStatus{status::kOutOfMemory, "The driver ran out of memory."},
     KnownStatus{status::kInvalidRigDescription, "The device description could not be loaded."},
+    KnownStatus{status::kInvalidEventSchedule, "The event schedule is not valid."},
+    KnownStatus{status::kInternalFault,
+                "The simulated driver failed inside; the call did not complete."},
 };
 
 }  // namespace

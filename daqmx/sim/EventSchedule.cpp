@@ -79,7 +79,11 @@ SimEvent parseEvent(const json& entry, std::vector<std::string>& devices) {
         std::begin(kEventNames), std::end(kEventNames),
         [&](const EventName& e) { return name.is_string() && e.name == name.get<std::string>(); });
     if (known == std::end(kEventNames)) {
-        throw EventError("unknown event " + name.dump() +
+        // A string is quoted as given, anything else named by its type only:
+        // printing a value nested a million deep would recurse as deep.
+        const std::string given =
+            name.is_string() ? name.dump() : std::string("of type ") + name.type_name();
+        throw EventError("unknown event " + given +
                          " (known: unplug, replug, transfer_abort, overflow, reset)");
     }
     event.kind = known->kind;
@@ -111,29 +115,40 @@ SimEvent parseEvent(const json& entry, std::vector<std::string>& devices) {
 std::optional<std::vector<SimEvent>> parseEvents(std::string_view text,
                                                  std::vector<std::string> devices,
                                                  std::string& problem) {
-    json document;
+    // Whatever the text holds, the caller gets a reason back, never an
+    // exception: a number beyond a double (1e999) is as bad as a missing
+    // bracket, and both end in a C caller that cannot catch.
     try {
-        document = json::parse(text);
-    } catch (const json::parse_error& error) {
-        problem = std::string("not valid JSON: ") + error.what();
-        return std::nullopt;
-    }
-    if (!document.is_array()) {
-        problem = "the schedule must be an array of events";
-        return std::nullopt;
-    }
-    std::vector<SimEvent> events;
-    for (std::size_t i = 0; i < document.size(); ++i) {
+        json document;
         try {
-            events.push_back(parseEvent(document[i], devices));
-        } catch (const std::exception& error) {
-            problem = "entry " + std::to_string(i) + ": " + error.what();
+            document = json::parse(text);
+        } catch (const json::parse_error& error) {
+            problem = std::string("not valid JSON: ") + error.what();
+            return std::nullopt;
+        } catch (const json::exception& error) {
+            problem = std::string("not usable JSON: ") + error.what();
             return std::nullopt;
         }
+        if (!document.is_array()) {
+            problem = "the schedule must be an array of events";
+            return std::nullopt;
+        }
+        std::vector<SimEvent> events;
+        for (std::size_t i = 0; i < document.size(); ++i) {
+            try {
+                events.push_back(parseEvent(document[i], devices));
+            } catch (const std::exception& error) {
+                problem = "entry " + std::to_string(i) + ": " + error.what();
+                return std::nullopt;
+            }
+        }
+        std::stable_sort(events.begin(), events.end(),
+                         [](const SimEvent& a, const SimEvent& b) { return a.at < b.at; });
+        return events;
+    } catch (const std::exception& error) {
+        problem = std::string("cannot be read: ") + error.what();
+        return std::nullopt;
     }
-    std::stable_sort(events.begin(), events.end(),
-                     [](const SimEvent& a, const SimEvent& b) { return a.at < b.at; });
-    return events;
 }
 
 std::optional<std::vector<SimEvent>> loadEventsFile(const std::string& path,

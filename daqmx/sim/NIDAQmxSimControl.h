@@ -34,6 +34,21 @@
 #define DAQMXSIM_REMOVAL_ABORTS 0x10u
 #define DAQMXSIM_REALISM_ALL 0x1Fu
 
+/* Statuses of the simulator's own faults, which no vendor driver has. They lie
+ * in -8999 .. -8000, the range National Instruments keeps free for codes
+ * defined outside its products, so none can be mistaken for a driver status
+ * the plug-in or the host reacts to. */
+#define DAQMXSIM_ERROR_FIRST (-8999)
+#define DAQMXSIM_ERROR_LAST (-8000)
+/* A rig description (NIDAQMX_SIM_DEVICES, DAQmxSim_LoadDevices) that cannot be used. */
+#define DAQMXSIM_ERROR_INVALID_RIG_DESCRIPTION (-8001)
+/* An event schedule (NIDAQMX_SIM_EVENTS, DAQmxSim_ScheduleEventsJson) that cannot be used. */
+#define DAQMXSIM_ERROR_INVALID_EVENT_SCHEDULE (-8002)
+/* A call that failed inside the simulator for a reason of its own; the
+ * extended error text names the call. Short memory reports the vendor's
+ * DAQmxErrorPALMemoryFull instead. */
+#define DAQMXSIM_ERROR_INTERNAL (-8003)
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -47,8 +62,9 @@ extern "C" {
 void DAQmxSim_Reset(void);
 
 /* Replace the device table with the rig described by a JSON file (the same
- * format NIDAQMX_SIM_DEVICES names). Returns 0, or a negative status with the
- * reason available from DAQmxGetExtendedErrorInfo; the table is unchanged then. */
+ * format NIDAQMX_SIM_DEVICES names). Returns 0, or
+ * DAQMXSIM_ERROR_INVALID_RIG_DESCRIPTION with the reason available from
+ * DAQmxGetExtendedErrorInfo; the table is unchanged then. */
 int32 DAQmxSim_LoadDevices(const char* path);
 
 /* Pacing of acquisitions: 1.0 is real time, N runs N times faster, 0 delivers
@@ -104,8 +120,11 @@ void DAQmxSim_AdvanceTime(double seconds);
  *   transfer_abort   the device's running tasks fail with -50405 until cleared;
  *   overflow         its running analogue tasks fail with -200279 until stopped;
  *   reset            as DAQmxResetDevice: running tasks fail with -88709 until cleared.
- * Returns 0, or a negative status (nothing is scheduled then) with the reason,
- * naming the entry's index, from DAQmxGetExtendedErrorInfo. */
+ * Returns 0, or DAQMXSIM_ERROR_INVALID_EVENT_SCHEDULE (nothing is scheduled
+ * then) with the reason, naming the entry's index, from
+ * DAQmxGetExtendedErrorInfo. A bad file named by NIDAQMX_SIM_EVENTS is reported
+ * on standard error as "nidaqmx_sim: ignoring NIDAQMX_SIM_EVENTS: FILE: reason"
+ * and the driver runs as without it. */
 int32 DAQmxSim_ScheduleEventsJson(const char* json);
 
 /* Drops every event not yet happened. DAQmxSim_Reset also does, then

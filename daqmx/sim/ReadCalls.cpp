@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "ErrorText.h"
+#include "EscapedException.h"
 #include "ExtendedError.h"
 #include "OutputBuffers.h"
 #include "Simulator.h"
@@ -242,7 +243,7 @@ std::size_t elementIndex(bool32 fillMode, std::size_t channel, std::size_t chann
 
 extern "C" {
 
-int32 DAQmxGetReadAvailSampPerChan(TaskHandle taskHandle, uInt32* data) {
+int32 DAQmxGetReadAvailSampPerChan(TaskHandle taskHandle, uInt32* data) try {
     TaskCall call("DAQmxGetReadAvailSampPerChan", taskHandle);
     SimTask* const task = call.task;
     if (task == nullptr) {
@@ -282,11 +283,13 @@ int32 DAQmxGetReadAvailSampPerChan(TaskHandle taskHandle, uInt32* data) {
     *data =
         static_cast<uInt32>(std::min<std::uint64_t>(available, std::numeric_limits<uInt32>::max()));
     return 0;
+} catch (...) {
+    return escapedException("DAQmxGetReadAvailSampPerChan");
 }
 
 int32 DAQmxReadAnalogF64(TaskHandle taskHandle, int32 numSampsPerChan, float64 timeout,
                          bool32 fillMode, float64 readArray[], uInt32 arraySizeInSamps,
-                         int32* sampsPerChanRead, bool32* reserved) {
+                         int32* sampsPerChanRead, bool32* reserved) try {
     (void)reserved;
     const ReadInProgress inProgress;
     DriverCall call("DAQmxReadAnalogF64");
@@ -377,11 +380,13 @@ int32 DAQmxReadAnalogF64(TaskHandle taskHandle, int32 numSampsPerChan, float64 t
     }
     // A timeout's status goes with the samples it delivered.
     return outcome;
+} catch (...) {
+    return escapedException("DAQmxReadAnalogF64");
 }
 
 int32 DAQmxReadDigitalLines(TaskHandle taskHandle, int32 numSampsPerChan, float64 timeout,
                             bool32 fillMode, uInt8 readArray[], uInt32 arraySizeInBytes,
-                            int32* sampsPerChanRead, int32* numBytesPerSamp, bool32* reserved) {
+                            int32* sampsPerChanRead, int32* numBytesPerSamp, bool32* reserved) try {
     (void)timeout;  // lines are read on demand: nothing to wait for
     (void)reserved;
     const ReadInProgress inProgress;
@@ -431,6 +436,8 @@ int32 DAQmxReadDigitalLines(TaskHandle taskHandle, int32 numSampsPerChan, float6
         *numBytesPerSamp = static_cast<int32>(bytesPerSample);
     }
     return 0;
+} catch (...) {
+    return escapedException("DAQmxReadDigitalLines");
 }
 
 }  // extern "C"

@@ -20,7 +20,8 @@
 //   "di_lines"                     integer N (port0/line0..line<N-1>) or array of
 //                                  short names such as ["port0/line0"]; 0
 //   "sample_clock_timebase_hz"     number   granted rate = timebase / round(timebase /
-//                                  requested); 0 grants the requested rate exactly
+//                                  requested), below timebase / 2^32 refused; 0
+//                                  grants the requested rate exactly
 //   "self_test_status"             integer  status of DAQmxSelfTestDevice; 0
 //   "ai_resolution_bits"           integer  converter resolution, 1 to 32; 16
 //   "ai_buffer_samples_per_channel" integer input buffer of continuous tasks;
@@ -60,6 +61,14 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// The member `name` of `object`, or `fallback` when it has none. A reference,
+// never a copy: copying a value recurses as deep as the value is nested, and a
+// file can nest a million deep.
+const json& memberOr(const json& object, const char* name, const json& fallback) {
+    const auto found = object.find(name);
+    return found == object.end() ? fallback : *found;
+}
+
 std::vector<std::string> nameList(const json& value, const std::string& prefix,
                                   const std::string& member) {
     std::vector<std::string> names;
@@ -91,7 +100,8 @@ std::vector<std::string> nameList(const json& value, const std::string& prefix,
 
 template <typename Unsigned>
 Unsigned unsignedMember(const json& device, const char* member, Unsigned fallback = 0) {
-    const json& value = device.value(member, json(fallback));
+    const json defaultValue(fallback);
+    const json& value = memberOr(device, member, defaultValue);
     if (!value.is_number_integer() || value.get<long long>() < 0 ||
         value.get<unsigned long long>() > std::numeric_limits<Unsigned>::max()) {
         throw RigError(std::string("\"") + member + "\" must be an unsigned 32-bit integer");
@@ -99,8 +109,28 @@ Unsigned unsignedMember(const json& device, const char* member, Unsigned fallbac
     return static_cast<Unsigned>(value.get<unsigned long long>());
 }
 
+// A whole number that fits a status or a bit set; a float or an integer out
+// of range would otherwise be cast, which C++ leaves undefined.
+int32 int32Value(const json& value, const std::string& member) {
+    constexpr auto kMin = std::numeric_limits<int32>::min();
+    constexpr auto kMax = std::numeric_limits<int32>::max();
+    const bool fits = value.is_number_unsigned()
+                          ? value.get<std::uint64_t>() <= static_cast<std::uint64_t>(kMax)
+                          : value.is_number_integer() && value.get<std::int64_t>() >= kMin &&
+                                value.get<std::int64_t>() <= kMax;
+    if (!fits) {
+        throw RigError("\"" + member + "\" must be a 32-bit integer");
+    }
+    return static_cast<int32>(value.get<std::int64_t>());
+}
+
+int32 int32Member(const json& device, const char* member, int32 fallback) {
+    return int32Value(memberOr(device, member, json(fallback)), member);
+}
+
 double nonNegativeNumber(const json& device, const char* member) {
-    const json& value = device.value(member, json(0.0));
+    const json zero(0.0);
+    const json& value = memberOr(device, member, zero);
     if (!value.is_number() || value.get<double>() < 0.0) {
         throw RigError(std::string("\"") + member + "\" must be a number >= 0");
     }
@@ -119,7 +149,8 @@ constexpr SignalKindName kSignalKinds[] = {
 };
 
 double finiteNumber(const json& object, const char* member, double fallback, bool nonNegative) {
-    const json& value = object.value(member, json(fallback));
+    const json defaultValue(fallback);
+    const json& value = memberOr(object, member, defaultValue);
     if (!value.is_number() || !std::isfinite(value.get<double>()) ||
         (nonNegative && value.get<double>() < 0.0)) {
         throw RigError(std::string("\"") + member + "\" must be a finite number" +
@@ -134,7 +165,8 @@ SignalShape parseSignal(const json& description, const std::string& channel) {
     }
     try {
         SignalShape shape;
-        const json kind = description.value("kind", json("sine"));
+        const json sine("sine");
+        const json& kind = memberOr(description, "kind", sine);
         const auto known = std::find_if(
             std::begin(kSignalKinds), std::end(kSignalKinds), [&](const SignalKindName& k) {
                 return kind.is_string() && kind.get<std::string>() == k.name;
@@ -177,10 +209,11 @@ SimDevice parseDevice(const json& entry) {
         device.productNum = unsignedMember<uInt32>(entry, "product_num");
         device.serialNum = unsignedMember<uInt32>(entry, "serial_num");
         device.simulated = entry.value("simulated", true);
-        device.aiChannels = nameList(entry.value("ai_channels", json(0)), "ai", "ai_channels");
+        device.aiChannels = nameList(memberOr(entry, "ai_channels", json(0)), "ai", "ai_channels");
         device.aiMaxSingleChanRate = nonNegativeNumber(entry, "ai_max_single_chan_rate_hz");
         device.aiMaxMultiChanRate = nonNegativeNumber(entry, "ai_max_multi_chan_rate_hz");
-        const json ranges = entry.value("ai_voltage_ranges", json::array());
+        const json emptyArray = json::array();
+        const json& ranges = memberOr(entry, "ai_voltage_ranges", emptyArray);
         if (!ranges.is_array()) {
             throw RigError("\"ai_voltage_ranges\" must be an array");
         }
@@ -191,30 +224,32 @@ SimDevice parseDevice(const json& entry) {
             }
             device.aiRanges.push_back({pair[0].get<double>(), pair[1].get<double>()});
         }
-        const int32 bits = entry.value("ai_terminal_configs", DAQmx_Val_Bit_TermCfg_RSE);
+        const int32 bits = int32Member(entry, "ai_terminal_configs", DAQmx_Val_Bit_TermCfg_RSE);
         device.aiTermCfgBits.assign(device.aiChannels.size(), bits);
-        const json byChannel = entry.value("ai_terminal_configs_by_channel", json::object());
+        const json emptyObject = json::object();
+        const json& byChannel = memberOr(entry, "ai_terminal_configs_by_channel", emptyObject);
         if (!byChannel.is_object()) {
             throw RigError("\"ai_terminal_configs_by_channel\" must be an object");
         }
         for (const auto& [channel, channelBits] : byChannel.items()) {
             const int index = indexOfName(device.aiChannels, channel);
-            if (index < 0 || !channelBits.is_number_integer()) {
+            if (index < 0) {
                 throw RigError("\"ai_terminal_configs_by_channel\" names unknown channel " +
-                               channel + " or gives no integer");
+                               channel);
             }
-            device.aiTermCfgBits[static_cast<std::size_t>(index)] = channelBits.get<int32>();
+            device.aiTermCfgBits[static_cast<std::size_t>(index)] =
+                int32Value(channelBits, "ai_terminal_configs_by_channel\" of \"" + channel);
         }
-        device.diLines = nameList(entry.value("di_lines", json(0)), "port0/line", "di_lines");
+        device.diLines = nameList(memberOr(entry, "di_lines", json(0)), "port0/line", "di_lines");
         device.sampleClockTimebaseHz = nonNegativeNumber(entry, "sample_clock_timebase_hz");
-        device.selfTestStatus = entry.value("self_test_status", 0);
+        device.selfTestStatus = int32Member(entry, "self_test_status", 0);
         device.aiResolutionBits = unsignedMember<unsigned>(entry, "ai_resolution_bits", 16);
         if (device.aiResolutionBits < 1 || device.aiResolutionBits > 32) {
             throw RigError("\"ai_resolution_bits\" must lie between 1 and 32");
         }
         device.aiBufferSamplesPerChannel =
             unsignedMember<std::uint32_t>(entry, "ai_buffer_samples_per_channel");
-        const json signals = entry.value("ai_signals", json::object());
+        const json& signals = memberOr(entry, "ai_signals", emptyObject);
         if (!signals.is_object()) {
             throw RigError("\"ai_signals\" must be an object");
         }

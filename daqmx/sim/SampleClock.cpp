@@ -38,6 +38,16 @@ GrantedClock grantSampleClock(const SimDevice& device, double requested, std::si
         return {0, requested, {}};
     }
     double divisor = std::max(1.0, std::round(timebase / requested));
+    if (divisor > kMaxSampleClockDivisor) {
+        // The counter that divides the timebase down cannot count that far.
+        return {
+            status::kInvalidAttributeValue, 0.0,
+            errorText(status::kInvalidAttributeValue, statusSummary(status::kInvalidAttributeValue),
+                      {{"Property", "DAQmx_SampClk_Rate"},
+                       {"Requested Value", formatNumber(requested)},
+                       {"Minimum Value", formatNumber(timebase / kMaxSampleClockDivisor)},
+                       {"Device", device.name}})};
+    }
     // The nearest divisor may land just above the limit; the next one does not.
     while (timebase / divisor > perChannelMax) {
         divisor += 1.0;

@@ -6,6 +6,7 @@
 
 #include "ChannelList.h"
 #include "ErrorText.h"
+#include "EscapedException.h"
 #include "ExtendedError.h"
 #include "OutputBuffers.h"
 #include "SampleClock.h"
@@ -252,7 +253,7 @@ int32 readRangeLimit(const char* function, TaskHandle handle, const char* channe
 
 extern "C" {
 
-int32 DAQmxCreateTask(const char taskName[], TaskHandle* taskHandle) {
+int32 DAQmxCreateTask(const char taskName[], TaskHandle* taskHandle) try {
     DriverCall call("DAQmxCreateTask");
     if (call.scripted) {
         return *call.scripted;
@@ -280,12 +281,14 @@ int32 DAQmxCreateTask(const char taskName[], TaskHandle* taskHandle) {
     const auto [where, inserted] = sim.tasks.emplace(task.id, std::move(task));
     *taskHandle = Simulator::handleOf(where->second);
     return 0;
+} catch (...) {
+    return escapedException("DAQmxCreateTask");
 }
 
 int32 DAQmxCreateAIVoltageChan(TaskHandle taskHandle, const char physicalChannel[],
                                const char nameToAssignToChannel[], int32 terminalConfig,
                                float64 minVal, float64 maxVal, int32 units,
-                               const char customScaleName[]) {
+                               const char customScaleName[]) try {
     (void)nameToAssignToChannel;
     (void)customScaleName;
     TaskCall call("DAQmxCreateAIVoltageChan", taskHandle);
@@ -333,10 +336,12 @@ int32 DAQmxCreateAIVoltageChan(TaskHandle taskHandle, const char physicalChannel
     add.task->analog.insert(add.task->analog.end(), added.begin(), added.end());
     call.sim.rememberChannelUse(*add.task);
     return 0;
+} catch (...) {
+    return escapedException("DAQmxCreateAIVoltageChan");
 }
 
 int32 DAQmxCreateDIChan(TaskHandle taskHandle, const char lines[], const char nameToAssignToLines[],
-                        int32 lineGrouping) {
+                        int32 lineGrouping) try {
     (void)nameToAssignToLines;
     TaskCall call("DAQmxCreateDIChan", taskHandle);
     const ChannelAdd add = prepareChannelAdd(call, lines, ChannelKind::DigitalInput);
@@ -391,10 +396,12 @@ int32 DAQmxCreateDIChan(TaskHandle taskHandle, const char lines[], const char na
     add.task->kind = ChannelKind::DigitalInput;
     add.task->device = add.device->name;
     return 0;
+} catch (...) {
+    return escapedException("DAQmxCreateDIChan");
 }
 
 int32 DAQmxCfgSampClkTiming(TaskHandle taskHandle, const char source[], float64 rate,
-                            int32 activeEdge, int32 sampleMode, uInt64 sampsPerChanToAcquire) {
+                            int32 activeEdge, int32 sampleMode, uInt64 sampsPerChanToAcquire) try {
     TaskCall call("DAQmxCfgSampClkTiming", taskHandle);
     SimTask* const task = call.task;
     if (task == nullptr) {
@@ -446,9 +453,11 @@ int32 DAQmxCfgSampClkTiming(TaskHandle taskHandle, const char source[], float64 
     call.sim.lastActiveEdge = activeEdge;
     call.sim.rememberChannelUse(*task);
     return 0;
+} catch (...) {
+    return escapedException("DAQmxCfgSampClkTiming");
 }
 
-int32 DAQmxGetSampClkRate(TaskHandle taskHandle, float64* data) {
+int32 DAQmxGetSampClkRate(TaskHandle taskHandle, float64* data) try {
     TaskCall call("DAQmxGetSampClkRate", taskHandle, true, data);
     const SimTask* const task = call.task;
     if (task == nullptr) {
@@ -462,9 +471,11 @@ int32 DAQmxGetSampClkRate(TaskHandle taskHandle, float64* data) {
     }
     *data = task->timing->rate;
     return 0;
+} catch (...) {
+    return escapedException("DAQmxGetSampClkRate");
 }
 
-int32 DAQmxGetTaskNumChans(TaskHandle taskHandle, uInt32* data) {
+int32 DAQmxGetTaskNumChans(TaskHandle taskHandle, uInt32* data) try {
     TaskCall call("DAQmxGetTaskNumChans", taskHandle, true, data);
     const SimTask* const task = call.task;
     if (task == nullptr) {
@@ -472,9 +483,12 @@ int32 DAQmxGetTaskNumChans(TaskHandle taskHandle, uInt32* data) {
     }
     *data = static_cast<uInt32>(task->channelCount());
     return 0;
+} catch (...) {
+    return escapedException("DAQmxGetTaskNumChans");
 }
 
-int32 DAQmxGetNthTaskChannel(TaskHandle taskHandle, uInt32 index, char buffer[], int32 bufferSize) {
+int32 DAQmxGetNthTaskChannel(TaskHandle taskHandle, uInt32 index, char buffer[],
+                             int32 bufferSize) try {
     TaskCall call("DAQmxGetNthTaskChannel", taskHandle);
     const SimTask* const task = call.task;
     if (task == nullptr) {
@@ -491,17 +505,23 @@ int32 DAQmxGetNthTaskChannel(TaskHandle taskHandle, uInt32 index, char buffer[],
                                   ? task->digital[i].name
                                   : task->analog[i].physicalName;
     return writeStringProperty(name, buffer, static_cast<uInt32>(std::max(bufferSize, 0)));
+} catch (...) {
+    return escapedException("DAQmxGetNthTaskChannel");
 }
 
-int32 DAQmxGetAIRngHigh(TaskHandle taskHandle, const char channel[], float64* data) {
+int32 DAQmxGetAIRngHigh(TaskHandle taskHandle, const char channel[], float64* data) try {
     return readRangeLimit("DAQmxGetAIRngHigh", taskHandle, channel, data, &VoltageRange::high);
+} catch (...) {
+    return escapedException("DAQmxGetAIRngHigh");
 }
 
-int32 DAQmxGetAIRngLow(TaskHandle taskHandle, const char channel[], float64* data) {
+int32 DAQmxGetAIRngLow(TaskHandle taskHandle, const char channel[], float64* data) try {
     return readRangeLimit("DAQmxGetAIRngLow", taskHandle, channel, data, &VoltageRange::low);
+} catch (...) {
+    return escapedException("DAQmxGetAIRngLow");
 }
 
-int32 DAQmxCfgInputBuffer(TaskHandle taskHandle, uInt32 numSampsPerChan) {
+int32 DAQmxCfgInputBuffer(TaskHandle taskHandle, uInt32 numSampsPerChan) try {
     TaskCall call("DAQmxCfgInputBuffer", taskHandle);
     SimTask* const task = call.task;
     if (task == nullptr) {
@@ -512,9 +532,11 @@ int32 DAQmxCfgInputBuffer(TaskHandle taskHandle, uInt32 numSampsPerChan) {
     }
     task->inputBuffer = numSampsPerChan;
     return 0;
+} catch (...) {
+    return escapedException("DAQmxCfgInputBuffer");
 }
 
-int32 DAQmxGetBufInputBufSize(TaskHandle taskHandle, uInt32* data) {
+int32 DAQmxGetBufInputBufSize(TaskHandle taskHandle, uInt32* data) try {
     TaskCall call("DAQmxGetBufInputBufSize", taskHandle, true, data);
     const SimTask* const task = call.task;
     if (task == nullptr) {
@@ -531,9 +553,11 @@ int32 DAQmxGetBufInputBufSize(TaskHandle taskHandle, uInt32* data) {
     }
     *data = static_cast<uInt32>(std::min<std::uint64_t>(size, std::numeric_limits<uInt32>::max()));
     return 0;
+} catch (...) {
+    return escapedException("DAQmxGetBufInputBufSize");
 }
 
-int32 DAQmxStartTask(TaskHandle taskHandle) {
+int32 DAQmxStartTask(TaskHandle taskHandle) try {
     TaskCall call("DAQmxStartTask", taskHandle);
     SimTask* const task = call.task;
     if (task == nullptr) {
@@ -559,23 +583,29 @@ int32 DAQmxStartTask(TaskHandle taskHandle) {
     }
     call.sim.startTaskLocked(*task);
     return 0;
+} catch (...) {
+    return escapedException("DAQmxStartTask");
 }
 
-int32 DAQmxStopTask(TaskHandle taskHandle) {
+int32 DAQmxStopTask(TaskHandle taskHandle) try {
     TaskCall call("DAQmxStopTask", taskHandle);
     if (call.task != nullptr) {
         call.sim.stopTaskLocked(*call.task);
     }
     return call.status;
+} catch (...) {
+    return escapedException("DAQmxStopTask");
 }
 
-int32 DAQmxClearTask(TaskHandle taskHandle) {
+int32 DAQmxClearTask(TaskHandle taskHandle) try {
     TaskCall call("DAQmxClearTask", taskHandle);
     if (call.task != nullptr) {
         call.sim.tasks.erase(call.task->id);
         call.sim.changed.notify_all();
     }
     return call.status;
+} catch (...) {
+    return escapedException("DAQmxClearTask");
 }
 
 }  // extern "C"

@@ -151,6 +151,13 @@ StreamLoop::BlockWait StreamLoop::waitForBlock(const StreamPlan& plan, double& s
                 pause = std::max<Clock::duration>(
                     std::chrono::duration_cast<Clock::duration>(untilComplete), kShortestPause);
             }
+        } else if (plan.sampleRateHz > 0.0) {
+            // Not measured yet. A sped-up simulated driver delivers many times
+            // the nominal rate, and a whole slice at that pace overruns its
+            // buffer: look again after one nominal sample period.
+            const Seconds period(std::min(1.0 / plan.sampleRateHz, Seconds(kWaitSlice).count()));
+            pause = std::max<Clock::duration>(std::chrono::duration_cast<Clock::duration>(period),
+                                              kShortestPause);
         }
         if (pauseUnlessStopped(std::min(pause, deadline - now))) {
             return BlockWait::Stopped;
@@ -193,8 +200,8 @@ void StreamLoop::runStream(const StreamPlan& plan) {
     BlockRecords records;
 
     int transientErrors = 0;
-    double samplesPerSecond = plan.sampleRateHz;
-    std::uint64_t delivered = 0;  // per channel, since the start
+    double samplesPerSecond = 0.0;  // the pace the waits measure; unknown so far
+    std::uint64_t delivered = 0;    // per channel, since the start
     const auto blockSamples = static_cast<std::uint64_t>(plan.samplesPerChannel);
     while (!stopRequested) {
         double timeoutS = plan.readTimeoutS;

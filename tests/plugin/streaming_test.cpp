@@ -447,6 +447,18 @@ TEST_F(StreamingTest, SubscriberSlowerThanTheAcquisitionOverflowsTheDriverBuffer
     expectIdleAfterStop();
 }
 
+TEST_F(StreamingTest, ASpedUpDriverIsPacedByItsMeasuredRateNotTheNominalOne) {
+    // At 100 times real time, 1 s blocks arrive every 10 ms and a 4000-sample
+    // buffer overflows after 40 ms; a first wait of a whole slice at the
+    // nominal rate (50 ms) would lose the stream before its first block.
+    DAQmxSim_SetTimeScale(100.0);
+    DAQmxSim_SetInputBufferSize(4000);
+    startStreaming({{"sample_clock_rate_hz", "1000"}, {"samples_per_channel", "1000"}});
+    ASSERT_TRUE(events.waitFor(20));
+    expectIdleAfterStop();
+    EXPECT_TRUE(events.seen().errors.empty());
+}
+
 TEST_F(StreamingTest, SamplesThatComeWithATimeoutAreDeliveredAsShorterFrames) {
     // 1 s blocks that time out after 30 ms, each time with what had arrived.
     DAQmxSim_SetTimeScale(1.0);

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "daqmx/DriverStatusClasses.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -99,6 +100,11 @@ TEST_F(DeviceEvents, EventsFileIsReadAtLoadAndABadOneIsRefusedByNameAndIndex) {
         {"member.json", list(event(1, "Dev1", "unplug", R"(, "as": "Dev3")")),
          "entry 0: member \"as\" does not belong", 0},
         {"missing.json", R"([{"at_s": 1, "event": "reset"}])", "entry 0: \"device\" is missing", 0},
+        // Numbers no double holds: refused like any other fault, never fatal.
+        {"huge.json", R"([{"at_s": 1e999, "device": "Dev1", "event": "reset"}])",
+         "not usable JSON: ", 0},
+        {"minus_huge.json", R"([{"at_s": -1e999, "device": "Dev1", "event": "reset"}])",
+         "number overflow", 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -117,15 +123,82 @@ TEST_F(DeviceEvents, EventsFileIsReadAtLoadAndABadOneIsRefusedByNameAndIndex) {
             << lines[0];
         EXPECT_NE(lines[0].find(c.reason), std::string::npos) << lines[0];
     }
-    // The same refusal from the control interface schedules nothing.
+    // The same refusals from the control interface schedule nothing.
     DAQmxSim_Reset();
-    EXPECT_LT(DAQmxSim_ScheduleEventsJson(list(event(1, "Dev1", "melt")).c_str()), 0);
+    EXPECT_EQ(DAQmxSim_ScheduleEventsJson(list(event(1, "Dev1", "melt")).c_str()),
+              DAQMXSIM_ERROR_INVALID_EVENT_SCHEDULE);
     EXPECT_NE(extendedError().find("entry 0: unknown event \"melt\""), std::string::npos);
+    for (const char* number : {"1e999", "-1e999", "1e400"}) {
+        const std::string text =
+            std::string(R"([{"at_s": )") + number + R"(, "device": "Dev1", "event": "unplug"}])";
+        EXPECT_EQ(DAQmxSim_ScheduleEventsJson(text.c_str()), DAQMXSIM_ERROR_INVALID_EVENT_SCHEDULE)
+            << number;
+        EXPECT_NE(extendedError().find("number overflow"), std::string::npos) << extendedError();
+    }
     EXPECT_EQ(DAQmxSim_PendingEventCount(), 0u);
     ASSERT_EQ(DAQmxSim_ScheduleEventsJson(good.c_str()), 0);
     EXPECT_EQ(DAQmxSim_PendingEventCount(), 3u);
     DAQmxSim_ClearEvents();
     EXPECT_EQ(DAQmxSim_PendingEventCount(), 0u);
+}
+
+TEST_F(DeviceEvents, ARigWithNumbersOutOfRangeIsRefusedAndTheBuiltInDevicesStay) {
+    const test_support::TempDir dir;
+    const auto rig = [&](const std::string& member) {
+        return dir.write("rig.json", R"({"devices": [{"name": "Rig1", "product_type": "USB-6211",
+            "ai_channels": 1, )" + member +
+                                         "}]}");
+    };
+    for (const char* member :
+         {R"("ai_max_single_chan_rate_hz": 1e999)", R"("sample_clock_timebase_hz": -1e999)",
+          R"("ai_terminal_configs": 1e20)", R"("ai_terminal_configs": 4294967297)",
+          R"("self_test_status": -1e300)", R"("self_test_status": 18446744073709551615)",
+          R"("ai_terminal_configs_by_channel": {"ai0": 2147483648})"}) {
+        SCOPED_TRACE(member);
+        const std::string path = rig(member);
+        EXPECT_EQ(DAQmxSim_LoadDevices(path.c_str()), DAQMXSIM_ERROR_INVALID_RIG_DESCRIPTION);
+        EXPECT_NE(extendedError().find(path + ": "), std::string::npos) << extendedError();
+
+        const test_support::ScopedEnv devices("NIDAQMX_SIM_DEVICES", path);
+        test_support::StderrCapture capture;
+        DAQmxSim_Reset();
+        const auto lines = capture.lines();
+        ASSERT_EQ(lines.size(), 1u) << capture.text();
+        EXPECT_EQ(lines[0].rfind("nidaqmx_sim: ignoring NIDAQMX_SIM_DEVICES: " + path + ": ", 0),
+                  0u)
+            << lines[0];
+        uInt32 serial = 0;
+        EXPECT_EQ(DAQmxGetDevSerialNum("Dev1", &serial), 0) << "the built-in rig instead";
+    }
+}
+
+TEST_F(DeviceEvents, TextsNestedFarTooDeepAreRefusedWithoutExhaustingTheStack) {
+    const std::string deep = std::string(100000, '[') + std::string(100000, ']');
+    EXPECT_EQ(DAQmxSim_ScheduleEventsJson(deep.c_str()), DAQMXSIM_ERROR_INVALID_EVENT_SCHEDULE);
+    EXPECT_EQ(DAQmxSim_ScheduleEventsJson(
+                  list(R"({"at_s": 1, "device": "Dev1", "event": )" + deep + "}").c_str()),
+              DAQMXSIM_ERROR_INVALID_EVENT_SCHEDULE);
+    EXPECT_NE(extendedError().find("unknown event of type array"), std::string::npos);
+    const test_support::TempDir dir;
+    const std::string rig =
+        dir.write("deep.json", R"({"devices": [{"name": "Rig1", "product_type": "USB-6211",
+            "ai_channels": 1, "ai_signals": )" +
+                                   deep + "}]}");
+    EXPECT_EQ(DAQmxSim_LoadDevices(rig.c_str()), DAQMXSIM_ERROR_INVALID_RIG_DESCRIPTION);
+}
+
+TEST(SimulatorStatuses, TheSimulatorsOwnFaultsHaveARangeNoVendorStatusUses) {
+    for (const int32 status : {DAQMXSIM_ERROR_INVALID_RIG_DESCRIPTION,
+                               DAQMXSIM_ERROR_INVALID_EVENT_SCHEDULE, DAQMXSIM_ERROR_INTERNAL}) {
+        EXPECT_GE(status, DAQMXSIM_ERROR_FIRST);
+        EXPECT_LE(status, DAQMXSIM_ERROR_LAST);
+        EXPECT_EQ(&daqmx::classifyStatus(status), &daqmx::kUnclassifiedStatus)
+            << status << ": a stream that ends on it must not be mistaken for a device fault";
+    }
+    for (const daqmx::StatusClass& known : daqmx::kStatusClasses) {
+        EXPECT_FALSE(known.status >= DAQMXSIM_ERROR_FIRST && known.status <= DAQMXSIM_ERROR_LAST)
+            << known.status;
+    }
 }
 
 TEST_F(DeviceEvents, ReplugUnderAnotherNameKeepsTheSerialAndAnswersOnlyWhenReady) {

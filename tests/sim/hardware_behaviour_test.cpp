@@ -16,6 +16,12 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 
+std::string extendedErrorText() {
+    std::vector<char> text(4096, '\0');
+    DAQmxGetExtendedErrorInfo(text.data(), static_cast<uInt32>(text.size()));
+    return text.data();
+}
+
 class HardwareBehaviour : public test_support::SimulatorTest {
 protected:
     void TearDown() override {
@@ -72,7 +78,8 @@ TEST_F(HardwareBehaviour, DescribedSignalsFollowTheirShapeAtTheTasksRate) {
         const std::string bad = dir.write("bad.json", std::string(R"({"devices": [{
             "name": "Bad1", "product_type": "USB-6211", "ai_channels": 1,
             "ai_signals": {"ai0": )") + signal + "}}]}");
-        EXPECT_EQ(DAQmxSim_LoadDevices(bad.c_str()), -200990) << signal;
+        EXPECT_EQ(DAQmxSim_LoadDevices(bad.c_str()), DAQMXSIM_ERROR_INVALID_RIG_DESCRIPTION)
+            << signal;
     }
 }
 
@@ -133,6 +140,37 @@ TEST_F(HardwareBehaviour, ConverterClipsAndQuantizesInTheChosenRange) {
     ASSERT_EQ(read(3, 1.0), 0);
     EXPECT_EQ(data[0], DAQmxSim_ExpectedSample("Dev1/ai3", 0));
     EXPECT_DOUBLE_EQ(data[2], 0.004002) << "the identifying sawtooth, unconverted";
+}
+
+TEST_F(HardwareBehaviour, TheSampleClockRefusesRatesItsTimebaseCannotDivideDownTo) {
+    ASSERT_EQ(DAQmxCreateTask("", &task), 0);
+    ASSERT_EQ(DAQmxCreateAIVoltageChan(task, "Dev2/ai0", "", DAQmx_Val_RSE, -10, 10,
+                                       DAQmx_Val_Volts, nullptr),
+              0);
+    const auto configure = [&](double rate) {
+        return DAQmxCfgSampClkTiming(task, nullptr, rate, DAQmx_Val_Rising, DAQmx_Val_ContSamps,
+                                     100);
+    };
+    // Dev2's 100 kHz timebase through a 32-bit divisor: nothing below 100e3 / 2^32 Hz.
+    const double slowest = 100e3 / 4294967296.0;
+    for (const double rate : {1e-300, slowest / 2, 0.0, -1.0, std::nan(""), HUGE_VAL}) {
+        SCOPED_TRACE(rate);
+        EXPECT_EQ(configure(rate), DAQmxErrorInvalidAttributeValue);
+        const std::string text = extendedErrorText();
+        EXPECT_NE(text.find("Property: DAQmx_SampClk_Rate"), std::string::npos) << text;
+    }
+    ASSERT_EQ(configure(1e-300), DAQmxErrorInvalidAttributeValue);
+    EXPECT_NE(extendedErrorText().find("Minimum Value: 2.3283064365386963e-05"), std::string::npos)
+        << extendedErrorText();
+    float64 granted = 0.0;
+    EXPECT_NE(DAQmxGetSampClkRate(task, &granted), 0) << "a refused clock is not configured";
+
+    ASSERT_EQ(configure(slowest), 0);
+    ASSERT_EQ(DAQmxGetSampClkRate(task, &granted), 0);
+    EXPECT_EQ(granted, slowest);
+    ASSERT_EQ(configure(0.5), 0);
+    ASSERT_EQ(DAQmxGetSampClkRate(task, &granted), 0);
+    EXPECT_EQ(granted, 0.5);
 }
 
 TEST_F(HardwareBehaviour, InputBufferFollowsTheRateTheHintAndOverrides) {

@@ -104,7 +104,9 @@ OutputFormat chooseFormat(const std::optional<std::string>& formatOption,
 }
 
 bool hasExtension(const std::string& path, std::string_view extension) {
-    return "." + extensionOf(path) == lowerCase(extension);
+    const std::string wanted = lowerCase(extension);
+    return !wanted.empty() && wanted.front() == '.' &&
+           std::string_view(wanted).substr(1) == extensionOf(path);
 }
 
 }  // namespace ni_usb_daq::host

@@ -8,7 +8,6 @@
 #include <fstream>
 #include <future>
 #include <iterator>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -253,8 +252,8 @@ TEST(WriteFailures, AFileThatCannotGrowKeepsItsRecordingAsPartialEndedWithTheErr
                              .finish();
     if (!contains(hdf5.err, "no HDF5 support")) {
         EXPECT_EQ(hdf5.exitCode, 1);
-        EXPECT_TRUE(std::regex_search(
-            hdf5.err, std::regex("': [^\n]+: H5[A-Za-z_]+ failed: File too large\n")))
+        EXPECT_TRUE(contains(hdf5.err, "': /analog: H5Dwrite failed: File too large\n") ||
+                    contains(hdf5.err, "': flushing: H5Fflush failed: File too large\n"))
             << hdf5.err;
         EXPECT_FALSE(contains(hdf5.err, "HDF5-DIAG"));
         EXPECT_EQ(fileText(h5), "old\n");
@@ -282,9 +281,8 @@ TEST(WriteFailures, AFolderRemovedWhileRecordingSaysWhatWasLost) {
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_TRUE(contains(run.err, "cannot write '" + dir.file("sub/run.csv") + "': its folder '" +
                                       dir.file("sub") + "' was removed while it was written\n"));
-    EXPECT_TRUE(std::regex_search(
-        run.err, std::regex("the recording of [0-9]+ frames \\([0-9]+ samples per channel\\) "
-                            "is lost\n")))
+    EXPECT_TRUE(contains(run.err, "the recording of ") &&
+                contains(run.err, " samples per channel) is lost\n"))
         << run.err;
     EXPECT_TRUE(dir.names().empty());
 }

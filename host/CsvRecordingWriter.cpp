@@ -140,7 +140,7 @@ void CsvRecordingWriter::begin(const RecordingFacts& facts) {
     rows_.emplace(CsvColumns{timeColumn_, facts.sampleRateHz, facts.digitalLines.size()});
     const std::string text = comments(facts) + columnNames(facts, timeColumn_);
     out_ << text;
-    written();
+    recorded();
 }
 
 void CsvRecordingWriter::frame(const FrameRecord& frame) {
@@ -159,12 +159,12 @@ void CsvRecordingWriter::frame(const FrameRecord& frame) {
         }
     }
     out_.write(rows->data(), static_cast<std::streamsize>(rows->size()));
-    written();
+    recorded({.frames = 1, .samplesPerChannel = frame.sampleCount});
 }
 
 void CsvRecordingWriter::gap(const GapRecord& gap) {
     out_ << gapText(gap);
-    written();
+    recorded({.gaps = 1, .estimatedLostSamples = gap.estimatedLostSamples});
 }
 
 void CsvRecordingWriter::end(const RecordingEnd& end) {
@@ -180,8 +180,7 @@ void CsvRecordingWriter::end(const RecordingEnd& end) {
         text += "\n";
     }
     out_ << text;
-    out_.flush();
-    written();
+    recorded();
 }
 
 }  // namespace ni_usb_daq::host

@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <tuple>
+#include <system_error>
 #include <utility>
 
 #include "HostError.h"
@@ -71,27 +73,51 @@ public:
 
     /// Closes now, reporting whether the library could.
     bool close() { return close_(std::exchange(id_, H5I_INVALID_HID)) >= 0; }
+    /// Lets go without closing.
+    void abandon() { id_ = H5I_INVALID_HID; }
 
 private:
     hid_t id_ = H5I_INVALID_HID;
     herr_t (*close_)(hid_t) = nullptr;
 };
 
-/// The most specific message on the library's error stack, which is then cleared.
-std::string libraryMessage() {
-    std::string message;
+/// The library's failure as one line: the call that failed, and the
+/// system's reason when a system call failed under it (the "errno = N" of its
+/// message), else the library's most specific message. The error stack,
+/// which the library would print at length, is cleared.
+std::string libraryFailure() {
+    struct Found {
+        std::string call;     ///< the last one walked: the call made into the library
+        std::string message;  ///< the first one walked: the most specific
+        int systemError = 0;
+    } found;
     H5Ewalk2(
         H5E_DEFAULT, H5E_WALK_UPWARD,
         [](unsigned, const H5E_error2_t* error, void* target) -> herr_t {
-            auto& text = *static_cast<std::string*>(target);
-            if (text.empty() && error->desc != nullptr) {
-                text = error->desc;
+            auto& found = *static_cast<Found*>(target);
+            if (error->func_name != nullptr) {
+                found.call = error->func_name;
+            }
+            if (error->desc == nullptr) {
+                return 0;
+            }
+            if (found.message.empty()) {
+                found.message = error->desc;
+            }
+            const char* number = std::strstr(error->desc, "errno = ");
+            if (found.systemError == 0 && number != nullptr) {
+                found.systemError = std::atoi(number + std::strlen("errno = "));
             }
             return 0;
         },
-        &message);
+        &found);
     H5Eclear2(H5E_DEFAULT);
-    return message;
+    if (found.call.empty()) {
+        return {};
+    }
+    return found.call + " failed: " +
+           (found.systemError != 0 ? std::generic_category().message(found.systemError)
+                                   : found.message);
 }
 
 std::int64_t nanosecondsSinceEpoch(std::chrono::system_clock::time_point time) {
@@ -131,9 +157,11 @@ void copyText(char (&target)[N], std::string_view text) {
 }  // namespace
 
 /// The file and everything in it the writer keeps open; every library call
-/// goes through here so that a failure becomes a HostError naming the file.
+/// goes through here so that a failure becomes an OutputFailed naming the
+/// file, with what its last flush holds.
 struct Hdf5RecordingWriter::File {
     std::string path;
+    RecordingTally flushed;
     Handle file;
     Handle analog;
     Handle digital;
@@ -143,9 +171,10 @@ struct Hdf5RecordingWriter::File {
     Handle gapType;
 
     [[noreturn]] void fail(const std::string& what) const {
-        const std::string detail = libraryMessage();
-        throw HostError("cannot write '" + path + "': " + what +
-                        (detail.empty() ? "" : " (" + detail + ")"));
+        const std::string detail = libraryFailure();
+        throw OutputFailed(
+            "cannot write '" + path + "': " + what + (detail.empty() ? "" : ": " + detail),
+            flushed);
     }
 
     hid_t check(hid_t id, const char* what) const {
@@ -317,6 +346,11 @@ private:
 
 Hdf5RecordingWriter::Hdf5RecordingWriter(const std::string& path, const Hdf5WriterOptions& options)
     : path_(path), options_(options), file_(std::make_unique<File>()) {
+    // A file whose close failed (its last writes could not be made) stays
+    // half closed in the library, whose clean-up at exit then crashes on it;
+    // every handle is closed here anyway, so the clean-up is not asked for.
+    // This takes effect only before the library's first call.
+    H5dont_atexit();
     // Failures are reported as exceptions with the library's message; its
     // own printing of the error stack would only repeat them on stderr.
     H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
@@ -449,6 +483,7 @@ void Hdf5RecordingWriter::gap(const GapRecord& gap) {
     copyText(row.serialNumber, gap.serialNumber);
     f.appendRecords(f.gaps, f.gapType.get(), gaps_, 1, &row, "/gaps");
     ++gaps_;
+    lost_ += gap.estimatedLostSamples;
     flushIfDue();
 }
 
@@ -481,8 +516,22 @@ void Hdf5RecordingWriter::end(const RecordingEnd& end) {
 }
 
 void Hdf5RecordingWriter::idle() {
-    if (file_->file.valid()) {
+    if (file_ && file_->file.valid()) {
         flushIfDue();
+    }
+}
+
+void Hdf5RecordingWriter::endAfterFailure(const RecordingEnd&) noexcept {
+    // Neither the end attributes nor a close can reach the file past the
+    // write that failed, and a close that fails halfway marks the file
+    // closed over metadata that points beyond its end, which nothing then
+    // opens. Left open, it is what a killed writer leaves: SWMR readers (and
+    // a plain open after `h5clear -s`) find it as its last flush wrote it.
+    if (file_) {
+        for (Handle* handle : {&file_->analog, &file_->digital, &file_->frames, &file_->gaps,
+                               &file_->frameType, &file_->gapType, &file_->file}) {
+            handle->abandon();
+        }
     }
 }
 
@@ -494,6 +543,7 @@ void Hdf5RecordingWriter::flushIfDue() {
 
 void Hdf5RecordingWriter::flush() {
     file_->check(H5Fflush(file_->file.get(), H5F_SCOPE_LOCAL), "flushing");
+    file_->flushed = {frames_, rows_, gaps_, lost_};
     lastFlush_ = std::chrono::steady_clock::now();
 }
 

@@ -38,6 +38,7 @@ public:
     void gap(const GapRecord& gap) override;
     void end(const RecordingEnd& end) override;
     void idle() override;
+    void endAfterFailure(const RecordingEnd& end) noexcept override;
 
 private:
     struct File;  // the library's handles
@@ -53,6 +54,7 @@ private:
     std::uint64_t rows_ = 0;
     std::uint64_t frames_ = 0;
     std::uint64_t gaps_ = 0;
+    std::uint64_t lost_ = 0;  ///< samples per channel the gaps lost
     std::chrono::steady_clock::time_point lastFlush_;
     FrameSamples samples_;
     std::vector<std::uint8_t> digitalRows_;  ///< its snapshot repeated on each row

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -44,6 +45,28 @@ public:
 class OutputClosed : public HostError {
 public:
     OutputClosed() : HostError("output closed", kOutputClosedExitCode) {}
+};
+
+/// What a recording holds: its records up to some point.
+struct RecordingTally {
+    std::uint64_t frames = 0;
+    std::uint64_t samplesPerChannel = 0;
+    std::uint64_t gaps = 0;
+    std::uint64_t estimatedLostSamples = 0;
+};
+
+/// A write to the output failed (a full disk, an I/O error, a file grown
+/// past its limit, a folder removed under it). It carries what the output
+/// holds for certain: the records before the one that failed.
+class OutputFailed : public HostError {
+public:
+    OutputFailed(const std::string& message, const RecordingTally& kept)
+        : HostError(message), kept_(kept) {}
+
+    const RecordingTally& kept() const noexcept { return kept_; }
+
+private:
+    RecordingTally kept_;
 };
 
 /// A stop request (Ctrl-C) ended a command before its result existed; what

@@ -98,7 +98,7 @@ void JsonLinesRecordingWriter::begin(const RecordingFacts& facts) {
     digital_ = !facts.digitalLines.empty();
     if (header_) {
         out_ << compactLine(headerEvent(facts)) << '\n';
-        written();
+        recorded();
     }
 }
 
@@ -113,12 +113,12 @@ void JsonLinesRecordingWriter::frame(const FrameRecord& frame) {
     }
     out_.write(frame.text.data(), static_cast<std::streamsize>(frame.text.size()));
     out_.put('\n');
-    written();
+    recorded({.frames = 1, .samplesPerChannel = frame.sampleCount});
 }
 
 void JsonLinesRecordingWriter::gap(const GapRecord& gap) {
     out_ << compactLine(gapEvent(gap)) << '\n';
-    written();
+    recorded({.gaps = 1, .estimatedLostSamples = gap.estimatedLostSamples});
 }
 
 void JsonLinesRecordingWriter::end(const RecordingEnd& end) {
@@ -130,8 +130,7 @@ void JsonLinesRecordingWriter::end(const RecordingEnd& end) {
         }
         out_ << compactLine(error) << '\n';
     }
-    out_.flush();
-    written();
+    recorded();
 }
 
 }  // namespace ni_usb_daq::host

@@ -5,7 +5,10 @@
 // the one for the system being built for.
 
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,6 +36,31 @@ void ignoreBrokenPipe();
 /// there: a reader sees the old file or the new one, never a part. Throws
 /// HostError with the system's reason.
 void replaceFile(const std::filesystem::path& from, const std::filesystem::path& to);
+
+/// What a name is, after following symbolic links.
+enum class FileKind { Missing, Regular, Folder, Device, Pipe, Socket, Other };
+
+/// How an output file is written, by what its name is.
+struct OutputPlace {
+    FileKind kind = FileKind::Missing;
+    /// Opened and written where it is, with no temporary file renamed over
+    /// it: everything but a regular file or a new name outside the system's
+    /// own folders (/dev, /proc). Replacing a device node or a pipe would
+    /// break it, and a name there may stand for a file this process has open.
+    bool inPlace = false;
+    /// Written at its end rather than emptied: it is one of this process's
+    /// open files (/dev/stdout, /proc/self/fd/N), which whoever opened it
+    /// (a shell's redirection) emptied or not as they chose.
+    bool append = false;
+};
+
+/// What `path` is and how it is written.
+OutputPlace outputPlace(const std::filesystem::path& path);
+
+/// Gives `replacement` the permissions of `original`, and, when this process
+/// may set them, its owner and group, so that a file replaced by a new one
+/// keeps who may read and write it. Throws HostError with the system's reason.
+void copyAccess(const std::filesystem::path& original, const std::filesystem::path& replacement);
 
 /// A number that no other running process of this program uses, for the
 /// names of its temporary files.
@@ -83,5 +111,14 @@ private:
     struct Previous;
     std::unique_ptr<Previous> previous_;
 };
+
+/// Opens `path` where it is, for writing with `mode`. A named pipe is opened
+/// as other tools open one, once a reader has it open; `waiting` is called
+/// when the wait for one begins. The wait polls, so that a request to
+/// `stops` ends it, and then nothing is opened (nullopt). A stream that
+/// cannot be opened comes back closed, with errno saying why.
+std::optional<std::ofstream> openInPlace(const std::filesystem::path& path, std::ios::openmode mode,
+                                         const StopRequests& stops,
+                                         const std::function<void()>& waiting);
 
 }  // namespace ni_usb_daq::host::platform

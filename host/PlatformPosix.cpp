@@ -1,12 +1,16 @@
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <system_error>
+#include <thread>
 
 #include "HostError.h"
 #include "Platform.h"
@@ -24,6 +28,70 @@ static_assert(std::atomic<unsigned>::is_always_lock_free);
 
 extern "C" void onStopSignal(int) {
     stopSignals.fetch_add(1);
+}
+
+/// True for a path in /dev or /proc, whose names the system makes up.
+bool inSystemFolder(const std::filesystem::path& path) {
+    auto part = path.begin();
+    if (part == path.end() || *part != "/" || ++part == path.end()) {
+        return false;
+    }
+    return *part == "dev" || *part == "proc";
+}
+
+/// Where the links from a name lead: through the system's folders, and
+/// through one of this process's open files (/proc/PID/fd/N, which
+/// /dev/stdout and /dev/fd/N lead to).
+struct Route {
+    bool systemFolder = false;
+    bool openFile = false;
+};
+
+Route routeOf(std::filesystem::path path) {
+    Route route;
+    std::error_code error;
+    constexpr int kMostLinks = 40;  // as the system's own path lookup allows
+    for (int link = 0; link < kMostLinks; ++link) {
+        const std::filesystem::path absolute = std::filesystem::absolute(path, error);
+        // Where the name really lies: its folder with the links in it resolved.
+        const std::filesystem::path place =
+            std::filesystem::weakly_canonical(absolute.parent_path(), error) / absolute.filename();
+        if (inSystemFolder(place)) {
+            route.systemFolder = true;
+            route.openFile = route.openFile || place.parent_path().filename() == "fd";
+        }
+        if (!std::filesystem::is_symlink(place, error)) {
+            break;
+        }
+        const std::filesystem::path target = std::filesystem::read_symlink(place, error);
+        if (error) {
+            break;
+        }
+        path = target.is_absolute() ? target : place.parent_path() / target;
+    }
+    return route;
+}
+
+FileKind kindOf(const std::filesystem::path& path) {
+    std::error_code error;
+    switch (std::filesystem::status(path, error).type()) {
+        case std::filesystem::file_type::none:
+        case std::filesystem::file_type::not_found:
+            return FileKind::Missing;
+        case std::filesystem::file_type::regular:
+            return FileKind::Regular;
+        case std::filesystem::file_type::directory:
+            return FileKind::Folder;
+        case std::filesystem::file_type::character:
+        case std::filesystem::file_type::block:
+            return FileKind::Device;
+        case std::filesystem::file_type::fifo:
+            return FileKind::Pipe;
+        case std::filesystem::file_type::socket:
+            return FileKind::Socket;
+        default:
+            return FileKind::Other;
+    }
 }
 
 std::string lastDlError() {
@@ -75,6 +143,73 @@ void replaceFile(const std::filesystem::path& from, const std::filesystem::path&
     if (::rename(from.c_str(), to.c_str()) != 0) {
         throw HostError("cannot rename '" + from.string() + "' to '" + to.string() +
                         "': " + std::generic_category().message(errno));
+    }
+}
+
+OutputPlace outputPlace(const std::filesystem::path& path) {
+    OutputPlace place;
+    place.kind = kindOf(path);
+    const Route route = routeOf(path);
+    const bool replaceable = place.kind == FileKind::Regular || place.kind == FileKind::Missing;
+    place.inPlace = !replaceable || route.systemFolder;
+    place.append = place.kind == FileKind::Regular && route.openFile;
+    return place;
+}
+
+std::optional<std::ofstream> openInPlace(const std::filesystem::path& path, std::ios::openmode mode,
+                                         const StopRequests& stops,
+                                         const std::function<void()>& waiting) {
+    // open(2) of a pipe without a reader blocks until one comes, deaf to the
+    // stop flag; a non-blocking open fails with ENXIO until then, so it is
+    // tried again while no stop is asked for. What it opens stays open while
+    // the stream opens the pipe again: a reader that saw every writer go
+    // would take it as the end.
+    int held = -1;
+    std::error_code error;
+    if (std::filesystem::is_fifo(path, error)) {
+        for (bool first = true;
+             (held = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC)) < 0; first = false) {
+            const int reason = errno;
+            if (reason != ENXIO && reason != EINTR) {
+                std::optional<std::ofstream> closed(std::in_place);
+                errno = reason;
+                return closed;
+            }
+            if (first && waiting) {
+                waiting();
+            }
+            if (stops.requested()) {
+                return std::nullopt;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+    std::optional<std::ofstream> stream(std::in_place, path, mode);
+    const int reason = errno;
+    if (held >= 0) {
+        ::close(held);
+    }
+    if (!stream->is_open() && stops.requested()) {
+        return std::nullopt;  // the reader went before it was reached, and a stop came
+    }
+    errno = reason;
+    return stream;
+}
+
+void copyAccess(const std::filesystem::path& original, const std::filesystem::path& replacement) {
+    struct stat facts {};
+    if (::stat(original.c_str(), &facts) != 0) {
+        return;  // nothing there to take after
+    }
+    // The owner first: changing it clears set-user-ID bits, which the mode
+    // then puts back. Only root may give a file away.
+    if (::geteuid() == 0 && ::chown(replacement.c_str(), facts.st_uid, facts.st_gid) != 0) {
+        throw HostError("cannot give '" + replacement.string() + "' the owner of '" +
+                        original.string() + "': " + std::generic_category().message(errno));
+    }
+    if (::chmod(replacement.c_str(), facts.st_mode & 07777) != 0) {
+        throw HostError("cannot give '" + replacement.string() + "' the permissions of '" +
+                        original.string() + "': " + std::generic_category().message(errno));
     }
 }
 

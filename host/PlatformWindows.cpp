@@ -4,9 +4,13 @@
 #include <io.h>
 #include <shellapi.h>
 
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstdio>
+#include <cwctype>
 #include <memory>
+#include <string_view>
 
 #include "HostError.h"
 #include "Platform.h"
@@ -71,6 +75,23 @@ std::string utf8Path(const std::filesystem::path& path) {
     return utf8FromWide(path.wstring());
 }
 
+/// True for the names of devices (NUL, CON, COM1, ... whatever follows the
+/// dot) and for \\.\ paths: they name no file in a folder.
+bool isDeviceName(const std::filesystem::path& path) {
+    if (path.native().rfind(L"\\\\.\\", 0) == 0) {
+        return true;
+    }
+    std::wstring stem = path.stem().native();
+    std::transform(stem.begin(), stem.end(), stem.begin(),
+                   [](wchar_t c) { return static_cast<wchar_t>(std::towupper(c)); });
+    constexpr std::array<std::wstring_view, 4> kNames = {L"NUL", L"CON", L"PRN", L"AUX"};
+    if (std::find(kNames.begin(), kNames.end(), stem) != kNames.end()) {
+        return true;
+    }
+    return stem.size() == 4 && (stem.rfind(L"COM", 0) == 0 || stem.rfind(L"LPT", 0) == 0) &&
+           stem[3] >= L'1' && stem[3] <= L'9';
+}
+
 }  // namespace
 
 std::shared_ptr<void> loadLibrary(const std::filesystem::path& path) {
@@ -126,6 +147,44 @@ void replaceFile(const std::filesystem::path& from, const std::filesystem::path&
         throw HostError("cannot rename '" + utf8FromWide(from.wstring()) + "' to '" +
                         utf8FromWide(to.wstring()) + "': " + systemMessage(::GetLastError()));
     }
+}
+
+OutputPlace outputPlace(const std::filesystem::path& path) {
+    OutputPlace place;
+    if (isDeviceName(path)) {
+        place.kind = FileKind::Device;
+        place.inPlace = true;
+        return place;
+    }
+    std::error_code error;
+    switch (std::filesystem::status(path, error).type()) {
+        case std::filesystem::file_type::none:
+        case std::filesystem::file_type::not_found:
+            place.kind = FileKind::Missing;
+            break;
+        case std::filesystem::file_type::regular:
+            place.kind = FileKind::Regular;
+            break;
+        case std::filesystem::file_type::directory:
+            place.kind = FileKind::Folder;
+            break;
+        default:
+            place.kind = FileKind::Other;
+            place.inPlace = true;
+            break;
+    }
+    return place;
+}
+
+std::optional<std::ofstream> openInPlace(const std::filesystem::path& path, std::ios::openmode mode,
+                                         const StopRequests&, const std::function<void()>&) {
+    // A device opens at once; a pipe's server is there or the open fails.
+    return std::optional<std::ofstream>(std::in_place, path, mode);
+}
+
+void copyAccess(const std::filesystem::path&, const std::filesystem::path&) {
+    // A new file takes its access from the folder it is made in, as the
+    // file it replaces did; there are no mode bits to carry over.
 }
 
 unsigned long processId() {

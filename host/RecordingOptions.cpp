@@ -57,7 +57,7 @@ std::unique_ptr<RecordingWriter> RecordingOptions::writer(OutputTarget& target,
     if (output.format == OutputFormat::Hdf5) {
         Hdf5WriterOptions options;
         options.compress = output.compress;
-        return makeHdf5Writer(target.temporaryPath(), options);
+        return makeHdf5Writer(target.writePath(), options);
     }
     if (output.format == OutputFormat::Csv) {
         return std::make_unique<CsvRecordingWriter>(target, output.time);

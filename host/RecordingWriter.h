@@ -90,7 +90,8 @@ struct RecordingEnd {
 
 /// One recording format (CSV, JSON lines, HDF5). The stream loop hands every
 /// format the same calls, in this order: begin, then frames and gaps as they
-/// come, then end. Each call throws HostError when the output fails.
+/// come, then end. Each call throws OutputFailed when a write to the output
+/// fails, HostError for anything else.
 class RecordingWriter {
 public:
     virtual ~RecordingWriter() = default;
@@ -101,6 +102,10 @@ public:
     virtual void end(const RecordingEnd& end) = 0;
     /// No frame is waiting: a moment to make what was written visible.
     virtual void idle() {}
+    /// After a call threw OutputFailed: ends what the output holds for
+    /// certain with `end` where there is room for it, and lets go of the
+    /// output. Nothing else is called after it.
+    virtual void endAfterFailure(const RecordingEnd& end) noexcept { (void)end; }
     /// Frames so far that could not be written whole (malformed text, a
     /// missing digital snapshot); each was said on standard error.
     virtual std::uint64_t frameErrors() const { return 0; }

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <iostream>
 #include <memory>
+#include <string_view>
 
 #include "Acquisition.h"
 #include "HostError.h"
@@ -138,6 +139,49 @@ std::optional<std::uint64_t> positionLimit(const StreamOptions& options, double 
     return std::nullopt;
 }
 
+/// Ends what `writer` holds for certain with the failed write as its error.
+void endWithFailure(RecordingWriter& writer, const OutputFailed& failure, double sampleRateHz) {
+    const RecordingTally& kept = failure.kept();
+    StreamOutcome ended;
+    ended.end = StreamEnd::DeviceError;
+    ended.errorMessage = failure.what();
+    ended.stats.frames = kept.frames;
+    ended.stats.samples = kept.samplesPerChannel;
+    ended.stats.gaps = kept.gaps;
+    ended.stats.estimatedLostSamples = kept.estimatedLostSamples;
+    writer.endAfterFailure(recordingEnd(ended, sampleRateHz));
+}
+
+/// A write to the recording failed: what it holds is ended with the error
+/// where there is room for it and kept as FILE.partial (FILE stays as it
+/// was), and standard error says what it holds.
+int keepAfterWriteFailure(const OutputFailed& failure, RecordingWriter* writer,
+                          OutputTarget& target, double sampleRateHz) {
+    const RecordingTally& kept = failure.kept();
+    const std::string holds = std::to_string(kept.frames) + " frames (" +
+                              std::to_string(kept.samplesPerChannel) + " samples per channel)";
+    std::cerr << kProgramName << ": " << failure.what() << '\n';
+    if (const auto gone = target.whyGone()) {
+        const bool said = std::string_view(failure.what()).find(*gone) != std::string_view::npos;
+        std::cerr << kProgramName << ": the recording of " << holds << " is lost"
+                  << (said ? "" : ": " + *gone) << '\n';
+        return kFailureExitCode;
+    }
+    if (writer != nullptr) {
+        endWithFailure(*writer, failure, sampleRateHz);
+    }
+    if (!target.writesBeside()) {
+        std::cerr << kProgramName << ": " << holds << " were written before it\n";
+    } else if (kept.frames == 0) {
+        std::cerr << kProgramName << ": no frame was recorded; " << target.name()
+                  << " is as it was\n";
+    } else if (const auto path = target.keepAside()) {
+        std::cerr << kProgramName << ": the recording up to the failed write is kept in " << *path
+                  << ": " << holds << "; " << target.name() << " is as it was\n";
+    }
+    return kFailureExitCode;
+}
+
 int recordStream(DeviceSession& session, const StreamOptions& options, OutputTarget& target) {
     const StopSignals signals;
     const auto configuration = configureAcquisition(session, options.settings);
@@ -163,12 +207,20 @@ int recordStream(DeviceSession& session, const StreamOptions& options, OutputTar
     };
     hooks.recovery = recovery ? &*recovery : nullptr;
     hooks.secondStopAbandons = true;
-    const StreamOutcome outcome = runStream(session, signals, limits, *writer, facts, hooks);
-    progress.finish();
-    const RecordingEnd end = recordingEnd(outcome, facts.sampleRateHz);
-    writer->end(end);
-    writer.reset();  // a file writer lets go of its file
-    target.check();
+    StreamOutcome outcome;
+    RecordingEnd end;
+    try {
+        outcome = runStream(session, signals, limits, *writer, facts, hooks);
+        progress.finish();
+        end = recordingEnd(outcome, facts.sampleRateHz);
+        writer->end(end);
+        writer.reset();  // a file writer lets go of its file
+        target.check({outcome.stats.frames, outcome.stats.samples, outcome.stats.gaps,
+                      outcome.stats.estimatedLostSamples});
+    } catch (const OutputFailed& failure) {
+        progress.finish();
+        return keepAfterWriteFailure(failure, writer.get(), target, facts.sampleRateHz);
+    }
 
     const StreamStats& stats = outcome.stats;
     if (stats.errors() > stats.driverErrors) {

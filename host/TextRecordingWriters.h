@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <optional>
 #include <ostream>
 
@@ -12,25 +13,40 @@
 
 namespace ni_usb_daq::host {
 
-/// A recording written as text through its target (CSV, JSON lines): every
-/// write is checked, and an idle moment makes what was written visible.
+/// A recording written as text through its target (CSV, JSON lines). Each
+/// whole record is flushed as it is written, so that a write that fails
+/// leaves the records before it whole: a file is then cut back to them and
+/// ended with the error, and the failure says what the output holds.
 class TextRecordingWriter : public RecordingWriter {
 public:
     explicit TextRecordingWriter(OutputTarget& target) : out_(target.stream()), target_(target) {}
 
-    void idle() override {
-        out_.flush();
-        written();
-    }
     std::uint64_t frameErrors() const override { return frameErrors_; }
+    void endAfterFailure(const RecordingEnd& end) noexcept override {
+        // Only a file can lose the broken end of a record; written in place,
+        // it is already out, and an end after it would only hide that.
+        if (!target_.reopenAtLastRecord()) {
+            return;
+        }
+        try {
+            this->end(end);
+        } catch (const std::exception&) {
+            target_.reopenAtLastRecord();  // no room for the end either
+        }
+    }
 
 protected:
-    /// Throws (through the target) when the last write failed.
-    void written() {
-        if (!out_.good()) {
-            target_.noteFailure();
-            target_.check();
+    /// A whole record was written (the header, a frame, a gap, the end),
+    /// which adds `added` to what the output holds. Throws OutputFailed
+    /// (OutputClosed for a closed pipe) when the output failed.
+    void recorded(const RecordingTally& added = {}) {
+        if (!target_.flushRecord()) {
+            target_.fail(kept_);
         }
+        kept_.frames += added.frames;
+        kept_.samplesPerChannel += added.samplesPerChannel;
+        kept_.gaps += added.gaps;
+        kept_.estimatedLostSamples += added.estimatedLostSamples;
     }
     /// Counts a frame without the digital snapshot its columns expect as an
     /// error; true for the first, which the writer says on standard error.
@@ -44,6 +60,7 @@ protected:
 
 private:
     OutputTarget& target_;
+    RecordingTally kept_;  ///< what the output holds
     std::uint64_t digitalMissing_ = 0;
 };
 

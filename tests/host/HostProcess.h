@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -20,6 +21,13 @@ struct HostRun {
 /// The pieces of `text` between `separator`s; a trailing separator adds none.
 std::vector<std::string> split(const std::string& text, char separator = '\n');
 
+/// Limits a child starts with.
+struct ChildLimits {
+    /// The largest file the child may write, in bytes; a write past it fails
+    /// (EFBIG) instead of killing the child. 0 for none.
+    std::uint64_t fileSizeBytes = 0;
+};
+
 /// The host program as a child process writing to files, so that it never
 /// blocks on a full pipe (HostProcessPosix.cpp, HostProcessWindows.cpp). Its environment is the
 /// test's with NIDAQMX_SIM_TIME_SCALE=0 (every block at once), then `environment` (NAME=VALUE).
@@ -27,7 +35,8 @@ class HostProcess {
 public:
     explicit HostProcess(const std::vector<std::string>& args,
                          const std::vector<std::string>& environment = {},
-                         const std::string& program = NI_USB_DAQ_HOST_PATH);
+                         const std::string& program = NI_USB_DAQ_HOST_PATH,
+                         const ChildLimits& limits = {});
     ~HostProcess();
     HostProcess(const HostProcess&) = delete;
     HostProcess& operator=(const HostProcess&) = delete;
@@ -55,6 +64,26 @@ std::optional<std::string> signalsUnsupported();
 
 /// Why a pipeline through /bin/sh cannot run here, or nullopt when it can.
 std::optional<std::string> shellUnsupported();
+
+/// Why a child's file size cannot be limited here, or nullopt when it can.
+std::optional<std::string> fileSizeLimitUnsupported();
+
+/// What makeSpecialFile makes.
+enum class SpecialFile {
+    NullDevice,  ///< a character device that takes every write, as /dev/null
+    FullDevice,  ///< a character device whose writes fail for want of space, as /dev/full
+    NamedPipe,
+    Socket,
+};
+
+/// Makes a special file of `kind` at `path`. Why it cannot be made here (no
+/// permission to make device nodes, a folder where they do not work, a
+/// system without them), or nullopt once it is.
+std::optional<std::string> makeSpecialFile(const std::string& path, SpecialFile kind);
+
+/// The names under which a process opens its own standard output
+/// ("/dev/stdout", "/proc/self/fd/1"); none where there are none.
+std::vector<std::string> standardOutputNames();
 
 /// This test program's process id, for names no other run picks.
 unsigned long currentProcessId();

@@ -1,12 +1,20 @@
 #include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <stdexcept>
+#include <system_error>
 #include <thread>
 
 #include "HostProcess.h"
@@ -38,7 +46,8 @@ struct HostProcess::Child {
 };
 
 HostProcess::HostProcess(const std::vector<std::string>& args,
-                         const std::vector<std::string>& environment, const std::string& program)
+                         const std::vector<std::string>& environment, const std::string& program,
+                         const ChildLimits& limits)
     : child_(std::make_unique<Child>()) {
     std::vector<std::string> words = {program};
     words.insert(words.end(), args.begin(), args.end());
@@ -72,6 +81,15 @@ HostProcess::HostProcess(const std::vector<std::string>& args,
         ::dup2(::open("/dev/null", O_RDONLY), STDIN_FILENO);
         ::dup2(::fileno(child_->out), STDOUT_FILENO);
         ::dup2(::fileno(child_->err), STDERR_FILENO);
+        if (limits.fileSizeBytes != 0) {
+            // Ignored, SIGXFSZ leaves the write past the limit to fail with
+            // EFBIG, as a full disk fails one; the setting survives exec.
+            struct sigaction ignore {};
+            ignore.sa_handler = SIG_IGN;
+            ::sigaction(SIGXFSZ, &ignore, nullptr);
+            const rlimit size{limits.fileSizeBytes, limits.fileSizeBytes};
+            ::setrlimit(RLIMIT_FSIZE, &size);
+        }
         ::execve(program.c_str(), argv.data(), envp.data());
         ::_exit(127);
     }
@@ -143,6 +161,71 @@ std::optional<std::string> shellUnsupported() {
 
 std::optional<std::string> signalsUnsupported() {
     return std::nullopt;
+}
+
+std::optional<std::string> fileSizeLimitUnsupported() {
+    return std::nullopt;
+}
+
+namespace {
+
+std::string systemReason(const std::string& what) {
+    return what + ": " + std::generic_category().message(errno);
+}
+
+std::optional<std::string> makeDevice(const std::string& path, unsigned minor) {
+    // The kernel's memory devices: 1,3 is null, 1,7 is full.
+    if (::mknod(path.c_str(), S_IFCHR | 0666, ::makedev(1, minor)) != 0) {
+        return systemReason("mknod " + path);
+    }
+    // A folder on a file system mounted nodev holds the node but refuses it.
+    const int probe = ::open(path.c_str(), O_WRONLY);
+    if (probe < 0) {
+        const auto reason = systemReason("a device node in " + path);
+        ::unlink(path.c_str());
+        return reason;
+    }
+    ::close(probe);
+    return std::nullopt;
+}
+
+std::optional<std::string> makeSocket(const std::string& path) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof(address.sun_path)) {
+        return "the socket's path is too long: " + path;
+    }
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    const int socket = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    if (socket < 0) {
+        return systemReason("socket");
+    }
+    const bool bound =
+        ::bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
+    const auto reason = bound ? std::nullopt : std::optional(systemReason("bind " + path));
+    ::close(socket);  // the socket's file stays
+    return reason;
+}
+
+}  // namespace
+
+std::optional<std::string> makeSpecialFile(const std::string& path, SpecialFile kind) {
+    switch (kind) {
+        case SpecialFile::NullDevice:
+            return makeDevice(path, 3);
+        case SpecialFile::FullDevice:
+            return makeDevice(path, 7);
+        case SpecialFile::NamedPipe:
+            return ::mkfifo(path.c_str(), 0600) == 0 ? std::nullopt
+                                                     : std::optional(systemReason("mkfifo"));
+        case SpecialFile::Socket:
+            return makeSocket(path);
+    }
+    return "unknown kind of file";
+}
+
+std::vector<std::string> standardOutputNames() {
+    return {"/dev/stdout", "/proc/self/fd/1"};
 }
 
 unsigned long currentProcessId() {

@@ -120,8 +120,10 @@ struct HostProcess::Child {
     }
 };
 
+// Windows has no limits to start a child with (fileSizeLimitUnsupported).
 HostProcess::HostProcess(const std::vector<std::string>& args,
-                         const std::vector<std::string>& environment, const std::string& program)
+                         const std::vector<std::string>& environment, const std::string& program,
+                         const ChildLimits& /*limits*/)
     : child_(std::make_unique<Child>()) {
     std::wstring commandLine = quoted(wide(program));
     for (const auto& arg : args) {
@@ -234,6 +236,18 @@ std::optional<std::string> signalsUnsupported() {
         return "no console: Ctrl-Break travels only between processes that share one";
     }
     return std::nullopt;
+}
+
+std::optional<std::string> fileSizeLimitUnsupported() {
+    return "Windows has no limit on the size of the files a process writes";
+}
+
+std::optional<std::string> makeSpecialFile(const std::string& /*path*/, SpecialFile /*kind*/) {
+    return "Windows has no device nodes, named pipes or sockets in folders";
+}
+
+std::vector<std::string> standardOutputNames() {
+    return {};
 }
 
 unsigned long currentProcessId() {

@@ -5,8 +5,6 @@
 // report is a finding. A schedule that is taken is played to its end, and
 // every device of a rig that is taken is asked for a sample clock, so the
 // code that uses what the parsers let through runs too.
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -18,19 +16,12 @@
 
 #include "daqmx/sim/NIDAQmxSimControl.h"
 
+#include "ScratchFile.h"
+
 namespace {
 
 const std::string& scratchFile() {
-    static const std::string path = [] {
-        char pattern[] = "/tmp/nidaqmx_sim_rig_fuzz_XXXXXX";
-        const int fd = ::mkstemp(pattern);
-        if (fd < 0) {
-            std::abort();
-        }
-        ::close(fd);
-        return std::string(pattern);
-    }();
-    return path;
+    return fuzz_support::scratchFile("/tmp/nidaqmx_sim_rig_fuzz_XXXXXX");
 }
 
 void require(bool condition) {

@@ -1,8 +1,6 @@
 // Arbitrary bytes as the content of a manifest file. A result, or one of the
 // exceptions the loader documents (its own runtime_error, the JSON library's
 // type errors), are the only acceptable outcomes.
-#include <unistd.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -13,19 +11,12 @@
 
 #include "device/DeviceManifest.h"
 
+#include "ScratchFile.h"
+
 namespace {
 
 const std::string& scratchFile() {
-    static const std::string path = [] {
-        char pattern[] = "/tmp/ni_usb_daq_manifest_fuzz_XXXXXX";
-        const int fd = ::mkstemp(pattern);
-        if (fd < 0) {
-            std::abort();
-        }
-        ::close(fd);
-        return std::string(pattern);
-    }();
-    return path;
+    return fuzz_support::scratchFile("/tmp/ni_usb_daq_manifest_fuzz_XXXXXX");
 }
 
 }  // namespace

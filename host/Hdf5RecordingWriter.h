@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "FrameSamples.h"
 #include "Hdf5WriterFactory.h"
 #include "RecordingWriter.h"
 
@@ -54,7 +53,7 @@ private:
     std::uint64_t frames_ = 0;
     std::uint64_t gaps_ = 0;
     std::chrono::steady_clock::time_point lastFlush_;
-    FrameSamples samples_;
+    std::vector<double> analogRows_;         ///< a frame's samples, one row per sample
     std::vector<std::uint8_t> digitalRows_;  ///< its snapshot repeated on each row
 };
 

@@ -163,6 +163,7 @@ int recordStream(DeviceSession& session, const StreamOptions& options, OutputTar
     };
     hooks.recovery = recovery ? &*recovery : nullptr;
     hooks.secondStopAbandons = true;
+    hooks.textFrames = options.textFrames;
     const StreamOutcome outcome = runStream(session, signals, limits, *writer, facts, hooks);
     progress.finish();
     const RecordingEnd end = recordingEnd(outcome, facts.sampleRateHz);
@@ -253,6 +254,9 @@ StreamCommand::StreamCommand(CLI::App& app)
                     "when standard error is not a terminal: a progress line every S seconds "
                     "(default 10; -q: none)")
         ->type_name("S");
+    // Samples as numbers are what CSV and HDF5 record from; the way through
+    // the frame texts stays reachable to measure the two against each other.
+    command_.add_flag("--text-frames", options_.textFrames)->group("");
 }
 
 SessionAction StreamCommand::prepare(const GlobalOptions& global) {

@@ -20,10 +20,10 @@ namespace {
 
 /// Rows of "/frames" and "/gaps" per chunk.
 constexpr hsize_t kTableChunk = 256;
-/// The smallest chunk of a sample dataset, in values (64 KiB of analogue
+/// The smallest chunk of a sample dataset, in values (32 KiB of analogue
 /// samples): smaller ones would make the chunk index and the library's work
 /// per chunk outweigh the samples.
-constexpr hsize_t kSmallestChunk = hsize_t{1} << 13;
+constexpr hsize_t kSmallestChunk = hsize_t{1} << 12;
 /// The largest, in values (8 MiB of analogue samples): a chunk is written
 /// from the writer's memory as a whole.
 constexpr hsize_t kLargestChunk = hsize_t{1} << 20;

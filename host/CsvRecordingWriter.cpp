@@ -144,13 +144,12 @@ void CsvRecordingWriter::begin(const RecordingFacts& facts) {
 }
 
 void CsvRecordingWriter::frame(const FrameRecord& frame) {
-    const FrameNumbers numbers{frame.sequenceNo, frame.sampleCount, frame.channelCount,
-                               frame.timestampNs};
     // Frames reach a writer checked, so this is the check of last resort.
-    const auto rows = rows_->rows(frame.text, numbers, frame.firstSample);
-    if (!rows) {
-        throw HostError("sample frame " + std::to_string(frame.sequenceNo) + " is not a frame");
+    if (frame.samples.size() != frame.channelCount * frame.sampleCount) {
+        throw HostError("sample frame " + std::to_string(frame.sequenceNo) +
+                        " does not hold its samples");
     }
+    const std::string_view rows = rows_->rows(frame);
     if (!rows_->digitalComplete()) {
         if (firstWithoutDigital()) {
             std::cerr << kProgramName << ": frame " << frame.sequenceNo
@@ -158,7 +157,7 @@ void CsvRecordingWriter::frame(const FrameRecord& frame) {
                          "ones are counted in the end record)\n";
         }
     }
-    out_.write(rows->data(), static_cast<std::streamsize>(rows->size()));
+    out_.write(rows.data(), static_cast<std::streamsize>(rows.size()));
     recorded({.frames = 1, .samplesPerChannel = frame.sampleCount});
 }
 

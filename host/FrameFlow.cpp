@@ -5,6 +5,7 @@
 #include <iostream>
 #include <string_view>
 
+#include "FrameReaders.h"
 #include "HostError.h"
 
 namespace ni_usb_daq::host {
@@ -21,37 +22,42 @@ bool FrameFlow::take(StreamEvent& event) {
             std::cerr << kProgramName << ": stream event " << event.text << '\n';
             return false;
         case StreamEvent::Kind::Frame:
+            if (limitReached()) {
+                return true;
+            }
+            return takeFrame(
+                readTextFrame(event.text, textOnly_ ? FrameValues::Check : FrameValues::Read,
+                              event.contents),
+                event.contents, event.text);
+        case StreamEvent::Kind::Block:
             break;
     }
-    return limitReached() || takeFrame(event.text);
+    return limitReached() || takeFrame(event.reading, event.contents, {});
 }
 
-bool FrameFlow::takeFrame(const std::string& text) {
-    const auto numbers = scanFrameNumbers(text);
-    if (!numbers) {
+bool FrameFlow::takeFrame(const FrameReading& reading, FrameContents& contents,
+                          std::string_view text) {
+    if (reading.kind == FrameReading::Kind::Unreadable) {
         ++outcome_.stats.malformedFrames;
-        std::cerr << kProgramName << ": malformed sample frame: no whole \"sequence_no\", "
-                  << "\"sample_count\" or \"n_channels\"\n";
+        std::cerr << kProgramName << ": malformed sample frame: " << reading.problem << '\n';
         return false;
     }
-    sequence(*numbers);
-    if (!frameSamplesWellFormed(text, *numbers)) {
+    sequence(contents.numbers);
+    if (reading.kind == FrameReading::Kind::Malformed) {
         // Written as it came, it would put text where numbers go or shift
         // every later channel; its samples are lost, so it is a gap.
         ++outcome_.stats.malformedFrames;
-        std::cerr << kProgramName << ": malformed sample frame " << numbers->sequenceNo
-                  << ": its samples are not \"n_channels\" arrays of \"sample_count\" "
-                     "numbers; not written\n";
-        lost("malformed_frame", numbers->sampleCount);
+        std::cerr << kProgramName << ": malformed sample frame " << contents.numbers.sequenceNo
+                  << ": " << reading.problem << "; not written\n";
+        lost("malformed_frame", contents.numbers.sampleCount);
         return false;
     }
-    write(text, *numbers);
+    write(contents, text);
     return limitReached();
 }
 
-void FrameFlow::write(std::string_view text, const FrameNumbers& numbers) {
-    std::uint64_t count = numbers.sampleCount;
-    std::string cut;
+void FrameFlow::write(FrameContents& contents, std::string_view text) {
+    const std::uint64_t count = contents.numbers.sampleCount;
     std::uint64_t room = count;
     if (limits_.samples) {
         room = std::min(room, *limits_.samples - outcome_.stats.samples);
@@ -60,16 +66,28 @@ void FrameFlow::write(std::string_view text, const FrameNumbers& numbers) {
         room = std::min(room, *limits_.position - nextSample_);
     }
     if (room < count) {
-        count = room;
-        cut = truncatedFrame(text, count);
-        text = cut;
+        contents.cut(room);
+        if (textOnly_) {
+            if (!cutTextFrame(text, room, cutText_)) {
+                throw HostError("sample frame " + std::to_string(contents.numbers.sequenceNo) +
+                                " cannot be cut");
+            }
+            text = cutText_;
+        }
     }
-    writer_.frame({text, numbers.sequenceNo, numbers.timestampNs, nextSample_, count,
-                   numbers.channelCount});
+    const FrameNumbers& numbers = contents.numbers;
+    writer_.frame({.sequenceNo = numbers.sequenceNo,
+                   .timestampNs = numbers.timestampNs,
+                   .firstSample = nextSample_,
+                   .sampleCount = numbers.sampleCount,
+                   .channelCount = numbers.channelCount,
+                   .samples = contents.samples(),
+                   .digitalLines = contents.digitalLines,
+                   .text = textOnly_ ? text : std::string_view()});
     outcome_.stats.writerErrors = writer_.frameErrors();
     ++outcome_.stats.frames;
-    outcome_.stats.samples += count;
-    nextSample_ += count;
+    outcome_.stats.samples += numbers.sampleCount;
+    nextSample_ += numbers.sampleCount;
 }
 
 void FrameFlow::outage(GapRecord gap) {

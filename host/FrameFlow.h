@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "FrameText.h"
+#include "FrameContents.h"
 #include "RecordingWriter.h"
 #include "StreamEventQueue.h"
 #include "StreamSession.h"
@@ -13,8 +13,9 @@ namespace ni_usb_daq::host {
 
 /// The recording side of a stream: turns the events of one acquisition
 /// after another into writer calls, numbers the samples across them and
-/// keeps the counts. Frames come numbered 1, 2, 3, ... within an
-/// acquisition; a missing or malformed one is a gap where it happened.
+/// keeps the counts. Frames (texts or binary blocks) come numbered 1, 2, 3,
+/// ... within an acquisition; a missing or malformed one is a gap where it
+/// happened.
 class FrameFlow {
 public:
     FrameFlow(RecordingWriter& writer, const StreamLimits& limits, StreamOutcome& outcome,
@@ -22,6 +23,7 @@ public:
         : writer_(writer),
           limits_(limits),
           outcome_(outcome),
+          textOnly_(writer.takesFrameText()),
           device_(facts.device),
           serialNumber_(facts.serialNumber) {}
 
@@ -41,9 +43,9 @@ public:
     bool limitReached();
 
 private:
-    bool takeFrame(const std::string& text);
-    /// Writes a well-formed frame, cut short where a limit falls inside it.
-    void write(std::string_view text, const FrameNumbers& numbers);
+    bool takeFrame(const FrameReading& reading, FrameContents& contents, std::string_view text);
+    /// Writes a whole frame, cut short where a limit falls inside it.
+    void write(FrameContents& contents, std::string_view text);
     void sequence(const FrameNumbers& frame);
     void lost(std::string reason, std::uint64_t samples);
     void writeGap(GapRecord gap);
@@ -51,6 +53,9 @@ private:
     RecordingWriter& writer_;
     const StreamLimits& limits_;
     StreamOutcome& outcome_;
+    /// The writer copies frame texts: they are checked, not read.
+    const bool textOnly_;
+    std::string cutText_;  ///< a frame's text cut at a limit
     std::string device_;
     std::string serialNumber_;
     std::uint64_t lastSequence_ = 0;

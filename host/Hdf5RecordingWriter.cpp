@@ -3,10 +3,12 @@
 #include <hdf5.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <span>
 #include <tuple>
 #include <system_error>
 #include <utility>
@@ -20,23 +22,28 @@ namespace {
 
 /// Rows of "/frames" and "/gaps" per chunk.
 constexpr hsize_t kTableChunk = 256;
-/// Values per chunk of the sample datasets when the block size is unknown:
-/// 512 KiB of analogue samples, so a chunk fits the library's default chunk
-/// cache.
-constexpr hsize_t kSamplesPerChunk = 65536;
-/// Largest chunk made of whole blocks, in values (8 MiB of analogue samples).
-constexpr hsize_t kLargestBlockChunk = hsize_t{1} << 20;
+/// The smallest chunk of a sample dataset, in values (32 KiB of analogue
+/// samples): smaller ones would make the chunk index and the library's work
+/// per chunk outweigh the samples.
+constexpr hsize_t kSmallestChunk = hsize_t{1} << 12;
+/// The largest, in values (8 MiB of analogue samples): a chunk is written
+/// from the writer's memory as a whole.
+constexpr hsize_t kLargestChunk = hsize_t{1} << 20;
 
-/// Rows per chunk: whole blocks when their size is known, so that every
-/// frame fills whole chunks (written as they are, no partial chunk kept
-/// over) and a recording of whole blocks holds no unused chunk space.
+/// Rows per chunk: whole blocks, as few as make up kSmallestChunk values, so
+/// that each frame fills whole chunks (written as they are, none kept over)
+/// and a recording never holds more unused chunk space than that; a block
+/// larger than kLargestChunk is split into chunks of that size. Without a
+/// known block size a row counts as the block.
 hsize_t chunkRows(std::uint64_t samplesPerFrame, hsize_t width) {
-    const hsize_t block = samplesPerFrame * width;
-    if (samplesPerFrame == 0 || block > kLargestBlockChunk) {
-        return std::max<hsize_t>(kSamplesPerChunk / width, 1);
+    const hsize_t blockRows = std::max<hsize_t>(samplesPerFrame, 1);
+    if (blockRows > kLargestChunk || blockRows * width > kLargestChunk) {
+        return std::max<hsize_t>(kLargestChunk / width, 1);
     }
-    return samplesPerFrame * std::max<hsize_t>(kSamplesPerChunk / block, 1);
+    const hsize_t block = blockRows * width;
+    return blockRows * ((kSmallestChunk + block - 1) / block);
 }
+
 /// Fixed sizes of the texts that are written after the file is shared:
 /// attributes and table fields cannot change size then.
 constexpr std::size_t kStateText = 16;
@@ -146,6 +153,31 @@ struct GapRow {
     char device[kDeviceText];  ///< the device of the samples after it
     char serialNumber[kSerialText];
 };
+
+/// Channels-first samples as rows of `channels`, in `rows` (kept from frame
+/// to frame). A value that is not finite becomes NaN, as the frame text's
+/// null does, so a recording holds the same values from either topic.
+void transposeToRows(std::span<const double> samples, std::uint64_t count, std::uint64_t channels,
+                     std::vector<double>& rows) {
+    if (rows.size() < samples.size()) {
+        rows.resize(samples.size());
+    }
+    const double noValue = std::numeric_limits<double>::quiet_NaN();
+    // A tile of rows at a time keeps every channel's run being read, and the
+    // rows being written, within the cache.
+    constexpr std::uint64_t kTile = 256;
+    for (std::uint64_t first = 0; first < count; first += kTile) {
+        const std::uint64_t last = std::min(count, first + kTile);
+        for (std::uint64_t c = 0; c < channels; ++c) {
+            const double* from = samples.data() + c * count;
+            double* to = rows.data() + c;
+            for (std::uint64_t s = first; s < last; ++s) {
+                const double value = from[s];
+                to[s * channels] = std::isfinite(value) ? value : noValue;
+            }
+        }
+    }
+}
 
 /// `text` cut to leave room for the terminating zero of a fixed-size field.
 template <std::size_t N>
@@ -435,20 +467,18 @@ void Hdf5RecordingWriter::begin(const RecordingFacts& facts) {
 
 void Hdf5RecordingWriter::frame(const FrameRecord& frame) {
     File& f = *file_;
-    if (frame.channelCount != channels_ ||
-        !samples_.read(frame.text, frame.channelCount, frame.sampleCount,
-                       FrameSamples::Order::SamplesFirst)) {
+    const std::uint64_t count = frame.sampleCount;
+    if (frame.channelCount != channels_ || frame.samples.size() != channels_ * count) {
         throw HostError("cannot write '" + path_ + "': frame " + std::to_string(frame.sequenceNo) +
                         " does not hold " + std::to_string(channels_) + " channels of " +
-                        std::to_string(frame.sampleCount) + " samples");
+                        std::to_string(count) + " samples");
     }
-    const std::uint64_t count = frame.sampleCount;
-    // Read a row per sample, the block goes to the file as it is.
-    f.appendRows(f.analog, H5T_NATIVE_DOUBLE, rows_, count, channels_, samples_.values().data(),
+    transposeToRows(frame.samples, count, channels_, analogRows_);
+    f.appendRows(f.analog, H5T_NATIVE_DOUBLE, rows_, count, channels_, analogRows_.data(),
                  "/analog");
 
     if (lines_ != 0) {
-        const auto snapshot = samples_.digitalLines();
+        const auto snapshot = frame.digitalLines;
         digitalRows_.resize(count * lines_);
         if (snapshot.size() == lines_) {
             for (std::uint64_t s = 0; s < count; ++s) {

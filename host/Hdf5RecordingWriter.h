@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "FrameSamples.h"
 #include "Hdf5WriterFactory.h"
 #include "RecordingWriter.h"
 
@@ -56,7 +55,7 @@ private:
     std::uint64_t gaps_ = 0;
     std::uint64_t lost_ = 0;  ///< samples per channel the gaps lost
     std::chrono::steady_clock::time_point lastFlush_;
-    FrameSamples samples_;
+    std::vector<double> analogRows_;         ///< a frame's samples, one row per sample
     std::vector<std::uint8_t> digitalRows_;  ///< its snapshot repeated on each row
 };
 

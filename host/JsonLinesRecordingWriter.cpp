@@ -103,8 +103,11 @@ void JsonLinesRecordingWriter::begin(const RecordingFacts& facts) {
 }
 
 void JsonLinesRecordingWriter::frame(const FrameRecord& frame) {
-    // The plug-in writes members sorted by key: a snapshot comes first.
-    if (digital_ && !frame.text.starts_with("{\"digital_lines\":")) {
+    if (frame.text.empty()) {
+        throw HostError("sample frame " + std::to_string(frame.sequenceNo) +
+                        " came without its text");
+    }
+    if (digital_ && frame.digitalLines.empty()) {
         if (firstWithoutDigital()) {
             std::cerr << kProgramName << ": frame " << frame.sequenceNo
                       << " carries no digital snapshot (further ones are counted in the end "

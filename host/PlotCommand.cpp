@@ -7,8 +7,7 @@
 #include <limits>
 
 #include "Acquisition.h"
-#include "FrameSamples.h"
-#include "FrameText.h"
+#include "FrameReaders.h"
 #include "HostError.h"
 #include "JsonOutput.h"
 #include "NumberFormat.h"
@@ -38,20 +37,15 @@ public:
     void begin(const RecordingFacts& facts) override { series_.resize(facts.channels.size()); }
 
     void frame(const FrameRecord& frame) override {
-        if (frame.channelCount != series_.size()) {
+        if (frame.channelCount != series_.size() ||
+            frame.samples.size() != frame.channelCount * frame.sampleCount) {
             throw HostError("the channel count changed during the stream");
         }
-        append(frame.text, frame.sampleCount);
+        append(frame.samples, frame.sampleCount);
     }
 
-    /// The frame's samples, `sampleCount` per channel, after the others.
-    void append(std::string_view text, std::uint64_t sampleCount) {
-        if (!samples_.read(text, series_.size(), sampleCount)) {
-            throw HostError(
-                "malformed sample frame: its samples do not match \"sample_count\" "
-                "and \"n_channels\"");
-        }
-        const auto values = samples_.values();
+    /// Samples of `sampleCount` per channel, channel after channel, after the others.
+    void append(std::span<const double> values, std::uint64_t sampleCount) {
         for (std::size_t c = 0; c < series_.size(); ++c) {
             const auto run = values.subspan(c * sampleCount, sampleCount);
             series_[c].insert(series_[c].end(), run.begin(), run.end());
@@ -71,7 +65,6 @@ public:
 
 private:
     std::vector<std::vector<double>> series_;
-    FrameSamples samples_;
 };
 
 struct Recording {
@@ -85,12 +78,15 @@ Recording recordFinite(DeviceSession& session, const kra::device::OperationParam
     Recording recording;
     recording.facts = recordingFacts(session, settings, read.configuration, false);
     recording.facts.start = read.start;
-    const auto numbers = scanFrameNumbers(read.frameText);
-    if (!numbers) {
-        throw HostError("malformed sample frame from the read");
+    FrameContents contents;
+    if (readTextFrame(read.frameText, FrameValues::Read, contents).kind !=
+        FrameReading::Kind::Whole) {
+        throw HostError(
+            "malformed sample frame: its samples do not match \"sample_count\" and "
+            "\"n_channels\"");
     }
-    Recorder recorder(numbers->channelCount);
-    recorder.append(read.frameText, numbers->sampleCount);
+    Recorder recorder(contents.numbers.channelCount);
+    recorder.append(contents.samples(), contents.numbers.sampleCount);
     recording.channels = recorder.take();
     return recording;
 }

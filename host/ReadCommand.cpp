@@ -9,7 +9,7 @@
 
 #include "Acquisition.h"
 #include "ChannelNames.h"
-#include "FrameText.h"
+#include "FrameReaders.h"
 #include "HostError.h"
 #include "JsonOutput.h"
 #include "Settings.h"
@@ -24,23 +24,32 @@ namespace {
 /// One block as a whole recording: facts, its one frame, the end.
 void writeRecording(OutputTarget& target, const RecordingOutput& output,
                     const RecordingFacts& facts, const std::string& frameText) {
-    const auto numbers = scanFrameNumbers(frameText);
-    if (!numbers) {
-        throw HostError("malformed sample frame from the read");
-    }
     const auto recording = RecordingOptions::writer(target, output);
     RecordingWriter& writer = *recording;
+    const bool text = writer.takesFrameText();
+    FrameContents contents;
+    if (readTextFrame(frameText, text ? FrameValues::Check : FrameValues::Read, contents).kind !=
+        FrameReading::Kind::Whole) {
+        throw HostError("malformed sample frame from the read");
+    }
+    const FrameNumbers& numbers = contents.numbers;
     writer.begin(facts);
-    writer.frame({frameText, numbers->sequenceNo, numbers->timestampNs, 0, numbers->sampleCount,
-                  numbers->channelCount});
+    writer.frame({.sequenceNo = numbers.sequenceNo,
+                  .timestampNs = numbers.timestampNs,
+                  .firstSample = 0,
+                  .sampleCount = numbers.sampleCount,
+                  .channelCount = numbers.channelCount,
+                  .samples = contents.samples(),
+                  .digitalLines = contents.digitalLines,
+                  .text = text ? std::string_view(frameText) : std::string_view()});
     if (writer.frameErrors() > 0) {
         throw HostError("malformed sample frame from the read");
     }
     RecordingEnd end;
-    end.samplesPerChannel = numbers->sampleCount;
+    end.samplesPerChannel = numbers.sampleCount;
     end.frames = 1;
     end.durationS = facts.sampleRateHz > 0
-                        ? static_cast<double>(numbers->sampleCount) / facts.sampleRateHz
+                        ? static_cast<double>(numbers.sampleCount) / facts.sampleRateHz
                         : 0.0;
     writer.end(end);
 }

@@ -3,6 +3,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,14 +39,22 @@ struct RecordingFacts {
     std::uint64_t inputBufferSamplesPerChannel = 0;
 };
 
-/// One frame of the stream, as the plug-in wrote it.
+/// One frame of the stream, checked: its samples are what its counts say.
 struct FrameRecord {
-    std::string_view text;  ///< the frame's compact JSON text
     std::uint64_t sequenceNo = 0;
     std::int64_t timestampNs = 0;
     std::uint64_t firstSample = 0;  ///< index of its first sample since the start
     std::uint64_t sampleCount = 0;  ///< samples per channel
     std::uint64_t channelCount = 0;
+    /// channelCount x sampleCount values, channel after channel (channel c's
+    /// run starts at c x sampleCount); values that were not finite stay so.
+    /// Empty for a writer that takes the frame's text.
+    std::span<const double> samples;
+    /// The frame's digital snapshot, 1 or 0 per line; empty when it has none.
+    std::span<const std::uint8_t> digitalLines;
+    /// The frame's compact JSON text as the plug-in wrote it (cut to
+    /// sampleCount), for a writer that takes it; empty for the others.
+    std::string_view text;
 };
 
 /// An outage the recording went on across: samples in it were lost.
@@ -95,6 +104,10 @@ struct RecordingEnd {
 class RecordingWriter {
 public:
     virtual ~RecordingWriter() = default;
+
+    /// True for a writer that copies each frame's text as it came (and
+    /// reads none of its numbers); the others are handed the samples.
+    virtual bool takesFrameText() const { return false; }
 
     virtual void begin(const RecordingFacts& facts) = 0;
     virtual void frame(const FrameRecord& frame) = 0;

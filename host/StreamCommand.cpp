@@ -207,6 +207,7 @@ int recordStream(DeviceSession& session, const StreamOptions& options, OutputTar
     };
     hooks.recovery = recovery ? &*recovery : nullptr;
     hooks.secondStopAbandons = true;
+    hooks.textFrames = options.textFrames;
     StreamOutcome outcome;
     RecordingEnd end;
     try {
@@ -305,6 +306,9 @@ StreamCommand::StreamCommand(CLI::App& app)
                     "when standard error is not a terminal: a progress line every S seconds "
                     "(default 10; -q: none)")
         ->type_name("S");
+    // Samples as numbers are what CSV and HDF5 record from; the way through
+    // the frame texts stays reachable to measure the two against each other.
+    command_.add_flag("--text-frames", options_.textFrames)->group("");
 }
 
 SessionAction StreamCommand::prepare(const GlobalOptions& global) {

@@ -20,6 +20,8 @@ struct StreamOptions {
     bool quiet = false;                     ///< -q: no information lines
     /// How often a progress line is written when standard error is no terminal.
     std::chrono::duration<double> progressInterval{10.0};
+    /// --text-frames (not in the help): CSV and HDF5 from frame texts, for benchmarks.
+    bool textFrames = false;
 };
 
 /// `stream`: frames into a recording until a limit or Ctrl-C.

@@ -3,6 +3,8 @@
 #include <charconv>
 #include <iostream>
 
+#include "FrameKeys.h"
+#include "FrameReaders.h"
 #include "HostError.h"
 
 namespace ni_usb_daq::host {
@@ -16,52 +18,65 @@ std::int32_t errorStatus(const kra::device::DeviceState& state) {
     return status;
 }
 
-StreamEvent toStreamEvent(const kra::device::DeviceState& state) {
-    if (state.code == kra::device::DeviceStateCode::Error) {
-        return {StreamEvent::Kind::Error, state.message, errorStatus(state)};
+void StreamEventQueue::warnFull(std::unique_lock<std::mutex>& lock) {
+    // The output fell behind: the stream thread now waits, and the driver's
+    // buffer fills meanwhile. Said from here, at once: the main thread may
+    // itself be stuck in a write to the slow output.
+    if (++stalls_ != 1) {
+        return;
     }
-    if (const auto frame = state.properties.find("frame"); frame != state.properties.end()) {
-        return {StreamEvent::Kind::Frame, frame->second};
-    }
-    return {StreamEvent::Kind::Other, state.stateName + ": " + state.message};
+    lock.unlock();
+    const std::string warning =
+        std::string(kProgramName) + ": warning: the output cannot keep up: the host's " +
+        std::to_string(capacityBytes_ >> 20) +
+        " MiB frame queue is full and the driver's stream thread waits; the driver's "
+        "buffer overflows if this goes on\n";
+    // Straight to the buffer: std::cerr would first flush std::cout, which is
+    // what is stuck.
+    std::cerr.rdbuf()->sputn(warning.data(), static_cast<std::streamsize>(warning.size()));
+    std::cerr.rdbuf()->pubsync();
+    lock.lock();
 }
 
-void StreamEventQueue::push(StreamEvent::Kind kind, const std::string& text, std::int32_t status) {
+std::optional<StreamEvent> StreamEventQueue::reserve(std::size_t bytes) {
     std::unique_lock lock(mutex_);
     const auto room = [&] {
-        return closed_ || !waits_ || events_.empty() || bytes_ + text.size() <= capacityBytes_;
+        return closed_ || !waits_ || bytes_ == 0 || bytes_ + bytes <= capacityBytes_;
     };
     if (!room()) {
-        // The output fell behind: the stream thread now waits, and the
-        // driver's buffer fills meanwhile. Said from here, at once: the main
-        // thread may itself be stuck in a write to the slow output.
-        if (++stalls_ == 1) {
-            lock.unlock();
-            const std::string warning =
-                std::string(kProgramName) + ": warning: the output cannot keep up: the host's " +
-                std::to_string(capacityBytes_ >> 20) +
-                " MiB frame queue is full and the driver's stream thread waits; the driver's "
-                "buffer overflows if this goes on\n";
-            // Straight to the buffer: std::cerr would first flush std::cout,
-            // which is what is stuck.
-            std::cerr.rdbuf()->sputn(warning.data(), static_cast<std::streamsize>(warning.size()));
-            std::cerr.rdbuf()->pubsync();
-            lock.lock();
-        }
+        warnFull(lock);
         notFull_.wait(lock, room);
     }
     if (closed_) {
-        return;
+        return std::nullopt;
     }
-    StreamEvent event{kind, {}, status};
-    if (!spare_.empty()) {
-        event.text = std::move(spare_.back());
-        spare_.pop_back();
+    bytes_ += bytes;
+    if (spare_.empty()) {
+        return StreamEvent{};
     }
-    event.text.assign(text);
-    bytes_ += event.text.size();
-    events_.push_back(std::move(event));
+    StreamEvent event = std::move(spare_.back());
+    spare_.pop_back();
+    return event;
+}
+
+void StreamEventQueue::put(StreamEvent event, std::size_t bytes) {
+    {
+        const std::lock_guard lock(mutex_);
+        if (closed_) {
+            bytes_ -= bytes;
+            return;
+        }
+        events_.push_back({std::move(event), bytes});
+    }
     notEmpty_.notify_one();
+}
+
+void StreamEventQueue::push(StreamEvent::Kind kind, const std::string& text, std::int32_t status) {
+    push(text.size(), [&](StreamEvent& event) {
+        event.kind = kind;
+        event.text.assign(text);
+        event.status = status;
+    });
 }
 
 std::optional<StreamEvent> StreamEventQueue::pop(std::chrono::milliseconds timeout) {
@@ -69,22 +84,25 @@ std::optional<StreamEvent> StreamEventQueue::pop(std::chrono::milliseconds timeo
     if (!notEmpty_.wait_for(lock, timeout, [this] { return !events_.empty(); })) {
         return std::nullopt;
     }
-    StreamEvent event = std::move(events_.front());
+    Queued queued = std::move(events_.front());
     events_.pop_front();
-    bytes_ -= event.text.size();
+    bytes_ -= queued.bytes;
     notFull_.notify_one();
-    return event;
+    return std::move(queued.event);
 }
 
-void StreamEventQueue::recycle(std::string text) {
+void StreamEventQueue::recycle(StreamEvent event) {
     const std::lock_guard lock(mutex_);
-    // As many spares as texts can wait at once, counted by their capacity.
-    std::size_t spareBytes = text.capacity();
+    // As many spares as events can wait at once, counted by their storage.
+    const auto storage = [](const StreamEvent& spare) {
+        return spare.text.capacity() + spare.contents.capacityBytes();
+    };
+    std::size_t spareBytes = storage(event);
     for (const auto& spare : spare_) {
-        spareBytes += spare.capacity();
+        spareBytes += storage(spare);
     }
     if (spareBytes <= capacityBytes_ && !closed_) {
-        spare_.push_back(std::move(text));
+        spare_.push_back(std::move(event));
     }
 }
 
@@ -116,15 +134,34 @@ std::uint64_t StreamEventQueue::stalls() const {
 }
 
 void queueStreamState(StreamEventQueue& queue, const kra::device::DeviceState& state) {
-    // Frames, by far the most events, are copied once: into a recycled text.
-    if (state.code != kra::device::DeviceStateCode::Error) {
-        if (const auto frame = state.properties.find("frame"); frame != state.properties.end()) {
-            queue.push(StreamEvent::Kind::Frame, frame->second);
-            return;
-        }
+    namespace frame = kra::device::frame;
+    const auto property = [&](std::string_view name) -> const std::string* {
+        const auto found = state.properties.find(std::string(name));
+        return found != state.properties.end() ? &found->second : nullptr;
+    };
+    if (state.code == kra::device::DeviceStateCode::Error) {
+        queue.push(StreamEvent::Kind::Error, state.message, errorStatus(state));
+        return;
     }
-    const StreamEvent event = toStreamEvent(state);
-    queue.push(event.kind, event.text, event.status);
+    // Frames and blocks, by far the most events, are copied once: into the
+    // buffers of a recycled event.
+    if (const std::string* text = property(frame::kFrameProperty)) {
+        queue.push(text->size(), [text](StreamEvent& event) {
+            event.kind = StreamEvent::Kind::Frame;
+            event.text.assign(*text);
+        });
+        return;
+    }
+    const std::string* header = property(frame::kHeaderProperty);
+    const std::string* samples = property(frame::kSamplesProperty);
+    if (header != nullptr && samples != nullptr) {
+        queue.push(samples->size(), [header, samples](StreamEvent& event) {
+            event.kind = StreamEvent::Kind::Block;
+            event.reading = readBinaryBlock(*header, *samples, event.contents);
+        });
+        return;
+    }
+    queue.push(StreamEvent::Kind::Other, state.stateName + ": " + state.message);
 }
 
 }  // namespace ni_usb_daq::host

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "FrameFlow.h"
+#include "FrameKeys.h"
 #include "HostError.h"
 #include "StreamRecovery.h"
 
@@ -21,16 +22,19 @@ constexpr std::chrono::milliseconds kStopPoll{20};
 
 }  // namespace
 
-StreamSession::StreamSession(DeviceSession& session, std::size_t queueCapacityBytes)
-    : session_(session), queue_(std::make_shared<StreamEventQueue>(queueCapacityBytes)) {
+StreamSession::StreamSession(DeviceSession& session, std::size_t queueCapacityBytes,
+                             std::string topic)
+    : session_(session),
+      topic_(std::move(topic)),
+      queue_(std::make_shared<StreamEventQueue>(queueCapacityBytes)) {
     // The callback owns a share of the queue: whatever the plug-in does with
     // the callback after unsubscribe, it never reaches a destroyed queue.
-    handle_ = session_.stub().subscribe("analog_input", "stream",
+    handle_ = session_.stub().subscribe("analog_input", topic_,
                                         [queue = queue_](const kra::device::DeviceState& state) {
                                             queueStreamState(*queue, state);
                                         });
     if (handle_.id == 0) {
-        throw HostError("the plug-in refused the subscription to analog_input/stream");
+        throw HostError("the plug-in refused the subscription to analog_input/" + topic_);
     }
     subscribed_ = true;
 }
@@ -52,7 +56,7 @@ void StreamSession::stopAcquisition() {
     queue_->stopWaiting();
     if (subscribed_) {
         subscribed_ = false;
-        session_.stub().unsubscribe("analog_input", "stream", handle_);
+        session_.stub().unsubscribe("analog_input", topic_, handle_);
     }
     if (started_) {
         started_ = false;
@@ -77,6 +81,8 @@ public:
           signals_(signals),
           writer_(writer),
           hooks_(hooks),
+          topic_(writer.takesFrameText() || hooks.textFrames ? kra::device::frame::kTextTopic
+                                                             : kra::device::frame::kBinaryTopic),
           flow_(writer, limits, outcome_, facts) {
         startStream();
         facts.start = std::chrono::system_clock::now();
@@ -111,6 +117,7 @@ private:
     const StopSignals& signals_;
     RecordingWriter& writer_;
     const StreamRunHooks& hooks_;
+    const std::string topic_;
     StreamOutcome outcome_;
     FrameFlow flow_;
     std::shared_ptr<StreamSession> stream_;
@@ -123,7 +130,7 @@ private:
 };
 
 void StreamRun::startStream() {
-    auto stream = std::make_shared<StreamSession>(session_, kStreamQueueBytes);
+    auto stream = std::make_shared<StreamSession>(session_, kStreamQueueBytes, topic_);
     stream->start();
     stream_ = std::move(stream);
 }
@@ -154,7 +161,7 @@ bool StreamRun::runSegment() {
         }
         if (auto event = nextEvent(now)) {
             ended = flow_.take(*event);
-            stream_->recycle(std::move(event->text));
+            stream_->recycle(std::move(*event));
         }
         watchQueue();
         tick(ended);

@@ -22,14 +22,15 @@ class StreamRecovery;
 /// running stream to end; see platform::StopRequests.
 using StopSignals = platform::StopRequests;
 
-/// A subscription to the "stream" topic of "analog_input" and the stream it
-/// receives. The callback only queues. stopAcquisition() lets a waiting
+/// A subscription to a stream topic of "analog_input" ("stream" for frame
+/// texts, "stream_binary" for binary blocks) and the stream it receives.
+/// The callback only queues. stopAcquisition() lets a waiting
 /// callback go, unsubscribes and stops the stream, in that order, from the
 /// calling thread, leaving what was queued to be taken; stop() also closes
 /// the queue. The destructor stops a session that was not stopped.
 class StreamSession {
 public:
-    StreamSession(DeviceSession& session, std::size_t queueCapacityBytes);
+    StreamSession(DeviceSession& session, std::size_t queueCapacityBytes, std::string topic);
     ~StreamSession();
     StreamSession(const StreamSession&) = delete;
     StreamSession& operator=(const StreamSession&) = delete;
@@ -39,7 +40,7 @@ public:
     std::optional<StreamEvent> next(std::chrono::milliseconds timeout) {
         return queue_->pop(timeout);
     }
-    void recycle(std::string text) { queue_->recycle(std::move(text)); }
+    void recycle(StreamEvent event) { queue_->recycle(std::move(event)); }
     std::uint64_t stalls() const { return queue_->stalls(); }
     std::size_t pending() const { return queue_->pending(); }
     /// HostError when stop_stream fails.
@@ -49,6 +50,7 @@ public:
 
 private:
     DeviceSession& session_;
+    std::string topic_;
     std::shared_ptr<StreamEventQueue> queue_;
     kra::device::SubscriptionHandle handle_;
     bool subscribed_ = false;
@@ -104,8 +106,8 @@ struct StreamOutcome {
 using ProgressCallback =
     std::function<void(const StreamStats& stats, std::chrono::duration<double> elapsed)>;
 
-/// At most this many bytes of frame text wait between the plug-in's stream
-/// thread and the output.
+/// At most this many bytes of frame text or samples wait between the
+/// plug-in's stream thread and the output.
 inline constexpr std::size_t kStreamQueueBytes = std::size_t{32} << 20;
 
 /// What runStream reports to and asks of its caller besides the recording.
@@ -117,9 +119,14 @@ struct StreamRunHooks {
     /// (outcome.abandoned); the caller then has to end the process once the
     /// recording is written, without unwinding past the device session.
     bool secondStopAbandons = false;
+    /// Receive frame texts and read their numbers even for a writer that is
+    /// handed samples, which otherwise come as binary blocks: the path every
+    /// block took before there was a binary topic, kept to measure against.
+    bool textFrames = false;
 };
 
-/// Subscribes, starts the stream of an already configured engine, begins the
+/// Subscribes (to frame texts for a writer that takes them, else to binary
+/// blocks), starts the stream of an already configured engine, begins the
 /// writer with `facts` (start time set) and hands it every frame until a
 /// limit, a stop request to `signals` (made before configuring, so that a
 /// Ctrl-C at any point counts) or a device error ends the acquisition; with

@@ -7,7 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "FrameText.h"
+#include "CsvRows.h"
 #include "OutputTarget.h"
 #include "RecordingWriter.h"
 
@@ -67,8 +67,8 @@ private:
 /// A recording as CSV: "# key: value" comment lines with the run's facts
 /// (pandas: read_csv(f, comment='#')), the column names, one row per sample,
 /// "# gap: ..." where samples were lost, and "# end: ..." with the totals,
-/// followed by "# error: ..." when the run ended on an error. Rows are made
-/// straight from the frame text.
+/// followed by "# error: ..." when the run ended on an error. Rows are
+/// printed from the frame's samples.
 class CsvRecordingWriter : public TextRecordingWriter {
 public:
     /// `timeColumn` adds "time_s" (sample index / achieved rate).
@@ -92,6 +92,7 @@ class JsonLinesRecordingWriter : public TextRecordingWriter {
 public:
     JsonLinesRecordingWriter(OutputTarget& target, bool header);
 
+    bool takesFrameText() const override { return true; }
     void begin(const RecordingFacts& facts) override;
     void frame(const FrameRecord& frame) override;
     void gap(const GapRecord& gap) override;

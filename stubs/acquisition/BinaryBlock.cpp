@@ -21,6 +21,24 @@ void appendInteger(std::string& out, Integer value) {
     out.append(digits, static_cast<std::size_t>(end - digits));
 }
 
+/// `"key":`, with the comma before it unless it is the first member.
+void appendKey(std::string& out, std::string_view key) {
+    if (out.size() > 1) {
+        out += ',';
+    }
+    out += '"';
+    out += key;
+    out += "\":";
+}
+
+/// `"key":"value"`.
+void appendText(std::string& out, std::string_view key, std::string_view value) {
+    appendKey(out, key);
+    out += '"';
+    out += value;
+    out += '"';
+}
+
 std::uint64_t swapBytes(std::uint64_t bits) {
     std::uint64_t swapped = 0;
     for (int i = 0; i < 8; ++i) {
@@ -36,9 +54,11 @@ void writeBinaryBlockHeader(const SampleFrameView& frame, std::string& out) {
     const std::vector<bool>* digital = frameDigitalLines(frame);
     // clear() keeps the capacity: after the first block nothing here allocates.
     out.clear();
-    out += R"({"byte_order":"little")";
+    out += '{';
+    appendText(out, frame::kByteOrder, frame::kLittleEndian);
     if (digital != nullptr) {
-        out += R"(,"digital_lines":[)";
+        appendKey(out, frame::kDigitalLines);
+        out += '[';
         bool first = true;
         for (const bool line : *digital) {
             if (!first) {
@@ -49,21 +69,21 @@ void writeBinaryBlockHeader(const SampleFrameView& frame, std::string& out) {
         }
         out += ']';
     }
-    out += R"(,"dtype":"float64","layout":")";
-    out += kFrameLayout;
-    out += R"(","n_channels":)";
+    appendText(out, frame::kDtype, frame::kFloat64);
+    appendText(out, frame::kLayout, kFrameLayout);
+    appendKey(out, frame::kChannelCount);
     appendInteger(out, frame.channelCount);
     if (digital != nullptr) {
-        out += R"(,"n_digital_lines":)";
+        appendKey(out, frame::kDigitalLineCount);
         appendInteger(out, digital->size());
     }
-    out += R"(,"sample_count":)";
+    appendKey(out, frame::kSampleCount);
     appendInteger(out, frameSampleCount(frame));
-    out += R"(,"sequence_no":)";
+    appendKey(out, frame::kSequenceNo);
     appendInteger(out, frame.sequenceNo);
-    out += R"(,"timestamp_ns":)";
+    appendKey(out, frame::kTimestampNs);
     appendInteger(out, frame.timestampNs);
-    out += R"(,"version":)";
+    appendKey(out, frame::kVersion);
     appendInteger(out, kBinaryBlockVersion);
     out += '}';
 }

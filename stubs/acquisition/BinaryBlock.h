@@ -7,7 +7,7 @@
 namespace kra::device::stubs {
 
 /// The "version" of the header below; a reader refuses a version it does not know.
-inline constexpr int kBinaryBlockVersion = 1;
+inline constexpr int kBinaryBlockVersion = frame::kBinaryVersion;
 
 /// Writes the header of the block's binary form into `out`, replacing its
 /// contents and reusing its capacity: compact JSON with the members sorted by

@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "device/FrameKeys.h"
 #include "stubs/Clocks.h"
 #include "stubs/acquisition/AcquisitionEngine.h"
 #include "stubs/acquisition/RequestParams.h"
@@ -97,7 +98,7 @@ OperationResult AcquisitionEngine::readFinite(const OperationParams& params,
     OperationResult result;
     result.success = true;
     result.requestId = requestId;
-    writeFrameText(frame, result.data["frame"]);
+    writeFrameText(frame, result.data[std::string(frame::kFrameProperty)]);
     return result;
 }
 

@@ -56,6 +56,16 @@ public:
         position_ += text.size();
     }
 
+    /// `"key":`, or `,"key":` after another member.
+    void putKey(std::string_view key, bool first = false) {
+        if (!first) {
+            put(',');
+        }
+        put('"');
+        put(key);
+        put("\":");
+    }
+
     template <typename Integer>
     void putInteger(Integer value) {
         position_ = std::to_chars(position_, position_ + kNumberRoom, value).ptr;
@@ -101,7 +111,8 @@ void writeFrameTextWith(const SampleFrameView& frame, std::string& out,
     TextCursor text(begin);
     text.put('{');
     if (digital != nullptr) {
-        text.put("\"digital_lines\":[");
+        text.putKey(frame::kDigitalLines, true);
+        text.put('[');
         bool firstLine = true;
         for (const bool line : *digital) {
             if (!firstLine) {
@@ -110,19 +121,22 @@ void writeFrameTextWith(const SampleFrameView& frame, std::string& out,
             firstLine = false;
             text.put(line ? std::string_view("true") : std::string_view("false"));
         }
-        text.put("],");
+        text.put(']');
     }
-    text.put("\"layout\":\"");
+    text.putKey(frame::kLayout, digital == nullptr);
+    text.put('"');
     text.put(kFrameLayout);
-    text.put("\",\"n_channels\":");
+    text.put('"');
+    text.putKey(frame::kChannelCount);
     text.putInteger(frame.channelCount);
     if (digital != nullptr) {
-        text.put(",\"n_digital_lines\":");
+        text.putKey(frame::kDigitalLineCount);
         text.putInteger(digital->size());
     }
-    text.put(",\"sample_count\":");
+    text.putKey(frame::kSampleCount);
     text.putInteger(count);
-    text.put(",\"samples\":[");
+    text.putKey(frame::kSamples);
+    text.put('[');
     for (std::uint64_t c = 0; c < frame.channelCount; ++c) {
         if (c != 0) {
             text.put(',');
@@ -139,9 +153,10 @@ void writeFrameTextWith(const SampleFrameView& frame, std::string& out,
         }
         text.put(']');
     }
-    text.put("],\"sequence_no\":");
+    text.put(']');
+    text.putKey(frame::kSequenceNo);
     text.putInteger(frame.sequenceNo);
-    text.put(",\"timestamp_ns\":");
+    text.putKey(frame::kTimestampNs);
     text.putInteger(frame.timestampNs);
     text.put('}');
 

@@ -6,12 +6,13 @@
 #include <string_view>
 #include <vector>
 
+#include "device/FrameKeys.h"
 #include "stubs/acquisition/NumberTextCache.h"
 
 namespace kra::device::stubs {
 
 /// The value of a frame's "layout": samples of one channel after another.
-inline constexpr std::string_view kFrameLayout = "channels_first";
+inline constexpr std::string_view kFrameLayout = frame::kChannelsFirst;
 
 /// One block of samples as a frame describes it. The view does not own the
 /// sample buffer; it must outlive the calls below.

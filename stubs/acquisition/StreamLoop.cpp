@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "daqmx/DriverStatusClasses.h"
+#include "device/FrameKeys.h"
 #include "stubs/Clocks.h"
 #include "stubs/DriverStatus.h"
 #include "stubs/Logging.h"
@@ -73,9 +74,9 @@ struct StreamLoop::BlockRecords {
 
     DeviceState frame = streamingRecord("frame");
     DeviceState binary = streamingRecord("samples");
-    std::string& frameText = frame.properties["frame"];
-    std::string& header = binary.properties["header"];
-    std::string& samples = binary.properties["samples"];
+    std::string& frameText = frame.properties[std::string(frame::kFrameProperty)];
+    std::string& header = binary.properties[std::string(frame::kHeaderProperty)];
+    std::string& samples = binary.properties[std::string(frame::kSamplesProperty)];
 };
 
 std::optional<std::string> StreamLoop::start(const StreamPlan& plan) {

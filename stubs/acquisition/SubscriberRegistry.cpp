@@ -2,15 +2,16 @@
 
 #include <algorithm>
 
+#include "device/FrameKeys.h"
 #include "stubs/Logging.h"
 
 namespace kra::device::stubs {
 
 std::optional<StreamTopic> streamTopicNamed(std::string_view topic) {
-    if (topic == "stream") {
+    if (topic == frame::kTextTopic) {
         return StreamTopic::Frames;
     }
-    if (topic == "stream_binary") {
+    if (topic == frame::kBinaryTopic) {
         return StreamTopic::Binary;
     }
     return std::nullopt;

@@ -31,9 +31,15 @@ int main(int argc, char** argv) {
         writer->begin(facts);
         // Bounded, should the kill never come.
         for (std::uint64_t n = 1; n <= 100'000; ++n) {
-            const std::string text =
-                host_tests::syntheticFrame(n, channels, count, (n - 1) * count);
-            writer->frame({text, n, 0, (n - 1) * count, count, channels});
+            const auto samples = host_tests::syntheticSamples(channels, count, (n - 1) * count);
+            writer->frame({.sequenceNo = n,
+                           .timestampNs = 0,
+                           .firstSample = (n - 1) * count,
+                           .sampleCount = count,
+                           .channelCount = channels,
+                           .samples = samples,
+                           .digitalLines = {},
+                           .text = {}});
             std::printf("frame %llu\n", static_cast<unsigned long long>(n));
             std::fflush(stdout);
         }

@@ -5,6 +5,12 @@
 //                          a "d" after one gives it a digital snapshot ("1d,2"),
 //                          a "t" cuts its text short, an "s" gives its channel
 //                          one value too few, an "n" a text where a number goes
+//                          (a block: a "dtype" other than "float64"), an "i"
+//                          makes its values NaN and infinity, a "c" states
+//                          three digital lines of two, a "b" says a block's
+//                          bytes are big-endian
+// Frames go out as texts to a "stream" subscriber and as binary blocks, the
+// same values, to a "stream_binary" one.
 //   SCRIPTED_ERROR         message of the error state that ends the stream
 //   SCRIPTED_ERROR_STATUS  its "daqmx_status" property, when set
 //   SCRIPTED_STOP_HANGS    "stop_stream" never returns, as when a driver read
@@ -13,13 +19,18 @@
 // 1000.5 Hz exactly, two samples per frame, a buffer of 1000 samples.
 // Every call the host makes on the stream is logged to standard error as
 // "scripted: <call>", so a test can check their order.
+#include <bit>
 #include <chrono>
+#include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <iostream>
+#include <limits>
 #include <memory>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 #include "../support/PluginEntryPoint.h"
 #include "IDeviceStub.h"
@@ -33,17 +44,49 @@ std::string environment(const char* name) {
     return value != nullptr ? value : "";
 }
 
+/// Sample values of the frame the token names.
+std::vector<double> frameValues(const std::string& token) {
+    switch (token.back()) {
+        case 's':
+            return {0.5};
+        case 'i':
+            return {std::numeric_limits<double>::quiet_NaN(),
+                    std::numeric_limits<double>::infinity()};
+        default:
+            return {0.5, 0.25};
+    }
+}
+
+/// The members both forms share, the samples left out: `"key":value,` each.
+std::string sharedMembers(const std::string& token, bool digitalFirst) {
+    const char how = token.back();
+    const bool digital = how == 'd' || how == 'c';
+    std::string text;
+    if (digital && digitalFirst) {
+        text += R"("digital_lines":[true,false],)";
+    }
+    text += R"("layout":"channels_first","n_channels":1,)";
+    if (digital) {
+        text += how == 'c' ? R"("n_digital_lines":3,)" : R"("n_digital_lines":2,)";
+    }
+    return text + R"("sample_count":2,)";
+}
+
+std::string sequenceMembers(const std::string& token) {
+    return R"("sequence_no":)" + std::to_string(std::stoul(token)) + R"(,"timestamp_ns":100)";
+}
+
 // The text of a frame as the token names it: a number, then what to do to it.
 std::string frameText(const std::string& token) {
-    const char how = token.back();
-    const bool digital = how == 'd';
-    std::string samples = how == 's' ? "[[0.5]]" : how == 'n' ? R"([[0.5,"x"]])" : "[[0.5,0.25]]";
-    std::string text = std::string(digital ? R"({"digital_lines":[true,false],)" : "{") +
-                       R"("layout":"channels_first","n_channels":1,)" +
-                       (digital ? R"("n_digital_lines":2,)" : "") +
-                       R"("sample_count":2,"samples":)" + samples + R"(,"sequence_no":)" +
-                       std::to_string(std::stoul(token)) + R"(,"timestamp_ns":100})";
-    return how == 't' ? text.substr(0, text.size() / 2) : text;
+    std::string samples = "[[";
+    for (const double value : frameValues(token)) {
+        samples += samples.size() > 2 ? "," : "";
+        samples += std::isfinite(value) ? nlohmann::json(value).dump() : "null";
+    }
+    samples += token.back() == 'n' ? R"(,"x"]])" : "]]";
+    const std::string text = "{" + sharedMembers(token, true) + R"("samples":)" + samples + "," +
+                             sequenceMembers(token) + "}";
+    return token.back() == 't' ? text.substr(0, text.size() / 2) : text;
 }
 
 DeviceState frameState(const std::string& token) {
@@ -52,6 +95,32 @@ DeviceState frameState(const std::string& token) {
     state.stateName = "streaming";
     state.message = "frame";
     state.properties["frame"] = frameText(token);
+    return state;
+}
+
+// The same frame as a binary block: its header and its values' bytes.
+DeviceState blockState(const std::string& token) {
+    const char how = token.back();
+    std::string header =
+        std::string(R"({"byte_order":")") + (how == 'b' ? "big" : "little") + "\",";
+    if (how == 'd' || how == 'c') {
+        header += R"("digital_lines":[true,false],)";
+    }
+    header += std::string(R"("dtype":")") + (how == 'n' ? "float32" : "float64") + "\",";
+    header += sharedMembers(token, false) + sequenceMembers(token) + R"(,"version":1})";
+    std::string bytes;
+    for (const double value : frameValues(token)) {
+        const auto bits = std::bit_cast<std::uint64_t>(value);
+        for (int i = 0; i < 8; ++i) {
+            bytes += static_cast<char>((bits >> (8 * i)) & 0xffU);
+        }
+    }
+    DeviceState state;
+    state.code = DeviceStateCode::Connected;
+    state.stateName = "streaming";
+    state.message = "samples";
+    state.properties["header"] = how == 't' ? header.substr(0, header.size() / 2) : header;
+    state.properties["samples"] = bytes;
     return state;
 }
 
@@ -108,8 +177,10 @@ public:
         return result;
     }
 
-    SubscriptionHandle subscribe(const std::string&, const std::string&,
+    SubscriptionHandle subscribe(const std::string&, const std::string& topic,
                                  StateCallback callback) override {
+        std::cerr << "scripted: subscribe " << topic << std::endl;
+        binary_ = topic == "stream_binary";
         callback_ = std::move(callback);
         return {7, 1};
     }
@@ -132,7 +203,7 @@ private:
     void deliver() {
         std::istringstream frames(environment("SCRIPTED_FRAMES"));
         for (std::string number; std::getline(frames, number, ',');) {
-            callback_(frameState(number));
+            callback_(binary_ ? blockState(number) : frameState(number));
         }
         if (const auto message = environment("SCRIPTED_ERROR"); !message.empty()) {
             DeviceState error;
@@ -148,6 +219,7 @@ private:
     }
 
     StateCallback callback_;
+    bool binary_ = false;
     std::thread thread_;
 };
 

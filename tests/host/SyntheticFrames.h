@@ -1,5 +1,6 @@
 // Frame texts as the plug-in writes them (the JSON library's compact dump),
-// with values that tell their channel and sample index, for recording tests.
+// and their samples as numbers, with values that tell their channel and
+// sample index, for recording tests.
 #pragma once
 
 #include <cmath>
@@ -18,6 +19,18 @@ inline double syntheticValue(std::uint64_t channel, std::uint64_t index) {
         return std::numeric_limits<double>::quiet_NaN();
     }
     return (static_cast<double>(channel) + 1.0) * 0.001 * static_cast<double>(index) - 3.25;
+}
+
+/// The samples of such a frame, channel after channel.
+inline std::vector<double> syntheticSamples(std::uint64_t channels, std::uint64_t count,
+                                            std::uint64_t first) {
+    std::vector<double> samples;
+    for (std::uint64_t c = 0; c < channels; ++c) {
+        for (std::uint64_t s = 0; s < count; ++s) {
+            samples.push_back(syntheticValue(c, first + s));
+        }
+    }
+    return samples;
 }
 
 /// A frame of `channels` x `count` samples from index `first`, with the

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -17,6 +18,7 @@
 #include <nlohmann/json.hpp>
 
 #include "HostProcess.h"
+#include "daqmx/sim/NIDAQmxSimControl.h"
 #include "support/TestPlatform.h"
 #include "support/TestSupport.h"
 
@@ -245,6 +247,47 @@ TEST(StreamCommand, SamplesAndSecondsGiveExactlyThatManySamplesCuttingTheLastFra
             EXPECT_EQ(jsonLines(run.out).back().at("samples_per_channel"), test.samples);
         }
     }
+}
+
+// CSV is recorded from the binary blocks, JSON lines from the frame texts, and
+// --text-frames makes CSV read the texts instead: each holds the driver's own
+// samples bit for bit, up to exactly the sample limit.
+TEST(StreamCommand, CsvFromBinaryBlocksHoldsTheDriversSamplesAsTheFrameTextsDo) {
+    const std::string settings =
+        "--samples 2500 ai_channels=Dev1/ai0:3 samples_per_channel=1000 sample_clock_rate_hz=20k";
+    const auto expected = [](std::size_t channel, std::uint64_t index) {
+        const std::string name = "Dev1/ai" + std::to_string(channel);
+        return DAQmxSim_ExpectedSampleAt(name.c_str(), index, 20000.0, -10.0, 10.0);
+    };
+    for (const std::string way : {"", "--text-frames "}) {
+        SCOPED_TRACE(way);
+        const HostRun csv = runHost(words("stream --format csv " + way + settings));
+        ASSERT_EQ(csv.exitCode, 0) << csv.err;
+        const auto rows = dataLines(csv.out);
+        ASSERT_EQ(rows.size(), 2501u);
+        for (std::uint64_t s = 0; s < 2500; ++s) {
+            const auto cells = split(rows[s + 1], ',');
+            ASSERT_EQ(cells.size(), 5u) << rows[s + 1];
+            ASSERT_EQ(cells[0], std::to_string(s));
+            for (std::size_t c = 0; c < 4; ++c) {
+                ASSERT_EQ(std::strtod(cells[c + 1].c_str(), nullptr), expected(c, s))
+                    << "channel " << c << " sample " << s << ": " << cells[c + 1];
+            }
+        }
+    }
+    const HostRun jsonl = runHost(words("stream " + settings));
+    ASSERT_EQ(jsonl.exitCode, 0) << jsonl.err;
+    std::uint64_t index = 0;
+    for (const auto& frame : frames(jsonLines(jsonl.out))) {
+        const auto& samples = frame.at("samples");
+        for (std::size_t c = 0; c < 4; ++c) {
+            for (std::size_t s = 0; s < samples.at(c).size(); ++s) {
+                ASSERT_EQ(samples[c][s].get<double>(), expected(c, index + s));
+            }
+        }
+        index += frame.at("sample_count").get<std::uint64_t>();
+    }
+    EXPECT_EQ(index, 2500u);
 }
 
 TEST(StreamCommand, InterruptEndsTheAcquisitionButEveryReceivedFrameIsWritten) {
@@ -639,6 +682,43 @@ TEST(ScriptedStream, MissingAndMalformedFramesAreGapsAndTheIndexSkipsTheLostSamp
         EXPECT_EQ(*(gap - 1), "3,0.25");
         EXPECT_EQ(*(gap + 1), "6,0.5");  // the samples after the gap keep their place
     }
+}
+
+// A binary block is trusted only when its header agrees with itself and with
+// its payload; values that are not finite stay missing, as the text's null.
+TEST(ScriptedStream, BinaryBlocksThatDisagreeAreGapsAndNonFiniteValuesAreNan) {
+    const std::vector<std::string> environment = {"SCRIPTED_FRAMES=1i,2b,3c,4n,5"};
+    const HostRun csv = runScripted("stream --frames 2 --format csv", environment);
+    ASSERT_EQ(csv.exitCode, 0) << csv.err;
+    const auto lines = split(csv.out);
+    std::vector<std::string> rows;
+    std::size_t gaps = 0;
+    for (const auto& line : lines) {
+        gaps += line.rfind("# gap: reason=malformed_frame ", 0) == 0 ? 1 : 0;
+        if (!line.empty() && line[0] != '#') {
+            rows.push_back(line);
+        }
+    }
+    EXPECT_EQ(rows,
+              (std::vector<std::string>{"sample,Dev1/ai0", "0,nan", "1,nan", "8,0.5", "9,0.25"}));
+    EXPECT_EQ(gaps, 3u) << csv.out;
+    EXPECT_TRUE(contains(lines.back(), " gaps=3 estimated_lost_samples=6 errors=3")) << csv.out;
+    for (const char* problem :
+         {R"(malformed sample frame 2: its "byte_order" is not "little"; not written)",
+          R"(malformed sample frame 3: its "n_digital_lines" is not the length)",
+          R"(malformed sample frame 4: its "dtype" is not "float64")"}) {
+        EXPECT_TRUE(contains(csv.err, problem)) << csv.err;
+    }
+
+    // The frame texts of the same script: nulls, and the one frame whose own
+    // counts disagree is a gap there too.
+    const HostRun jsonl = runScripted("stream --frames 2", {"SCRIPTED_FRAMES=1i,2c,3"});
+    ASSERT_EQ(jsonl.exitCode, 0) << jsonl.err;
+    const auto events = jsonLines(jsonl.out);
+    ASSERT_EQ(events.size(), 5u) << jsonl.out;
+    EXPECT_EQ(events[1].at("samples"), json::parse("[[null,null]]"));
+    EXPECT_EQ(events[2].at("reason"), "malformed_frame");
+    EXPECT_EQ(events[3].at("sequence_no"), 3);
 }
 
 TEST(ScriptedStream, DigitalColumnsStayWhenAFrameLacksItsSnapshotAndTheFrameCountsAsAnError) {

@@ -269,6 +269,46 @@ TEST(Hdf5Recordings, TheReadmesTimeAxisCountsTheSamplesGapsLost) {
     }
 }
 
+// From binary blocks: values that are not finite are NaN, a block whose
+// payload disagrees with its header is a gap, and a sample limit cuts the last
+// block to the sample.
+TEST(Hdf5Recordings, BinaryBlocksKeepMissingValuesLoseMalformedOnesAndAreCutAtTheLimit) {
+    const test_support::TempDir dir;
+    const HostRun run = runHost({"--library", SCRIPTED_PLUGIN_PATH, "stream", "--samples", "5",
+                                 "--out", dir.file("run.h5")},
+                                {"SCRIPTED_FRAMES=1i,2s,3,4,5"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const Reader file(dir.file("run.h5"));
+    ASSERT_TRUE(file.open());
+    const auto analog = file.read<double>("/analog", H5T_NATIVE_DOUBLE);
+    ASSERT_EQ(analog.size(), 5u);
+    EXPECT_TRUE(std::isnan(analog[0]) && std::isnan(analog[1]));
+    EXPECT_EQ(std::vector<double>(analog.begin() + 2, analog.end()),
+              (std::vector<double>{0.5, 0.25, 0.5}));
+    const hid_t type = host_tests::frameRowType();
+    const auto frames = file.read<FrameRow>("/frames", type);
+    H5Tclose(type);
+    ASSERT_EQ(frames.size(), 3u);
+    EXPECT_EQ(frames[1].sequenceNo, 3u);
+    EXPECT_EQ(frames[1].firstSample, 4u);  // after the two samples of the lost block
+    EXPECT_EQ(frames[2].sampleCount, 1u);
+    EXPECT_EQ(file.shape("/gaps"), std::vector<hsize_t>{1});
+    EXPECT_TRUE(contains(run.err, "malformed sample frame 2: its payload is not")) << run.err;
+}
+
+// The chunks are sized from the block: a short recording takes little more
+// room than its samples, not a chunk made for hours of them.
+TEST(Hdf5Recordings, AShortRecordingTakesLittleMoreRoomThanItsSamples) {
+    const test_support::TempDir dir;
+    const HostRun run =
+        runHost({"stream", "--samples", "4000", "--out", dir.file("run.h5"), "ai_channels=Dev1/ai0",
+                 "samples_per_channel=1000", "sample_clock_rate_hz=20k"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    // 32 000 bytes of samples and the tables and attributes around them; a
+    // chunk of 64 Ki values made it 543 KB.
+    EXPECT_LT(std::filesystem::file_size(dir.file("run.h5")), 100'000u);
+}
+
 TEST(Hdf5Recordings, AFailedRunLeavesAnExistingFileAsItWas) {
     const test_support::TempDir dir;
     const std::string keep = dir.file("keep.h5");

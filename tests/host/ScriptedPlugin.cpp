@@ -84,8 +84,14 @@ std::string frameText(const std::string& token) {
         samples += std::isfinite(value) ? nlohmann::json(value).dump() : "null";
     }
     samples += token.back() == 'n' ? R"(,"x"]])" : "]]";
-    const std::string text = "{" + sharedMembers(token, true) + R"("samples":)" + samples + "," +
-                             sequenceMembers(token) + "}";
+    // Appended piece by piece: "{" + ... makes GCC's MinGW build warn of an overlap.
+    std::string text = "{";
+    text.append(sharedMembers(token, true))
+        .append(R"("samples":)")
+        .append(samples)
+        .append(",")
+        .append(sequenceMembers(token))
+        .append("}");
     return token.back() == 't' ? text.substr(0, text.size() / 2) : text;
 }
 

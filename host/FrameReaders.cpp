@@ -4,6 +4,7 @@
 #include <cstring>
 #include <optional>
 
+#include "ByteOrder.h"
 #include "FrameKeys.h"
 #include "JsonCursor.h"
 
@@ -159,15 +160,6 @@ bool readSamples(JsonCursor& cursor, std::size_t textSize, const FrameNumbers& n
     });
 }
 
-std::uint64_t swapBytes(std::uint64_t bits) {
-    std::uint64_t swapped = 0;
-    for (int i = 0; i < 8; ++i) {
-        swapped = (swapped << 8) | (bits & 0xffU);
-        bits >>= 8;
-    }
-    return swapped;
-}
-
 /// The payload's little-endian doubles into `samples`.
 void copyDoubles(std::string_view payload, std::span<double> samples) {
     if constexpr (std::endian::native == std::endian::little) {
@@ -178,7 +170,7 @@ void copyDoubles(std::string_view payload, std::span<double> samples) {
         for (std::size_t i = 0; i < samples.size(); ++i) {
             std::uint64_t bits = 0;
             std::memcpy(&bits, payload.data() + i * sizeof bits, sizeof bits);
-            samples[i] = std::bit_cast<double>(swapBytes(bits));
+            samples[i] = std::bit_cast<double>(kra::device::swapBytes(bits));
         }
     }
 }

@@ -7,6 +7,8 @@
 #include <limits>
 #include <string_view>
 
+#include "device/ByteOrder.h"
+
 namespace kra::device::stubs {
 
 namespace {
@@ -37,15 +39,6 @@ void appendText(std::string& out, std::string_view key, std::string_view value) 
     out += '"';
     out += value;
     out += '"';
-}
-
-std::uint64_t swapBytes(std::uint64_t bits) {
-    std::uint64_t swapped = 0;
-    for (int i = 0; i < 8; ++i) {
-        swapped = (swapped << 8) | (bits & 0xffU);
-        bits >>= 8;
-    }
-    return swapped;
 }
 
 }  // namespace

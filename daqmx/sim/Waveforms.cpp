@@ -100,25 +100,24 @@ SineCosine sineCosineOfCycles(double p) {
     }
 }
 
-// The odd step of the Weyl sequence that gives each position of a block its
-// own input to the noise hash.
-constexpr std::uint32_t kWeylStep = 0x9E3779B9U;
+// Four 16-bit uniforms summed: close to Gaussian, mean 131070. The bits are
+// one round of multiply-xorshift over a Weyl sequence: enough mixing for
+// noise, at one 64-bit multiplication per sample.
+double noiseSum(std::uint64_t seed, std::uint64_t sampleIndex) {
+    std::uint64_t h = seed ^ (sampleIndex * kGolden);
+    h = (h ^ (h >> 32)) * 0xD6E8FEB86659FD93ULL;
+    h ^= h >> 32;
+    const std::uint64_t pairs = (h & 0x0000FFFF0000FFFFULL) + ((h >> 16) & 0x0000FFFF0000FFFFULL);
+    // Signed: x86-64 has no single unsigned conversion.
+    return static_cast<double>(static_cast<std::int64_t>((pairs & 0xFFFFFFFFULL) + (pairs >> 32)));
+}
 
-// Four 16-bit uniforms summed: close to Gaussian, mean 131070. One half of
-// the bits is MurmurHash3's finaliser of the sample's Weyl value, the other
-// a further multiply-xorshift round of that half and the block's second
-// seed; over all values of the first half the four halves sum with exactly
-// the variance, and within 1e-4 the kurtosis, of four independent ones.
-[[gnu::always_inline]] inline double noiseSum(std::uint32_t weyl, std::uint32_t seed) {
-    std::uint32_t a = (weyl ^ (weyl >> 16)) * 0x85EBCA6BU;
-    a = (a ^ (a >> 13)) * 0xC2B2AE35U;
-    a ^= a >> 16;
-    std::uint32_t b = a ^ seed;
-    b = (b ^ (b >> 15)) * 0x846CA68BU;
-    b ^= b >> 16;
-    const std::uint32_t sum = (a & 0xFFFFU) + (a >> 16) + (b & 0xFFFFU) + (b >> 16);
-    // Signed: the conversion every target has in vector form.
-    return static_cast<double>(static_cast<std::int32_t>(sum));
+// identifyingSample, in a form the loops inline (a shared library's exported
+// functions may be replaced at load time, so calls to them stay calls).
+[[gnu::always_inline]] inline double identifyingVolts(std::uint32_t channelIndex,
+                                                      std::uint64_t sampleIndex) {
+    return 0.001 * (static_cast<double>(channelIndex) + 1.0) +
+           0.000001 * static_cast<double>(sampleIndex % 1000);
 }
 
 }  // namespace
@@ -177,11 +176,9 @@ struct Converter {
 struct BlockStart {
     double phase = 0.0;     // cycles, [0, 1)
     SineCosine sineCosine;  // of the phase
-    std::uint32_t noiseA = 0;
-    std::uint32_t noiseB = 0;
 };
 
-template <Shape S, bool Noisy>
+template <Shape S>
 BlockStart blockStart(const SampleSource::Params& p, std::uint64_t block) {
     BlockStart start;
     if constexpr (S != Shape::Flat) {
@@ -192,21 +189,27 @@ BlockStart blockStart(const SampleSource::Params& p, std::uint64_t block) {
             start.sineCosine = sineCosineOfCycles(start.phase);
         }
     }
-    if constexpr (Noisy) {
-        const std::uint64_t seed = mix(p.noiseSeed ^ (block * kGolden));
-        start.noiseA = static_cast<std::uint32_t>(seed);
-        start.noiseB = static_cast<std::uint32_t>(seed >> 32);
-    }
     return start;
 }
 
-// Positions from .. to - 1 of one block into out[0 .. to - from): straight
-// vector code, every value from the block's start and the position's table
-// entries. The parameters are copied into locals so that no store can be
-// taken to change them.
+// Positions from .. to - 1 of one block, samples first .. first + to - from - 1,
+// into out[0 .. to - from): every value from the block's start, the
+// position's table entries and the sample's noise. The noise comes first, in
+// a loop of its own; the loop that makes volts is straight vector code, with
+// the parameters copied into locals so that no store can be taken to change
+// them.
 template <Shape S, bool Noisy, Conversion C>
-void computeBlock(const SampleSource::Params& p, const BlockStart& start, std::uint32_t from,
-                  std::uint32_t to, double* out) {
+void computeBlock(const SampleSource::Params& p, const BlockStart& start, std::uint64_t first,
+                  std::uint32_t from, std::uint32_t to, double* out) {
+    const std::uint32_t count = to - from;
+    // Scalar code: SSE2 has no 64-bit product or conversion to piece this
+    // together from at less cost.
+    std::array<double, kBlock> noise;
+    if constexpr (Noisy) {
+        for (std::uint32_t i = 0; i < count; ++i) {
+            noise[i] = noiseSum(p.noiseSeed, first + i);
+        }
+    }
     const double amplitude = p.amplitude;
     const double offset = p.offset;
     const double noiseBase = p.noiseBase;
@@ -216,14 +219,11 @@ void computeBlock(const SampleSource::Params& p, const BlockStart& start, std::u
     const double* const advance = p.advance.data() + from;
     const double* const advanceSine = p.advanceSine.data() + from;
     const double* const advanceCosine = p.advanceCosine.data() + from;
-    const std::uint32_t count = to - from;
-    [[maybe_unused]] std::uint32_t weyl = from * kWeylStep + block.noiseA;
     for (std::uint32_t i = 0; i < count; ++i) {
         double volts = offset;
         if constexpr (Noisy) {
             // noiseBase takes the noise's mean away, noiseStep scales it to the RMS.
-            volts = noiseBase + noiseSum(weyl, block.noiseB) * noiseStep;
-            weyl += kWeylStep;
+            volts = noiseBase + noise[i] * noiseStep;
         }
         if constexpr (S == Shape::Sine) {
             // sin(a + b) = sin a cos b + cos a sin b
@@ -232,7 +232,7 @@ void computeBlock(const SampleSource::Params& p, const BlockStart& start, std::u
         } else if constexpr (S != Shape::Flat) {
             // Both parts are below 1: one whole cycle at most to take away.
             const double cycles = block.phase + advance[i];
-            const double phase = std::max(cycles - 1.0, cycles >= 1.0 ? 0.0 : cycles);
+            const double phase = cycles - static_cast<double>(static_cast<std::int32_t>(cycles));
             if constexpr (S == Shape::Square) {
                 volts += phase < 0.5 ? amplitude : -amplitude;
             } else if constexpr (S == Shape::Triangle) {
@@ -254,7 +254,7 @@ void fillSamples(const SampleSource::Params& p, std::uint64_t first, std::uint64
         const auto from = static_cast<std::uint32_t>(first & kBlockMask);
         const auto to = static_cast<std::uint32_t>(std::min<std::uint64_t>(kBlock, from + count));
         double* const target = stride == 1 ? out : spread.data();
-        computeBlock<S, Noisy, C>(p, blockStart<S, Noisy>(p, block), from, to, target);
+        computeBlock<S, Noisy, C>(p, blockStart<S>(p, block), first, from, to, target);
         const std::uint32_t done = to - from;
         if (stride != 1) {
             for (std::uint32_t i = 0; i < done; ++i) {
@@ -273,7 +273,7 @@ void fillIdentifying(const SampleSource::Params& p, std::uint64_t first, std::ui
                      double* out, std::size_t stride) {
     const Converter<C> convert(p);
     for (std::uint64_t s = 0; s < count; ++s) {
-        out[s * stride] = convert(identifyingSample(p.channelIndex, first + s));
+        out[s * stride] = convert(identifyingVolts(p.channelIndex, first + s));
     }
 }
 
@@ -403,8 +403,7 @@ double SampleSource::at(std::uint64_t sampleIndex) const {
 }
 
 double identifyingSample(std::uint32_t channelIndex, std::uint64_t sampleIndex) {
-    return 0.001 * (static_cast<double>(channelIndex) + 1.0) +
-           0.000001 * static_cast<double>(sampleIndex % 1000);
+    return identifyingVolts(channelIndex, sampleIndex);
 }
 
 uInt8 digitalSample(std::uint32_t lineIndex, std::uint64_t sampleIndex) {

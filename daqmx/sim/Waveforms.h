@@ -61,9 +61,9 @@ public:
         fill_(params_, first, count, out, stride);
     }
 
-    /// Samples are computed in aligned blocks of this many: a block's phase
-    /// and noise seed come exactly from its index, and its samples from
-    /// those and their position in it.
+    /// Periodic signals are computed in aligned blocks of this many samples:
+    /// a block's phase comes exactly from its index, its samples from that
+    /// and their position in it, so where a read starts changes no value.
     static constexpr std::size_t kBlock = 64;
 
     /// Everything a sample is computed from.
@@ -92,8 +92,9 @@ public:
 
 private:
     Params params_;
-    // One loop per kind of signal, with and without noise and converter, so
-    // that no per-sample work decides what to compute.
+    // One loop per kind of signal, with and without noise, for each way
+    // through the converter, so that no per-sample work decides what to
+    // compute.
     FillFunction fill_;
 };
 

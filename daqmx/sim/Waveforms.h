@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -60,31 +61,40 @@ public:
         fill_(params_, first, count, out, stride);
     }
 
+    /// Periodic signals are computed in aligned blocks of this many samples:
+    /// a block's phase comes exactly from its index, its samples from that
+    /// and their position in it, so where a read starts changes no value.
+    static constexpr std::size_t kBlock = 64;
+
     /// Everything a sample is computed from.
     struct Params {
         std::uint32_t channelIndex = 0;
         double amplitude = 0.0;
         double offset = 0.0;
-        double cyclesPerSample = 0.0;
-        double phaseCycles = 0.0;
-        double noiseRms = 0.0;
-        double noiseStep = 0.0;  // volts per unit of the summed noise bits
-        double noiseBase = 0.0;  // the offset, less the mean of the noise
+        std::uint64_t phaseStep = 0;    // cycles per sample, in 2^-64 of a cycle
+        std::uint64_t phaseOrigin = 0;  // cycles at sample 0, in 2^-64 of a cycle
+        double noiseStep = 0.0;         // volts per unit of the summed noise bits
+        double noiseBase = 0.0;         // the offset, less the mean of the noise
         std::uint64_t noiseSeed = 0;
         double low = 0.0;
-        double codeWidth = 0.0;
         double codesPerVolt = 0.0;
         double maxCode = 0.0;
         double scaledCodeWidth = 0.0;  // code width times the calibration gain
         double scaledLow = 0.0;        // low limit through the calibration
+        // By position in a block: the phase gained since the block's start
+        // (in cycles, [0, 1)) and its sine and cosine.
+        std::array<double, kBlock> advance{};
+        std::array<double, kBlock> advanceSine{};
+        std::array<double, kBlock> advanceCosine{};
     };
     using FillFunction = void (*)(const Params&, std::uint64_t, std::uint64_t, double*,
                                   std::size_t);
 
 private:
     Params params_;
-    // One loop per kind of signal, with and without noise and converter, so
-    // that no per-sample work decides what to compute.
+    // One loop per kind of signal, with and without noise, for each way
+    // through the converter, so that no per-sample work decides what to
+    // compute.
     FillFunction fill_;
 };
 

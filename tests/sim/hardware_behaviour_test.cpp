@@ -3,6 +3,7 @@
 // devices unplugged under a running task. Each behaviour can be switched off.
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <set>
 #include <string>
 #include <thread>
@@ -105,6 +106,77 @@ TEST_F(HardwareBehaviour, ReadsEqualTheExpectedSamplesBitForBitAndChannelsDiffer
     ASSERT_EQ(DAQmxClearTask(task), 0);
     task = nullptr;
     EXPECT_EQ(DAQmxSim_ExpectedSample("Dev1/ai0", 5), first[5]);
+}
+
+TEST_F(HardwareBehaviour, EverySignalKindReadsAsExpectedWhereverAReadStartsAndInEitherLayout) {
+    // Every kind, quiet and noisy, on a 16-bit converter and a 32-bit one,
+    // with and without the converter, read in pieces of odd sizes that start
+    // anywhere and grouped by channel or by scan.
+    const test_support::TempDir dir;
+    const std::string signals = R"({
+        "ai0": {"kind": "sine", "amplitude": 3, "frequency_hz": 7.7, "phase_deg": -40},
+        "ai1": {"kind": "square", "amplitude": 2, "offset": 1, "frequency_hz": 13, "noise_rms": 0.01},
+        "ai2": {"kind": "triangle", "amplitude": 4, "frequency_hz": 29, "phase_deg": 10},
+        "ai3": {"kind": "sawtooth", "amplitude": 1, "frequency_hz": 51, "noise_rms": 0.002},
+        "ai4": {"kind": "noise", "amplitude": 0.5, "offset": -1},
+        "ai5": {"kind": "constant", "offset": 0.25}})";
+    const auto deviceEntry = [&](const char* name, int bits) {
+        return std::string(R"({"name": ")") + name + R"(", "product_type": "USB-6211",
+            "ai_channels": 6, "ai_max_multi_chan_rate_hz": 250000,
+            "ai_voltage_ranges": [[-10, 10]], "ai_resolution_bits": )" +
+               std::to_string(bits) + R"(, "ai_signals": )" + signals + "}";
+    };
+    const std::string rig =
+        R"({"devices": [)" + deviceEntry("Rig16", 16) + ", " + deviceEntry("Rig32", 32) + "]}";
+    ASSERT_EQ(DAQmxSim_LoadDevices(dir.write("rig.json", rig).c_str()), 0);
+    constexpr int kChannels = 6;
+    for (const char* device : {"Rig16", "Rig32"}) {
+        for (const uInt32 realism :
+             {DAQMXSIM_REALISM_ALL, DAQMXSIM_REALISM_ALL & ~DAQMXSIM_CONVERTER}) {
+            SCOPED_TRACE(std::string(device) +
+                         (realism == DAQMXSIM_REALISM_ALL ? "" : " unconverted"));
+            DAQmxSim_SetRealism(realism);
+            ASSERT_NO_FATAL_FAILURE(makeTask((std::string(device) + "/ai0:5").c_str(), 1000.0));
+            std::uint64_t next = 0;
+            for (const int32 piece : {1, 63, 2, 100, 37, 64, 129, 5}) {
+                const bool byScan = piece % 2 != 0;
+                data.assign(static_cast<std::size_t>(piece) * kChannels, -99.0);
+                ASSERT_EQ(DAQmxReadAnalogF64(
+                              task, piece, 1.0,
+                              byScan ? DAQmx_Val_GroupByScanNumber : DAQmx_Val_GroupByChannel,
+                              data.data(), static_cast<uInt32>(data.size()), &got, nullptr),
+                          0);
+                for (int c = 0; c < kChannels; ++c) {
+                    const std::string name = device + std::string("/ai") + std::to_string(c);
+                    for (int s = 0; s < piece; ++s) {
+                        const double value = data[byScan ? s * kChannels + c : c * piece + s];
+                        ASSERT_EQ(value, DAQmxSim_ExpectedSample(name.c_str(), next + s))
+                            << name << " sample " << next + s;
+                    }
+                }
+                next += static_cast<std::uint64_t>(piece);
+            }
+        }
+    }
+}
+
+TEST_F(HardwareBehaviour, ASineKeepsItsExactPhaseHoweverLongTheTaskRuns) {
+    // 3 cycles in 1024 samples: the phase of sample n is (3 n mod 1024) / 1024
+    // of a cycle, exactly, for every index up to the last.
+    const test_support::TempDir dir;
+    ASSERT_EQ(DAQmxSim_LoadDevices(dir.write("rig.json", R"({"devices": [{"name": "Rig1",
+        "product_type": "USB-6211", "ai_channels": 1, "ai_voltage_ranges": [[-10, 10]],
+        "ai_signals": {"ai0": {"kind": "sine", "amplitude": 2, "frequency_hz": 3}}}]})")
+                                       .c_str()),
+              0);
+    DAQmxSim_SetRealism(DAQMXSIM_REALISM_ALL & ~DAQMXSIM_CONVERTER);
+    for (const std::uint64_t n : {std::uint64_t{1000}, (std::uint64_t{1} << 40) + 77,
+                                  (std::uint64_t{1} << 60) + 12345, ~std::uint64_t{0}}) {
+        const double cycles = static_cast<double>((3 * n) % 1024) / 1024.0;
+        EXPECT_NEAR(DAQmxSim_ExpectedSampleAt("Rig1/ai0", n, 1024.0, -10, 10),
+                    2.0 * std::sin(2.0 * kPi * cycles), 1e-12)
+            << n;
+    }
 }
 
 TEST_F(HardwareBehaviour, ConverterClipsAndQuantizesInTheChosenRange) {

@@ -14,7 +14,8 @@
 //   SCRIPTED_ERROR         message of the error state that ends the stream
 //   SCRIPTED_ERROR_STATUS  its "daqmx_status" property, when set
 //   SCRIPTED_STOP_HANGS    "stop_stream" never returns, as when a driver read
-//                          is stuck: only the end of the process ends it
+//                          is stuck: only the end of the process ends it; and
+//                          "scripted: delivered" follows the scripted frames
 // "configure" reports one channel, Dev1/ai0, in the range [-1, 1] V, at
 // 1000.5 Hz exactly, two samples per frame, a buffer of 1000 samples.
 // Every call the host makes on the stream is logged to standard error as
@@ -221,7 +222,10 @@ private:
             }
             callback_(error);
         }
-        std::cerr << "scripted: delivered" << std::endl;
+        if (!environment("SCRIPTED_STOP_HANGS").empty()) {
+            // Only here: from this thread it could cut into a line of the host's.
+            std::cerr << "scripted: delivered" << std::endl;
+        }
     }
 
     StateCallback callback_;

@@ -26,7 +26,7 @@ bool FrameFlow::take(StreamEvent& event) {
                 return true;
             }
             return takeFrame(
-                readTextFrame(event.text, textOnly_ ? FrameValues::Check : FrameValues::Read,
+                readTextFrame(event.text, readValues_ ? FrameValues::Read : FrameValues::Check,
                               event.contents),
                 event.contents, event.text);
         case StreamEvent::Kind::Block:
@@ -76,14 +76,18 @@ void FrameFlow::write(FrameContents& contents, std::string_view text) {
         }
     }
     const FrameNumbers& numbers = contents.numbers;
-    writer_.frame({.sequenceNo = numbers.sequenceNo,
-                   .timestampNs = numbers.timestampNs,
-                   .firstSample = nextSample_,
-                   .sampleCount = numbers.sampleCount,
-                   .channelCount = numbers.channelCount,
-                   .samples = contents.samples(),
-                   .digitalLines = contents.digitalLines,
-                   .text = textOnly_ ? text : std::string_view()});
+    const FrameRecord record{.sequenceNo = numbers.sequenceNo,
+                             .timestampNs = numbers.timestampNs,
+                             .firstSample = nextSample_,
+                             .sampleCount = numbers.sampleCount,
+                             .channelCount = numbers.channelCount,
+                             .samples = contents.samples(),
+                             .digitalLines = contents.digitalLines,
+                             .text = textOnly_ ? text : std::string_view()};
+    writer_.frame(record);
+    if (observer_ != nullptr) {
+        observer_->frame(record);
+    }
     outcome_.stats.writerErrors = writer_.frameErrors();
     ++outcome_.stats.frames;
     outcome_.stats.samples += numbers.sampleCount;
@@ -146,6 +150,9 @@ void FrameFlow::writeGap(GapRecord gap) {
     gap.hasLastSample = nextSample_ > 0;
     gap.lastSampleIndex = nextSample_ > 0 ? nextSample_ - 1 : 0;
     writer_.gap(gap);
+    if (observer_ != nullptr) {
+        observer_->gap(gap);
+    }
     ++outcome_.stats.gaps;
     outcome_.stats.estimatedLostSamples += gap.estimatedLostSamples;
     nextSample_ += gap.estimatedLostSamples;

@@ -7,6 +7,7 @@
 #include "FrameContents.h"
 #include "RecordingWriter.h"
 #include "StreamEventQueue.h"
+#include "StreamObserver.h"
 #include "StreamSession.h"
 
 namespace ni_usb_daq::host {
@@ -15,15 +16,18 @@ namespace ni_usb_daq::host {
 /// after another into writer calls, numbers the samples across them and
 /// keeps the counts. Frames (texts or binary blocks) come numbered 1, 2, 3,
 /// ... within an acquisition; a missing or malformed one is a gap where it
-/// happened.
+/// happened. An observer, when there is one, is shown what the writer is
+/// given, samples read from the frame texts too.
 class FrameFlow {
 public:
     FrameFlow(RecordingWriter& writer, const StreamLimits& limits, StreamOutcome& outcome,
-              const RecordingFacts& facts)
+              const RecordingFacts& facts, StreamObserver* observer = nullptr)
         : writer_(writer),
+          observer_(observer),
           limits_(limits),
           outcome_(outcome),
           textOnly_(writer.takesFrameText()),
+          readValues_(!textOnly_ || observer != nullptr),
           device_(facts.device),
           serialNumber_(facts.serialNumber) {}
 
@@ -51,11 +55,13 @@ private:
     void writeGap(GapRecord gap);
 
     RecordingWriter& writer_;
+    StreamObserver* observer_;
     const StreamLimits& limits_;
     StreamOutcome& outcome_;
     /// The writer copies frame texts: they are checked, not read.
     const bool textOnly_;
-    std::string cutText_;  ///< a frame's text cut at a limit
+    const bool readValues_;  ///< read the samples of a frame text, not only check it
+    std::string cutText_;    ///< a frame's text cut at a limit
     std::string device_;
     std::string serialNumber_;
     std::uint64_t lastSequence_ = 0;

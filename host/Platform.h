@@ -69,6 +69,12 @@ unsigned long processId();
 /// True when standard error is a terminal (or a console window).
 bool stderrIsTerminal();
 
+/// Whether a listening socket may take its port over from connections of an
+/// earlier run that linger closed: on POSIX systems that is all it does, so
+/// the view can be restarted at once; on Windows it would also let a second
+/// program take a port in use, so it is not asked for there.
+bool listenerReusesAddress();
+
 /// True when standard output is a terminal (or a console window): a person
 /// reads it rather than a program.
 bool stdoutIsTerminal();

@@ -217,6 +217,10 @@ unsigned long processId() {
     return static_cast<unsigned long>(::getpid());
 }
 
+bool listenerReusesAddress() {
+    return true;
+}
+
 bool stderrIsTerminal() {
     return ::isatty(STDERR_FILENO) == 1;
 }

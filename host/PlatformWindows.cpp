@@ -191,6 +191,10 @@ unsigned long processId() {
     return static_cast<unsigned long>(::GetCurrentProcessId());
 }
 
+bool listenerReusesAddress() {
+    return false;
+}
+
 bool stderrIsTerminal() {
     DWORD mode = 0;
     return ::GetConsoleMode(::GetStdHandle(STD_ERROR_HANDLE), &mode) != 0;

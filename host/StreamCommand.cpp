@@ -10,63 +10,16 @@
 
 #include "Acquisition.h"
 #include "HostError.h"
-#include "LogFilter.h"
 #include "NumberFormat.h"
 #include "Platform.h"
+#include "ProgressLine.h"
 #include "StreamRecovery.h"
 #include "daqmx/DriverStatusClasses.h"
+#include "view/LiveView.h"
 
 namespace ni_usb_daq::host {
 
 namespace {
-
-/// "frames N | R samples/s | errors E" on standard error. A terminal gets
-/// one line rewritten in place, which any message ends first; anything else
-/// (a log file) a plain line every `interval`, unless quiet.
-class ProgressLine {
-public:
-    ProgressLine(bool quiet, std::chrono::duration<double> interval)
-        : line_(platform::stderrIsTerminal() ? PluginLogFilter::openLine() : nullptr),
-          plain_(line_ == nullptr && !quiet),
-          interval_(interval),
-          nextPlain_(interval) {}
-
-    void show(const StreamStats& stats, std::chrono::duration<double> elapsed) {
-        if (line_) {
-            line_->show(text(stats, elapsed));
-        } else if (plain_ && elapsed >= nextPlain_) {
-            std::cerr << kProgramName << ": " << formatFixed(elapsed.count(), 0)
-                      << " s: " << text(stats, elapsed) << '\n';
-            nextPlain_ = elapsed + interval_;
-        }
-    }
-
-    void finish() {
-        if (line_) {
-            line_->end();
-        }
-    }
-
-private:
-    static std::string text(const StreamStats& stats, std::chrono::duration<double> elapsed) {
-        const double seconds = elapsed.count();
-        const double rate = seconds > 0 ? static_cast<double>(stats.samples) / seconds : 0.0;
-        std::string text = "frames " + std::to_string(stats.frames) + " | " + formatFixed(rate, 1) +
-                           " samples/s | errors " + std::to_string(stats.errors());
-        if (!stats.state.empty()) {
-            text += " | " + stats.state;
-        } else if (stats.recoveries > 0) {
-            text += " | recording, recovered " + std::to_string(stats.recoveries) +
-                    (stats.recoveries == 1 ? " time" : " times");
-        }
-        return text;
-    }
-
-    std::shared_ptr<OpenLine> line_;  ///< on a terminal only
-    bool plain_;
-    std::chrono::duration<double> interval_;
-    std::chrono::duration<double> nextPlain_;
-};
 
 /// "N things", or "1 thing".
 std::string counted(std::uint64_t count, const std::string& thing) {
@@ -208,11 +161,15 @@ int recordStream(DeviceSession& session, const StreamOptions& options, OutputTar
     hooks.recovery = recovery ? &*recovery : nullptr;
     hooks.secondStopAbandons = true;
     hooks.textFrames = options.textFrames;
+    hooks.observer = options.view ? &options.view->observer() : nullptr;
     StreamOutcome outcome;
     RecordingEnd end;
     try {
         outcome = runStream(session, signals, limits, *writer, facts, hooks);
         progress.finish();
+        if (options.view) {
+            options.view->ended(outcome.end == StreamEnd::DeviceError ? outcome.errorMessage : "");
+        }
         end = recordingEnd(outcome, facts.sampleRateHz);
         writer->end(end);
         writer.reset();  // a file writer lets go of its file
@@ -220,6 +177,9 @@ int recordStream(DeviceSession& session, const StreamOptions& options, OutputTar
                       outcome.stats.estimatedLostSamples});
     } catch (const OutputFailed& failure) {
         progress.finish();
+        if (options.view) {
+            options.view->ended(failure.what());
+        }
         return keepAfterWriteFailure(failure, writer.get(), target, facts.sampleRateHz);
     }
 
@@ -306,6 +266,11 @@ StreamCommand::StreamCommand(CLI::App& app)
                     "when standard error is not a terminal: a progress line every S seconds "
                     "(default 10; -q: none)")
         ->type_name("S");
+    command_
+        .add_option("--view", numbers_.view,
+                    "show the stream live in a browser while it records: serve the view on "
+                    "[ADDRESS:]PORT (address 127.0.0.1 unless given; port 0: any free one)")
+        ->type_name("[ADDR:]PORT");
     // Samples as numbers are what CSV and HDF5 record from; the way through
     // the frame texts stays reachable to measure the two against each other.
     command_.add_flag("--text-frames", options_.textFrames)->group("");
@@ -335,6 +300,11 @@ SessionAction StreamCommand::prepare(const GlobalOptions& global) {
     options.output =
         output_.resolve({OutputFormat::JsonLines, OutputFormat::Csv, OutputFormat::Hdf5},
                         OutputFormat::JsonLines, true);
+    if (numbers_.view) {
+        // Listening before the output is opened: a port in use leaves it untouched.
+        options.view = view::startLiveView(view::parseViewAddress(*numbers_.view, "--view"),
+                                           options.output.path.value_or("standard output"));
+    }
     return RecordingOptions::action(options, recordStream);
 }
 

@@ -11,6 +11,10 @@
 
 namespace ni_usb_daq::host {
 
+namespace view {
+class LiveView;
+}
+
 struct StreamOptions {
     StreamLimits limits;            ///< --frames, --samples
     std::optional<double> seconds;  ///< --seconds
@@ -22,6 +26,8 @@ struct StreamOptions {
     std::chrono::duration<double> progressInterval{10.0};
     /// --text-frames (not in the help): CSV and HDF5 from frame texts, for benchmarks.
     bool textFrames = false;
+    /// --view: the live view, listening since the options were checked.
+    std::shared_ptr<view::LiveView> view;
 };
 
 /// `stream`: frames into a recording until a limit or Ctrl-C.
@@ -39,6 +45,7 @@ private:
         std::optional<std::string> recoverTimeout;
         std::optional<std::string> maxGaps;
         std::optional<std::string> progressInterval;
+        std::optional<std::string> view;
     };
 
     StreamOptions options_;  ///< as given; settings and output are made by prepare()

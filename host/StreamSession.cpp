@@ -9,6 +9,7 @@
 #include "FrameFlow.h"
 #include "FrameKeys.h"
 #include "HostError.h"
+#include "StreamObserver.h"
 #include "StreamRecovery.h"
 
 namespace ni_usb_daq::host {
@@ -83,10 +84,13 @@ public:
           hooks_(hooks),
           topic_(writer.takesFrameText() || hooks.textFrames ? kra::device::frame::kTextTopic
                                                              : kra::device::frame::kBinaryTopic),
-          flow_(writer, limits, outcome_, facts) {
+          flow_(writer, limits, outcome_, facts, hooks.observer) {
         startStream();
         facts.start = std::chrono::system_clock::now();
         writer.begin(facts);
+        if (hooks_.observer != nullptr) {
+            hooks_.observer->begin(facts);
+        }
         if (hooks_.recovery != nullptr) {
             hooks_.recovery->begin(facts.start);
         }
@@ -297,6 +301,9 @@ void StreamRun::tick(bool now) {
     nextTick_ = at + kTickInterval;
     if (hooks_.progress) {
         hooks_.progress(outcome_.stats, at - startedAt_);
+    }
+    if (hooks_.observer != nullptr) {
+        hooks_.observer->progress(outcome_.stats);
     }
 }
 

@@ -16,6 +16,7 @@
 
 namespace ni_usb_daq::host {
 
+class StreamObserver;
 class StreamRecovery;
 
 /// While it lives, Ctrl-C (and SIGTERM, or Ctrl-Break on Windows) asks the
@@ -123,6 +124,9 @@ struct StreamRunHooks {
     /// handed samples, which otherwise come as binary blocks: the path every
     /// block took before there was a binary topic, kept to measure against.
     bool textFrames = false;
+    /// Shown every frame and gap the writer is given, and the progress (a
+    /// live view); none: only the writer.
+    StreamObserver* observer = nullptr;
 };
 
 /// Subscribes (to frame texts for a writer that takes them, else to binary

@@ -13,6 +13,7 @@
 #include "ReadCommand.h"
 #include "ReportingCommands.h"
 #include "StreamCommand.h"
+#include "ViewCommand.h"
 
 namespace host = ni_usb_daq::host;
 
@@ -33,6 +34,7 @@ int main(int argc, char** argv) {
     subcommands.push_back(std::make_unique<host::CapsCommand>(app));
     subcommands.push_back(std::make_unique<host::ReadCommand>(app));
     subcommands.push_back(std::make_unique<host::StreamCommand>(app));
+    subcommands.push_back(std::make_unique<host::ViewCommand>(app));
     subcommands.push_back(std::make_unique<host::PlotCommand>(app));
     try {
         app.parse(arguments.count(), arguments.values());

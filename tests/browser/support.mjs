@@ -42,9 +42,10 @@ export function scratchDir() {
 
 /// The host program on the simulated rig; `url` resolves from the line it
 /// prints once it listens, `ended` with its exit.
-export function startHost(args, env = {}) {
+export function startHost(args, env = {}, options = {}) {
   const library = pluginPath ? ['--library', pluginPath] : [];
   const child = spawn(hostPath, [...library, ...args], {
+    ...options,
     stdio: ['ignore', 'ignore', 'pipe'],
     env: { ...process.env, NIDAQMX_SIM_DEVICES: rigPath, NIDAQMX_SIM_TIME_SCALE: '1', ...env },
   });

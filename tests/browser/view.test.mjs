@@ -14,25 +14,17 @@ let browser;
 before(async () => { browser = await launchBrowser(); });
 after(async () => { await browser?.close(); });
 
-/// The status code the server answers a WebSocket upgrade of /data with.
-function upgradeStatus(url, headers) {
+/// What the server answers a GET of `path`: the page, or with `upgrade` a
+/// WebSocket handshake (101 when it accepts).
+function ask(url, path, headers = {}, upgrade = false) {
+  const handshake = upgrade ? {
+    Connection: 'Upgrade', Upgrade: 'websocket', 'Sec-WebSocket-Version': '13',
+    'Sec-WebSocket-Key': randomBytes(16).toString('base64'),
+  } : {};
   return new Promise((resolve, reject) => {
-    const req = request(new URL('data', url), {
-      headers: {
-        Connection: 'Upgrade', Upgrade: 'websocket', 'Sec-WebSocket-Version': '13',
-        'Sec-WebSocket-Key': randomBytes(16).toString('base64'), ...headers,
-      },
-    });
-    req.on('upgrade', (response, socket) => { socket.destroy(); resolve(response.statusCode); });
-    req.on('response', (response) => { response.resume(); resolve(response.statusCode); });
-    req.on('error', reject);
-    req.end();
-  });
-}
-
-function getStatus(url, headers) {
-  return new Promise((resolve, reject) => {
-    const req = request(url, { headers }, (response) => {
+    const req = request(new URL(path, url), { headers: { ...handshake, ...headers } });
+    req.on('upgrade', (response, socket) => { socket.destroy(); resolve({ status: response.statusCode }); });
+    req.on('response', (response) => {
       let body = '';
       response.setEncoding('utf8');
       response.on('data', (text) => { body += text; });
@@ -42,6 +34,7 @@ function getStatus(url, headers) {
     req.end();
   });
 }
+const upgradeStatus = async (url, headers) => (await ask(url, 'data', headers, true)).status;
 
 function withTimeout(promise, ms, what) {
   return Promise.race([promise, sleep(ms).then(() => { throw new Error(`timed out: ${what}`); })]);
@@ -63,7 +56,7 @@ describe('view on the simulated rig', () => {
 
   test('loads without an error and draws every channel', async () => {
     const { page, problems } = view;
-    const served = await getStatus(url);
+    const served = await ask(url, '/');
     assert.equal(served.status, 200);
     assert.match(served.type, /^text\/html/);
     assert.equal(served.body, readFileSync(pagePath, 'utf8'), 'the page is served whole');
@@ -133,7 +126,7 @@ describe('view on the simulated rig', () => {
     assert.equal(await upgradeStatus(url, { Origin: 'http://example.com' }), 403);
     assert.equal(await upgradeStatus(url, { Origin: `http://evil.example:${new URL(url).port}` }), 403);
     assert.equal(await upgradeStatus(url, { Host: 'evil.example', Origin: 'http://evil.example' }), 403);
-    assert.equal((await getStatus(url, { Host: 'evil.example' })).status, 403);
+    assert.equal((await ask(url, '/', { Host: 'evil.example' })).status, 403);
   });
 });
 
@@ -172,16 +165,16 @@ test('an unplug under stream --recover --view is a gap in the status and a band 
 test('a stream with a page attached records exactly the samples asked for', async () => {
   const scratch = scratchDir();
   const out = join(scratch.dir, 'run.csv');
-  const host = startHost(['-q', 'stream', '--view', '127.0.0.1:0', '--samples', '4000', '--out', out,
+  const host = startHost(['-q', 'stream', '--view', '127.0.0.1:0', '--samples', '5000', '--out', out,
     'ai_channels=Dev1/ai0:1', 'sample_clock_rate_hz=1k', 'samples_per_channel=100']);
   try {
     const { page } = await openView(browser, await withTimeout(host.url, 15000, 'the view line'));
-    await until('updates', () => page.evaluate(() => niView.updates > 0), 3000);
+    await until('updates', () => page.evaluate(() => niView.updates > 0), 4000);
     const end = await withTimeout(host.ended, 20000, 'the end of the stream');
     assert.equal(end.code, 0, host.stderr);
     const rows = readFileSync(out, 'utf8').split('\n').filter((line) => line && !line.startsWith('#'));
-    assert.equal(rows.length, 1 + 4000, 'the column names and 4000 rows');
-    assert.equal(rows.at(-1).split(',')[0], '3999');
+    assert.equal(rows.length, 1 + 5000, 'the column names and 5000 rows');
+    assert.equal(rows.at(-1).split(',')[0], '4999');
     await until('the page disconnected', async () =>
       (await page.locator('#conn').textContent()) === 'disconnected', 3000);
   } finally {

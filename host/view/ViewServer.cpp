@@ -3,6 +3,7 @@
 // state, written by the recording thread, is behind one.
 #include "ViewServer.h"
 
+#include <atomic>
 #include <chrono>
 #include <exception>
 #include <iostream>
@@ -71,6 +72,15 @@ struct Shared {
 class DataSession : public std::enable_shared_from_this<DataSession> {
 public:
     DataSession(tcp::socket socket, Shared& shared) : ws_(std::move(socket)), shared_(shared) {}
+    DataSession(const DataSession&) = delete;
+    DataSession& operator=(const DataSession&) = delete;
+
+    /// Gone once nothing of it is in flight: its close is over.
+    ~DataSession() {
+        if (closing_) {
+            --*closing_;
+        }
+    }
 
     void accept(const http::request<http::empty_body>& request) {
         ws_.set_option(websocket::stream_base::timeout::suggested(beast::role_type::server));
@@ -85,6 +95,18 @@ public:
     /// Time for an update.
     void tick() {
         updateDue_ = true;
+        pump();
+    }
+
+    /// The run is over: the last status, then a normal close, so that the
+    /// page shows how the run ended instead of trying to reconnect.
+    void finish(std::shared_ptr<std::atomic<int>> closing) {
+        if (closed_) {
+            return;
+        }
+        closing_ = std::move(closing);
+        ++*closing_;
+        finishing_ = true;
         pump();
     }
 
@@ -143,6 +165,8 @@ private:
         if (auto status = shared_.state.statusSince(statusVersion_)) {
             text_ = std::move(*status);
             write(true, net::buffer(text_));
+        } else if (finishing_) {
+            close(websocket::close_code::normal);
         } else if (updateDue_ && shared_.state.update(cursor_, binary_)) {
             updateDue_ = false;
             write(false, net::buffer(binary_));
@@ -186,6 +210,9 @@ private:
     std::string text_;
     std::vector<std::uint8_t> binary_;
     std::optional<websocket::close_code> closeCode_;
+    /// Pages still closing at the server's end, this one among them.
+    std::shared_ptr<std::atomic<int>> closing_;
+    bool finishing_ = false;
     bool writing_ = false;
     bool updateDue_ = false;
     bool closed_ = false;
@@ -321,6 +348,7 @@ public:
     }
 
     ~Impl() {
+        closePages();
         io_.stop();
         thread_.join();
     }
@@ -385,6 +413,23 @@ private:
             }
             tick();
         });
+    }
+
+    /// Gives the open pages a moment to receive the last status and a close.
+    void closePages() {
+        constexpr auto kLongest = std::chrono::milliseconds(500);
+        auto closing = std::make_shared<std::atomic<int>>(0);
+        auto posted = std::make_shared<std::atomic<bool>>(false);
+        net::post(io_, [this, closing, posted] {
+            for (const auto& page : shared_->openPages()) {
+                page->finish(closing);
+            }
+            *posted = true;
+        });
+        const auto deadline = std::chrono::steady_clock::now() + kLongest;
+        while ((!*posted || *closing > 0) && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
     }
 
     /// A handler that throws loses its connection, never the server.

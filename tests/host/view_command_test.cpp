@@ -36,7 +36,8 @@ TEST(ViewCommand, SaysItsAddressEvenWhenQuietAndEndsOnCtrlCWithExitZero) {
                       "sample_clock_rate_hz=1000", "samples_per_channel=100"},
                      {"NIDAQMX_SIM_TIME_SCALE=1"});
     ASSERT_TRUE(host.waitForErrorText("view: http://127.0.0.1:", kStartTimeout));
-    ASSERT_TRUE(host.waitForErrorText("/\n", kStartTimeout));
+    // Ctrl-C stops a view once it acquires; before, it ends the program as any other.
+    ASSERT_TRUE(host.waitForErrorText("sample clock:", kStartTimeout));
     host.sendSignal(SIGINT);
     const HostRun run = host.finish(std::chrono::seconds(10));
     EXPECT_EQ(run.exitCode, 0) << run.err;
@@ -52,7 +53,7 @@ TEST(ViewCommand, APortInUseIsRefusedAndTheOutputIsLeftAsItWas) {
     HostProcess first({"view", "--port", "0", "ai_channels=Dev1/ai0", "sample_clock_rate_hz=100",
                        "samples_per_channel=10"},
                       {"NIDAQMX_SIM_TIME_SCALE=1"});
-    ASSERT_TRUE(first.waitForErrorText("/\n", kStartTimeout));
+    ASSERT_TRUE(first.waitForErrorText("sample clock:", kStartTimeout));
     first.sendSignal(SIGINT);
     HostRun firstRun = first.finish(std::chrono::seconds(10));
     const std::uint16_t port = portIn(firstRun.err);
@@ -62,7 +63,7 @@ TEST(ViewCommand, APortInUseIsRefusedAndTheOutputIsLeftAsItWas) {
     HostProcess holder({"view", "--port", std::to_string(port), "ai_channels=Dev1/ai0",
                         "sample_clock_rate_hz=100", "samples_per_channel=10"},
                        {"NIDAQMX_SIM_TIME_SCALE=1"});
-    ASSERT_TRUE(holder.waitForErrorText("/\n", kStartTimeout));
+    ASSERT_TRUE(holder.waitForErrorText("sample clock:", kStartTimeout));
     const auto out = scratch("kept.csv");
     std::ofstream(out) << "old\n";
     const HostRun refused =

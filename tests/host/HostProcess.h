@@ -47,6 +47,8 @@ public:
     /// False when the child ends or `timeout` passes before standard error
     /// holds `text`.
     bool waitForErrorText(const std::string& text, std::chrono::milliseconds timeout) const;
+    /// What the child has written to standard error so far.
+    std::string errorSoFar() const;
     /// SIGINT stands for Ctrl-C: on Windows the child gets Ctrl-Break, the
     /// console event that can be sent to one process group.
     void sendSignal(int signal) const;

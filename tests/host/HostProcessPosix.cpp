@@ -137,6 +137,10 @@ bool HostProcess::waitForErrorText(const std::string& text,
     }
 }
 
+std::string HostProcess::errorSoFar() const {
+    return contents(child_->err);
+}
+
 void HostProcess::sendSignal(int signal) const {
     ::kill(child_->pid, signal);
 }

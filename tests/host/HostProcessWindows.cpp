@@ -203,6 +203,10 @@ bool HostProcess::waitForErrorText(const std::string& text,
     }
 }
 
+std::string HostProcess::errorSoFar() const {
+    return child_->err.contents();
+}
+
 void HostProcess::sendSignal(int /*signal*/) const {
     ::GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, child_->process.dwProcessId);
 }

@@ -17,7 +17,10 @@ if (!url) {
   process.exit(2);
 }
 
-const browser = await chromium.launch({ executablePath: '/usr/bin/chromium', headless: true });
+const browser = await chromium.launch({
+  executablePath: process.env.NI_USB_DAQ_CHROMIUM || '/usr/bin/chromium',
+  headless: true,
+});
 try {
   const page = await browser.newPage({ viewport: { width: 1280, height: 720 } });
   await page.goto(url);

@@ -4,7 +4,7 @@
 // in the same run, its target and whether the target is met.
 //
 //   bench_report FRAME_JSON STREAM_JSON [INSTRUCTIONS] [--host-pipe HOST_PIPE]
-//                [--host-file HOST_FILE]
+//                [--host-file HOST_FILE] [--host-view HOST_VIEW]
 //
 // INSTRUCTIONS has one line per shape: "CxS FAST_IR OBVIOUS_IR SAMPLES", the
 // instructions callgrind counted inside each path and the samples written.
@@ -12,6 +12,10 @@
 // program, "FORMAT SAMPLES WALL_S USER_S SYS_S MAX_RSS_KIB BYTES"; HOST_FILE
 // is what bench/host_file_bench wrote, in the same form, for runs into a file
 // (JSON lines, CSV from either topic, HDF5, and HDF5 of a paced stream).
+// HOST_VIEW is what bench/host_view_bench wrote: a paced recording to HDF5
+// alone and with the live view and a client attached, in the same form, then
+// "view-client UPDATES BYTES SECONDS" and "view-page UPDATES_PER_S DRAWS_PER_S"
+// (or "view-page skipped REASON").
 // Each ratio is value / baseline, but for instruction counts baseline / value,
 // so that there too above 1 means the plug-in's path does better.
 #include <cstdio>
@@ -423,6 +427,59 @@ void hostFileRows(const char* path, const json& streams, std::vector<Row>& rows)
     }
 }
 
+/// The fields after `label` on its line of `path`, or nothing when it has none.
+std::optional<std::istringstream> findLine(const char* path, const std::string& label) {
+    std::ifstream in(path);
+    for (std::string text; std::getline(in, text);) {
+        std::istringstream fields(text);
+        std::string first;
+        if (fields >> first && first == label) {
+            return fields;
+        }
+    }
+    return std::nullopt;
+}
+
+/// The view serves each page about 30 updates a second.
+constexpr double kViewPace = 30.0;
+
+/// The live view's cost to the recording host, CPU added over the same
+/// paced recording without it, and the updates a client and a page got.
+void hostViewRows(const char* path, std::vector<Row>& rows) {
+    const auto alone = findHostRun(path, "hdf5-paced-alone");
+    const auto viewed = findHostRun(path, "hdf5-paced-view");
+    if (alone && viewed) {
+        const double added = 100.0 * (viewed->cpu - alone->cpu) / viewed->wall;
+        rows.push_back({"host stream HDF5, paced 8 x 250 kS/s, CPU % of a core added by a view",
+                        format("%.1f", added),
+                        "alone " + format("%.1f%% of a core", 100.0 * alone->cpu / alone->wall),
+                        format("%.2f CPU", alone->cpu > 0.0 ? viewed->cpu / alone->cpu : 0.0),
+                        "<= 5%", added <= 5.0 ? "yes" : "no"});
+    }
+    double updates = 0.0, bytes = 0.0, seconds = 0.0;
+    if (auto client = findLine(path, "view-client");
+        client && *client >> updates >> bytes >> seconds && seconds > 0.0) {
+        const double rate = (updates - 1.0) / seconds;
+        rows.push_back({"view client, 1200 columns over 10 s, updates/s (KiB/s)",
+                        format("%.1f", rate) + format(" (%.1f)", bytes / seconds / 1024.0),
+                        format("view's pace about %.0f", kViewPace),
+                        format("%.2f", rate / kViewPace), "", ""});
+    }
+    if (auto page = findLine(path, "view-page")) {
+        std::string text;
+        std::getline(*page >> std::ws, text);
+        const std::string figure = "view page in Chromium, 8 x 31.25 kS/s, updates/s (draws/s)";
+        const std::string baseline = format("view's pace about %.0f", kViewPace);
+        double rate = 0.0, draws = 0.0;
+        if (!(std::istringstream(text) >> rate >> draws)) {
+            rows.push_back({figure, "-", baseline, "", ">= 25", text});  // skipped, and why
+            return;
+        }
+        rows.push_back({figure, format("%.1f", rate) + format(" (%.1f)", draws), baseline,
+                        format("%.2f", rate / kViewPace), ">= 25", rate >= 25.0 ? "yes" : "no"});
+    }
+}
+
 /// Takes "--NAME VALUE" out of the arguments; nullptr when absent.
 const char* takeOption(int& argc, char** argv, const char* name) {
     for (int i = 1; i + 1 < argc; ++i) {
@@ -443,10 +500,12 @@ const char* takeOption(int& argc, char** argv, const char* name) {
 int main(int argc, char** argv) {
     const char* hostPipe = takeOption(argc, argv, "--host-pipe");
     const char* hostFile = takeOption(argc, argv, "--host-file");
+    const char* hostView = takeOption(argc, argv, "--host-view");
     if (argc < 3 || argc > 4) {
         std::fprintf(stderr,
                      "usage: bench_report FRAME_JSON STREAM_JSON [INSTRUCTIONS] "
-                     "[--host-pipe HOST_PIPE] [--host-file HOST_FILE]\n");
+                     "[--host-pipe HOST_PIPE] [--host-file HOST_FILE] "
+                     "[--host-view HOST_VIEW]\n");
         return 2;
     }
     const auto frames = readJson(argv[1]);
@@ -471,6 +530,9 @@ int main(int argc, char** argv) {
     }
     if (hostFile != nullptr) {
         hostFileRows(hostFile, *streams, rows);
+    }
+    if (hostView != nullptr) {
+        hostViewRows(hostView, rows);
     }
     print(rows);
     return 0;

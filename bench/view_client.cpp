@@ -53,7 +53,8 @@ int main(int argc, char** argv) {
         const auto port = static_cast<std::uint16_t>(std::stoul(argv[1]));
         const unsigned columns = argc > 2 ? static_cast<unsigned>(std::stoul(argv[2])) : 1200U;
         const double windowS = argc > 3 ? std::stod(argv[3]) : 10.0;
-        ni_usb_daq::test::ViewSocket socket(port, "http://127.0.0.1:" + std::to_string(port));
+        ni_usb_daq::test::ViewSocket socket(port,
+                                            ni_usb_daq::test::withPort("http://127.0.0.1", port));
         if (!socket.upgraded()) {
             std::fprintf(stderr, "view_client: the view answered %u\n", socket.status());
             return 1;

@@ -84,7 +84,8 @@ std::uint16_t parsePort(std::string_view text, std::string_view option) {
 
 HostCheck::HostCheck(const std::string& address, std::uint16_t port)
     : anyAddress_(isUnspecified(address)), port_(port) {
-    const std::string suffix = ":" + std::to_string(port);
+    std::string suffix = ":";
+    suffix.append(std::to_string(port));
     hosts_.push_back(lower(urlHost(address)) + suffix);
     if (isLoopback(address) || anyAddress_) {
         hosts_.push_back("localhost" + suffix);

@@ -15,8 +15,10 @@ namespace {
 constexpr auto kStartTimeout = std::chrono::seconds(20);
 
 std::filesystem::path scratch(const std::string& name) {
-    return std::filesystem::temp_directory_path() /
-           ("view_test_" + std::to_string(currentProcessId()) + "_" + name);
+    return std::filesystem::temp_directory_path() / (std::string("view_test_")
+                                                         .append(std::to_string(currentProcessId()))
+                                                         .append("_")
+                                                         .append(name));
 }
 
 /// Reads the port from the text the host has written to standard error so far.
@@ -67,10 +69,11 @@ TEST(ViewCommand, APortInUseIsRefusedAndTheOutputIsLeftAsItWas) {
     const auto out = scratch("kept.csv");
     std::ofstream(out) << "old\n";
     const HostRun refused =
-        runHost({"stream", "--view", "127.0.0.1:" + std::to_string(port), "--frames", "2", "--out",
-                 out.string(), "ai_channels=Dev1/ai0"});
+        runHost({"stream", "--view", ni_usb_daq::test::withPort("127.0.0.1", port), "--frames", "2",
+                 "--out", out.string(), "ai_channels=Dev1/ai0"});
     EXPECT_EQ(refused.exitCode, 2);
-    EXPECT_TRUE(contains(refused.err, "cannot listen on 127.0.0.1:" + std::to_string(port)));
+    EXPECT_TRUE(
+        contains(refused.err, ni_usb_daq::test::withPort("cannot listen on 127.0.0.1", port)));
     EXPECT_EQ(fileText(out), "old\n");
     holder.sendSignal(SIGINT);
     EXPECT_EQ(holder.finish(std::chrono::seconds(10)).exitCode, 0);
@@ -97,7 +100,7 @@ TEST(StreamView, APageWatchingTheRecordingChangesNoSampleOfIt) {
     ASSERT_TRUE(host.waitForErrorText("/\n", kStartTimeout));
     const std::uint16_t port = portIn(host.errorSoFar());
     ASSERT_NE(port, 0) << host.errorSoFar();
-    ni_usb_daq::test::ViewSocket page(port, "http://127.0.0.1:" + std::to_string(port));
+    ni_usb_daq::test::ViewSocket page(port, ni_usb_daq::test::withPort("http://127.0.0.1", port));
     ASSERT_TRUE(page.upgraded());
     page.ask(300, 1.0);
     std::string message;

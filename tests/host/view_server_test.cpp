@@ -27,7 +27,7 @@ protected:
         state_.begin(facts);
     }
 
-    std::string origin() const { return "http://127.0.0.1:" + std::to_string(server_.port()); }
+    std::string origin() const { return test::withPort("http://127.0.0.1", server_.port()); }
 
     /// Frames of a ramp, as fast as the state takes them, until stopped.
     std::thread feeder(std::atomic<bool>& stop, std::uint64_t& fed) {
@@ -55,9 +55,9 @@ TEST_F(ViewServerTest, ServesItsPageOnlyUnderItsOwnNameAndRefusesEverythingElse)
     EXPECT_EQ(server_.url(), origin() + "/");
     EXPECT_EQ(viewRequest(port, "/"),
               std::make_pair(200U, std::string("<!doctype html><p>page</p>")));
-    EXPECT_EQ(viewRequest(port, "/", {{"Host", "localhost:" + std::to_string(port)}}).first, 200U);
+    EXPECT_EQ(viewRequest(port, "/", {{"Host", test::withPort("localhost", port)}}).first, 200U);
     // A rebinding name pointing at this machine, and the right name at another port.
-    EXPECT_EQ(viewRequest(port, "/", {{"Host", "attacker.example:" + std::to_string(port)}}).first,
+    EXPECT_EQ(viewRequest(port, "/", {{"Host", test::withPort("attacker.example", port)}}).first,
               403U);
     EXPECT_EQ(viewRequest(port, "/", {{"Host", "127.0.0.1:1"}}).first, 403U);
     EXPECT_EQ(viewRequest(port, "/etc/passwd").first, 404U);

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -27,6 +28,12 @@ namespace net = boost::asio;
 using tcp = net::ip::tcp;
 }  // namespace view_client
 
+/// "PREFIX:PORT" ("127.0.0.1:8080", "http://localhost:8080").
+inline std::string withPort(std::string_view prefix, std::uint16_t port) {
+    std::string text(prefix);
+    return text.append(":").append(std::to_string(port));
+}
+
 /// The status and body of one request to 127.0.0.1:`port`; `headers` are
 /// added to it (a Host header among them replaces the usual one).
 inline std::pair<unsigned, std::string> viewRequest(
@@ -38,7 +45,7 @@ inline std::pair<unsigned, std::string> viewRequest(
     beast::tcp_stream stream(io);
     stream.connect(tcp::endpoint(net::ip::make_address("127.0.0.1"), port));
     http::request<http::empty_body> request(method, target, 11);
-    request.set(http::field::host, "127.0.0.1:" + std::to_string(port));
+    request.set(http::field::host, withPort("127.0.0.1", port));
     for (const auto& [name, value] : headers) {
         request.set(name, value);
     }
@@ -57,7 +64,7 @@ public:
     /// the view took it, and status() the HTTP status it answered with.
     ViewSocket(std::uint16_t port, const std::string& origin) : ws_(io_) {
         using namespace view_client;
-        const std::string host = "127.0.0.1:" + std::to_string(port);
+        const std::string host = withPort("127.0.0.1", port);
         beast::get_lowest_layer(ws_).connect(
             tcp::endpoint(net::ip::make_address("127.0.0.1"), port));
         ws_.set_option(websocket::stream_base::decorator(
@@ -78,8 +85,9 @@ public:
     }
 
     void ask(unsigned columns, double windowS) {
-        send("{\"columns\":" + std::to_string(columns) +
-             ",\"window_s\":" + std::to_string(windowS) + "}");
+        std::string message = "{\"columns\":";
+        message.append(std::to_string(columns)).append(",\"window_s\":");
+        send(message.append(std::to_string(windowS)).append("}"));
     }
 
     /// The next message and whether it is text; false when the socket closed.

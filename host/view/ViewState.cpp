@@ -15,6 +15,8 @@ namespace {
 
 /// The longest window a page can ask for, and what it may scroll back over.
 constexpr double kKeepSeconds = kLongestWindowS;
+/// "NIVW" once written little-endian.
+constexpr std::uint32_t kMagic = 'N' | ('I' << 8) | ('V' << 16) | (std::uint32_t{'W'} << 24);
 /// Gap markers a page is sent; older ones have scrolled out of any window.
 constexpr std::size_t kMostGaps = 1000;
 
@@ -169,7 +171,7 @@ bool ViewState::update(PageCursor& cursor, std::vector<std::uint8_t>& message) c
 
     message.clear();
     message.reserve(kHeaderBytes + 4 * channels + count * channels * 8);
-    message.insert(message.end(), {'N', 'I', 'V', 'W'});
+    put(message, kMagic, 4);
     put(message, kProtocolVersion, 2);
     put(message, replace ? kReplace : 0, 2);
     put(message, channels, 4);

@@ -93,11 +93,11 @@ void writeFrameTextWith(const SampleFrameView& frame, std::string& out,
     const std::vector<bool>* digital = frameDigitalLines(frame);
 
     // One upper bound for the whole text, so the string grows at most once and
-    // the loops below write without checking: keys, punctuation and five
+    // the loops below write without checking: keys, punctuation and six
     // integers; six bytes per digital line ("false,"); per channel its brackets
     // and comma; per sample the longest double and a comma; and behind it all
     // the room the number routines want in front of their last write.
-    constexpr std::size_t kFixedRoom = 160 + 5 * kNumberRoom;
+    constexpr std::size_t kFixedRoom = 192 + 6 * kNumberRoom;
     const std::size_t digitalRoom = digital != nullptr ? digital->size() * 6 : 0;
     const std::size_t sampleRoom = frame.channelCount * (3 + perChannel * (kMaxDoubleText + 1));
     const std::size_t bound = kFixedRoom + digitalRoom + sampleRoom + kNumberRoom;
@@ -132,6 +132,10 @@ void writeFrameTextWith(const SampleFrameView& frame, std::string& out,
     if (digital != nullptr) {
         text.putKey(frame::kDigitalLineCount);
         text.putInteger(digital->size());
+    }
+    if (frame.pretriggerSamples) {
+        text.putKey(frame::kPretriggerSamples);
+        text.putInteger(*frame.pretriggerSamples);
     }
     text.putKey(frame::kSampleCount);
     text.putInteger(count);

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,6 +25,9 @@ struct SampleFrameView {
     const double* samples = nullptr;   ///< channel after channel, stride sampleCount
     std::size_t sampleBufferSize = 0;  ///< elements available at `samples`
     const std::vector<bool>* digitalLines = nullptr;  ///< snapshot; null or empty: none
+    /// Samples per channel before the reference trigger; only a
+    /// reference-triggered read has them, and only its frame names them.
+    std::optional<std::uint32_t> pretriggerSamples;
 };
 
 /// The sample count a frame can honestly carry: the delivered count, cut down

@@ -95,6 +95,87 @@ std::optional<json> voltageRanges(const std::string& device) {
     return ranges;
 }
 
+/// The device's PFI terminals as the driver writes them ("/Dev1/PFI0").
+std::optional<json> pfiTerminals(const std::string& device) {
+    const auto terminals = readDriverString(
+        [&device](char* buffer, uInt32 size) {
+            return DAQmxGetDevTerminals(device.c_str(), buffer, size);
+        },
+        kNameListBufferSize);
+    if (!terminals) {
+        return std::nullopt;
+    }
+    json pfi = json::array();
+    for (const std::string& terminal : splitNameList(*terminals)) {
+        if (terminal.substr(terminal.rfind('/') + 1).starts_with("PFI")) {
+            pfi.push_back(terminal);
+        }
+    }
+    return pfi;
+}
+
+/// Whether a finite task on `channel` takes a reference trigger of `type`
+/// from `source`. The driver has no device property for it, so a scratch
+/// task is set up and verified; it is never started.
+bool takesReferenceTrigger(const std::string& channel, const std::string& source, int32 type) {
+    TaskHandle task = nullptr;
+    if (DAQmxCreateTask("", &task) != 0) {
+        if (task != nullptr) {
+            (void)DAQmxClearTask(task);
+        }
+        return false;
+    }
+    constexpr double kRateHz = 1000.0;
+    constexpr uInt64 kSamples = 100;
+    constexpr uInt32 kPretrigger = 10;
+    const bool taken =
+        DAQmxCreateAIVoltageChan(task, channel.c_str(), "", DAQmx_Val_RSE, -10.0, 10.0,
+                                 DAQmx_Val_Volts, nullptr) == 0 &&
+        DAQmxCfgSampClkTiming(task, nullptr, kRateHz, DAQmx_Val_Rising, DAQmx_Val_FiniteSamps,
+                              kSamples) == 0 &&
+        (type == DAQmx_Val_DigEdge
+             ? DAQmxCfgDigEdgeRefTrig(task, source.c_str(), DAQmx_Val_Rising, kPretrigger)
+             : DAQmxCfgAnlgEdgeRefTrig(task, channel.c_str(), DAQmx_Val_RisingSlope, 0.0,
+                                       kPretrigger)) == 0 &&
+        DAQmxTaskControl(task, DAQmx_Val_Task_Verify) == 0;
+    (void)DAQmxClearTask(task);
+    return taken;
+}
+
+/// Which triggers the device has and the PFI terminals they can come from;
+/// nothing when the driver could say neither.
+std::optional<json> triggerDocument(const std::string& device) {
+    const auto digital = readNumber(DAQmxGetDevDigTrigSupported, device);
+    const auto analog = readNumber(DAQmxGetDevAnlgTrigSupported, device);
+    const auto pfi = pfiTerminals(device);
+    if (!digital && !analog && !pfi) {
+        return std::nullopt;
+    }
+    json start = json::array();
+    json reference = json::array();
+    const auto channels = physicalChannels(device);
+    const auto names = channels ? splitNameList(*channels) : std::vector<std::string>();
+    if (digital.value_or(0) != 0) {
+        start.push_back("DIGITAL_EDGE");
+        if (!names.empty() && pfi && !pfi->empty() &&
+            takesReferenceTrigger(names.front(), pfi->front().get<std::string>(),
+                                  DAQmx_Val_DigEdge)) {
+            reference.push_back("DIGITAL_EDGE");
+        }
+    }
+    if (analog.value_or(0) != 0) {
+        start.push_back("ANALOG_EDGE");
+        if (!names.empty() && takesReferenceTrigger(names.front(), "", DAQmx_Val_AnlgEdge)) {
+            reference.push_back("ANALOG_EDGE");
+        }
+    }
+    json document = {{"start_trigger_types", start}, {"reference_trigger_types", reference}};
+    if (pfi) {
+        document["pfi_terminals"] = *pfi;
+    }
+    return document;
+}
+
 json terminalConfigNames(int32 mask) {
     json names = json::array();
     for (const auto& [bit, name] : kTerminalConfigNames) {
@@ -172,6 +253,9 @@ json queryDeviceDocument(const std::string& deviceName, const std::string& chann
     if (const auto channels = physicalChannels(deviceName)) {
         document["ai_physical_chans"] = *channels;
     }
+    if (auto triggers = triggerDocument(deviceName)) {
+        document["triggers"] = std::move(*triggers);
+    }
     if (!channel.empty()) {
         document["channel"] = channel;
         if (const auto mask = readNumber(DAQmxGetPhysicalChanAITermCfgs, channel)) {
@@ -179,6 +263,10 @@ json queryDeviceDocument(const std::string& deviceName, const std::string& chann
         }
     }
     return document;
+}
+
+nlohmann::json deviceTriggers(const std::string& deviceName) {
+    return triggerDocument(deviceName).value_or(json());
 }
 
 void refreshDeviceInfo(const std::string& deviceName, DeviceInfo& info) {

@@ -94,6 +94,7 @@ OperationResult AcquisitionEngine::readFinite(const OperationParams& params,
     frame.channelCount = tasks.aiChannelCount;
     frame.samples = buffer->data();
     frame.sampleBufferSize = buffer->size();
+    frame.pretriggerSamples = tasks.pretriggerSamples;
 
     OperationResult result;
     result.success = true;

@@ -114,35 +114,8 @@ std::optional<json> pfiTerminals(const std::string& device) {
     return pfi;
 }
 
-/// Whether a finite task on `channel` takes a reference trigger of `type`
-/// from `source`. The driver has no device property for it, so a scratch
-/// task is set up and verified; it is never started.
-bool takesReferenceTrigger(const std::string& channel, const std::string& source, int32 type) {
-    TaskHandle task = nullptr;
-    if (DAQmxCreateTask("", &task) != 0) {
-        if (task != nullptr) {
-            (void)DAQmxClearTask(task);
-        }
-        return false;
-    }
-    constexpr double kRateHz = 1000.0;
-    constexpr uInt64 kSamples = 100;
-    constexpr uInt32 kPretrigger = 10;
-    const bool taken =
-        DAQmxCreateAIVoltageChan(task, channel.c_str(), "", DAQmx_Val_RSE, -10.0, 10.0,
-                                 DAQmx_Val_Volts, nullptr) == 0 &&
-        DAQmxCfgSampClkTiming(task, nullptr, kRateHz, DAQmx_Val_Rising, DAQmx_Val_FiniteSamps,
-                              kSamples) == 0 &&
-        (type == DAQmx_Val_DigEdge
-             ? DAQmxCfgDigEdgeRefTrig(task, source.c_str(), DAQmx_Val_Rising, kPretrigger)
-             : DAQmxCfgAnlgEdgeRefTrig(task, channel.c_str(), DAQmx_Val_RisingSlope, 0.0,
-                                       kPretrigger)) == 0 &&
-        DAQmxTaskControl(task, DAQmx_Val_Task_Verify) == 0;
-    (void)DAQmxClearTask(task);
-    return taken;
-}
-
-/// Which triggers the device has and the PFI terminals they can come from;
+/// Which start triggers the device has and the PFI terminals triggers and
+/// clocks can come from;
 /// nothing when the driver could say neither.
 std::optional<json> triggerDocument(const std::string& device) {
     const auto digital = readNumber(DAQmxGetDevDigTrigSupported, device);
@@ -152,24 +125,13 @@ std::optional<json> triggerDocument(const std::string& device) {
         return std::nullopt;
     }
     json start = json::array();
-    json reference = json::array();
-    const auto channels = physicalChannels(device);
-    const auto names = channels ? splitNameList(*channels) : std::vector<std::string>();
     if (digital.value_or(0) != 0) {
         start.push_back("DIGITAL_EDGE");
-        if (!names.empty() && pfi && !pfi->empty() &&
-            takesReferenceTrigger(names.front(), pfi->front().get<std::string>(),
-                                  DAQmx_Val_DigEdge)) {
-            reference.push_back("DIGITAL_EDGE");
-        }
     }
     if (analog.value_or(0) != 0) {
         start.push_back("ANALOG_EDGE");
-        if (!names.empty() && takesReferenceTrigger(names.front(), "", DAQmx_Val_AnlgEdge)) {
-            reference.push_back("ANALOG_EDGE");
-        }
     }
-    json document = {{"start_trigger_types", start}, {"reference_trigger_types", reference}};
+    json document = {{"start_trigger_types", start}};
     if (pfi) {
         document["pfi_terminals"] = *pfi;
     }

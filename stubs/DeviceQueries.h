@@ -31,8 +31,8 @@ nlohmann::json scanDevices(bool usbOnly);
 /// of one of its physical channels. A failed call leaves its item out.
 nlohmann::json queryDeviceDocument(const std::string& deviceName, const std::string& channel);
 
-/// Which start and reference triggers the device has ("DIGITAL_EDGE",
-/// "ANALOG_EDGE") and its PFI terminals, as the information document states
+/// Which start triggers the device has ("DIGITAL_EDGE", "ANALOG_EDGE") and
+/// its PFI terminals, as the information document states
 /// them under "triggers"; null when the driver could not say.
 nlohmann::json deviceTriggers(const std::string& deviceName);
 

@@ -94,12 +94,12 @@ OperationResult AcquisitionEngine::readFinite(const OperationParams& params,
     frame.channelCount = tasks.aiChannelCount;
     frame.samples = buffer->data();
     frame.sampleBufferSize = buffer->size();
-    frame.pretriggerSamples = tasks.pretriggerSamples;
 
     OperationResult result;
     result.success = true;
     result.requestId = requestId;
-    writeFrameText(frame, result.data[std::string(frame::kFrameProperty)]);
+    writeFrameText(frame, tasks.pretriggerSamples,
+                   result.data[std::string(frame::kFrameProperty)]);
     return result;
 }
 

@@ -86,8 +86,8 @@ private:
 /// The frame text with every sample written by `writeDouble`, which must give
 /// writeJsonDouble's bytes and need no more than kNumberRoom.
 template <typename DoubleWriter>
-void writeFrameTextWith(const SampleFrameView& frame, std::string& out,
-                        DoubleWriter&& writeDouble) {
+void writeFrameTextWith(const SampleFrameView& frame, std::optional<std::uint32_t> pretrigger,
+                        std::string& out, DoubleWriter&& writeDouble) {
     const std::int32_t count = frameSampleCount(frame);
     const auto perChannel = static_cast<std::size_t>(count);
     const std::vector<bool>* digital = frameDigitalLines(frame);
@@ -133,9 +133,9 @@ void writeFrameTextWith(const SampleFrameView& frame, std::string& out,
         text.putKey(frame::kDigitalLineCount);
         text.putInteger(digital->size());
     }
-    if (frame.pretriggerSamples) {
+    if (pretrigger) {
         text.putKey(frame::kPretriggerSamples);
-        text.putInteger(*frame.pretriggerSamples);
+        text.putInteger(*pretrigger);
     }
     text.putKey(frame::kSampleCount);
     text.putInteger(count);
@@ -183,13 +183,18 @@ std::int32_t frameSampleCount(const SampleFrameView& frame) {
 }
 
 void writeFrameText(const SampleFrameView& frame, std::string& out) {
-    writeFrameTextWith(frame, out,
+    writeFrameText(frame, std::nullopt, out);
+}
+
+void writeFrameText(const SampleFrameView& frame, std::optional<std::uint32_t> pretriggerSamples,
+                    std::string& out) {
+    writeFrameTextWith(frame, pretriggerSamples, out,
                        [](char* first, double value) { return writeJsonDouble(first, value); });
 }
 
 void writeFrameText(const SampleFrameView& frame, std::string& out, NumberTextCache& numbers) {
     static_assert(NumberTextCache::kRoom <= kNumberRoom);
-    writeFrameTextWith(frame, out, [&numbers](char* first, double value) {
+    writeFrameTextWith(frame, std::nullopt, out, [&numbers](char* first, double value) {
         return numbers.write(first, value,
                              [](char* at, double same) { return writeJsonDouble(at, same); });
     });

@@ -25,9 +25,6 @@ struct SampleFrameView {
     const double* samples = nullptr;   ///< channel after channel, stride sampleCount
     std::size_t sampleBufferSize = 0;  ///< elements available at `samples`
     const std::vector<bool>* digitalLines = nullptr;  ///< snapshot; null or empty: none
-    /// Samples per channel before the reference trigger; only a
-    /// reference-triggered read has them, and only its frame names them.
-    std::optional<std::uint32_t> pretriggerSamples;
 };
 
 /// The sample count a frame can honestly carry: the delivered count, cut down
@@ -46,6 +43,12 @@ inline const std::vector<bool>* frameDigitalLines(const SampleFrameView& frame) 
 /// reusing its capacity. The bytes are exactly those of the JSON library's
 /// dump of the same frame as a document, members sorted by key.
 void writeFrameText(const SampleFrameView& frame, std::string& out);
+
+/// The same text with "pretrigger_samples" among its members when
+/// `pretriggerSamples` is set: the frame of a reference-triggered read, whose
+/// first samples precede the trigger. Unset, the bytes are the plain frame's.
+void writeFrameText(const SampleFrameView& frame, std::optional<std::uint32_t> pretriggerSamples,
+                    std::string& out);
 
 /// The same text, with the numbers' texts taken from and kept in `numbers`:
 /// for a stream, whose values repeat from block to block, most samples are a

@@ -10,11 +10,11 @@ namespace kra::device {
 
 /// How the text value of an acquisition setting is read.
 enum class SettingType {
-    Text,     ///< taken as written
-    Choice,   ///< one of the listed spellings
-    Number,   ///< a decimal number
-    Integer,  ///< a whole number within 32 bits
-    Terminal, ///< a device terminal, written with its leading slash ("/Dev1/PFI0")
+    Text,      ///< taken as written
+    Choice,    ///< one of the listed spellings
+    Number,    ///< a decimal number
+    Integer,   ///< a whole number within 32 bits
+    Terminal,  ///< a device terminal, written with its leading slash ("/Dev1/PFI0")
 };
 
 /// "text", "choice", "number", "integer" or "terminal".
@@ -108,8 +108,8 @@ inline constexpr std::array<AcquisitionSetting, 24> kAcquisitionSettings = [] {
          "edge (or for ANALOG_EDGE the slope) of the reference trigger", kEdges, false, kNoMinimum,
          false, kEnforced},
         {"pretrigger_samples", Integer, "0", "",
-         "samples per channel of a reference-triggered block taken before the trigger",
-         kNoChoices, false, 0.0},
+         "samples per channel of a reference-triggered block taken before the trigger", kNoChoices,
+         false, 0.0},
         {"export_sample_clock_to", Terminal, "", "",
          "terminal the sample clock is sent out on, e.g. /Dev1/PFI4; empty for none"},
         {"export_start_trigger_to", Terminal, "", "",

@@ -56,16 +56,14 @@ std::optional<std::string> configureStartTrigger(TaskHandle task, const TriggerR
     return verified(task, prefix);
 }
 
-std::optional<std::string> configureReferenceTrigger(TaskHandle task,
-                                                     const TriggerRequest& trigger,
+std::optional<std::string> configureReferenceTrigger(TaskHandle task, const TriggerRequest& trigger,
                                                      std::int32_t pretriggerSamples) {
     const std::string prefix = "Failed to configure reference trigger: ";
     // The table's minimum keeps the count from being negative.
     const auto pretrigger = static_cast<uInt32>(pretriggerSamples);
     const int32 status =
         trigger.type == "DIGITAL_EDGE"
-            ? DAQmxCfgDigEdgeRefTrig(task, trigger.source.c_str(), edgeOf(trigger.edge),
-                                     pretrigger)
+            ? DAQmxCfgDigEdgeRefTrig(task, trigger.source.c_str(), edgeOf(trigger.edge), pretrigger)
             : DAQmxCfgAnlgEdgeRefTrig(task, trigger.source.c_str(), edgeOf(trigger.edge),
                                       trigger.level, pretrigger);
     if (DriverStatus checked = checkDriver(status); !checked.ok()) {
@@ -95,11 +93,11 @@ struct TriggerQueries {
 };
 
 constexpr TriggerQueries kStartQueries{
-    DAQmxGetStartTrigType,          DAQmxGetDigEdgeStartTrigSrc,    DAQmxGetDigEdgeStartTrigEdge,
-    DAQmxGetAnlgEdgeStartTrigSrc,   DAQmxGetAnlgEdgeStartTrigSlope, DAQmxGetAnlgEdgeStartTrigLvl};
+    DAQmxGetStartTrigType,        DAQmxGetDigEdgeStartTrigSrc,    DAQmxGetDigEdgeStartTrigEdge,
+    DAQmxGetAnlgEdgeStartTrigSrc, DAQmxGetAnlgEdgeStartTrigSlope, DAQmxGetAnlgEdgeStartTrigLvl};
 constexpr TriggerQueries kReferenceQueries{
-    DAQmxGetRefTrigType,          DAQmxGetDigEdgeRefTrigSrc,    DAQmxGetDigEdgeRefTrigEdge,
-    DAQmxGetAnlgEdgeRefTrigSrc,   DAQmxGetAnlgEdgeRefTrigSlope, DAQmxGetAnlgEdgeRefTrigLvl};
+    DAQmxGetRefTrigType,        DAQmxGetDigEdgeRefTrigSrc,    DAQmxGetDigEdgeRefTrigEdge,
+    DAQmxGetAnlgEdgeRefTrigSrc, DAQmxGetAnlgEdgeRefTrigSlope, DAQmxGetAnlgEdgeRefTrigLvl};
 
 /// The trigger as the driver describes it; nothing when any of its
 /// properties could not be read.

@@ -208,6 +208,8 @@ RecordingFacts recordingFacts(DeviceSession& session, const kra::device::Operati
         std::max(0.0, numberEntry(configuration, "samples_per_channel").value_or(0.0)));
     facts.inputBufferSamplesPerChannel = static_cast<std::uint64_t>(std::max(
         0.0, numberEntry(configuration, "input_buffer_samples_per_channel").value_or(0.0)));
+    facts.startTriggerJson = textEntry(configuration, "start_trigger");
+    facts.referenceTriggerJson = textEntry(configuration, "reference_trigger");
     facts.settingsJson = compactLine(toJson(settings));
     facts.program = programVersion();
     facts.start = std::chrono::system_clock::now();

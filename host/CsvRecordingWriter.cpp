@@ -64,6 +64,13 @@ std::string comments(const RecordingFacts& facts) {
     if (facts.samplesPerFrame > 0) {
         text += "# samples_per_frame: " + std::to_string(facts.samplesPerFrame) + "\n";
     }
+    if (!facts.startTriggerJson.empty()) {
+        text += "# start_trigger: " + facts.startTriggerJson + "\n";
+    }
+    if (!facts.referenceTriggerJson.empty()) {
+        text += "# reference_trigger: " + facts.referenceTriggerJson +
+                " (the row with sample = pretrigger_samples is the trigger)\n";
+    }
     text += "# voltage_range_v: " + rangesText(facts.channels) + "\n";
     text += "# terminal_config: " +
             (facts.channels.empty() ? std::string() : facts.channels.front().terminalConfig) + "\n";

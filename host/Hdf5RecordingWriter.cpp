@@ -9,8 +9,8 @@
 #include <cstring>
 #include <limits>
 #include <span>
-#include <tuple>
 #include <system_error>
+#include <tuple>
 #include <utility>
 
 #include "HostError.h"
@@ -417,6 +417,12 @@ void Hdf5RecordingWriter::begin(const RecordingFacts& facts) {
     f.text(root, "start_time_utc", utcText(facts.start, 9));
     f.number(root, "start_time_ns", H5T_NATIVE_INT64, nanosecondsSinceEpoch(facts.start), true);
     f.text(root, "settings_json", facts.settingsJson);
+    if (!facts.startTriggerJson.empty()) {
+        f.text(root, "start_trigger_json", facts.startTriggerJson);
+    }
+    if (!facts.referenceTriggerJson.empty()) {
+        f.text(root, "reference_trigger_json", facts.referenceTriggerJson);
+    }
     f.text(root, "program", facts.program);
     // How the run ended: made now, since nothing can be added once readers
     // may follow the file, and rewritten by end().

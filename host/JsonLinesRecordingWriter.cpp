@@ -85,6 +85,12 @@ json headerEvent(const RecordingFacts& facts) {
     if (!facts.digitalLines.empty()) {
         event["digital_lines"] = facts.digitalLines;
     }
+    if (!facts.startTriggerJson.empty()) {
+        event["start_trigger"] = parseEmbeddedJson(facts.startTriggerJson);
+    }
+    if (!facts.referenceTriggerJson.empty()) {
+        event["reference_trigger"] = parseEmbeddedJson(facts.referenceTriggerJson);
+    }
     if (!facts.settingsJson.empty()) {
         event["settings"] = parseEmbeddedJson(facts.settingsJson);
     }

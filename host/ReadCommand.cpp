@@ -12,6 +12,7 @@
 #include "FrameReaders.h"
 #include "HostError.h"
 #include "JsonOutput.h"
+#include "NumberFormat.h"
 #include "Settings.h"
 #include "TextRecordingWriters.h"
 
@@ -20,6 +21,25 @@ namespace ni_usb_daq::host {
 using nlohmann::json;
 
 namespace {
+
+/// How long a triggered read waits for its trigger unless told otherwise.
+constexpr double kDefaultTriggerTimeoutS = 60.0;
+
+/// A triggered read's timeout covers the wait for the trigger as well as the
+/// block, so a trigger that does not come within `triggerTimeoutS` ends the
+/// read with the driver's timeout. A read_timeout_s of the user's stands.
+kra::device::OperationParams withTriggerWait(kra::device::OperationParams settings,
+                                             double triggerTimeoutS) {
+    const bool triggered = settingValue(settings, "start_trigger_type") != "NONE" ||
+                           settingValue(settings, "reference_trigger_type") != "NONE";
+    if (!triggered || settings.contains("read_timeout_s")) {
+        return settings;
+    }
+    const auto finite = finiteSettings(settings);
+    const auto block = parseNumber(settingValue(finite, "read_timeout_s")).value_or(0.0);
+    settings["read_timeout_s"] = formatNumber(block + triggerTimeoutS);
+    return settings;
+}
 
 /// One block as a whole recording: facts, its one frame, the end.
 void writeRecording(OutputTarget& target, const RecordingOutput& output,
@@ -137,6 +157,11 @@ ReadCommand::ReadCommand(CLI::App& app)
     : AcquisitionCommand(app, "read", "read one finite block (or one value per channel)"),
       output_(command_, "json (default), csv or hdf5") {
     command_.add_flag("--single", options_.single, "one value per channel (read_single)");
+    command_
+        .add_option("--trigger-timeout", triggerTimeout_,
+                    "with a start or reference trigger: give up (exit 1) when it has not come "
+                    "after S seconds (default 60)")
+        ->type_name("S");
 }
 
 SessionAction ReadCommand::prepare(const GlobalOptions& global) {
@@ -151,6 +176,12 @@ SessionAction ReadCommand::prepare(const GlobalOptions& global) {
             "records the lines with every frame)");
     }
     global.requireDeviceChannels(options.settings);
+    constexpr double kLongestWaitS = 1e7;
+    const double triggerTimeout =
+        triggerTimeout_
+            ? checkOptionNumber({"--trigger-timeout", false, 0.0, kLongestWaitS}, *triggerTimeout_)
+            : kDefaultTriggerTimeoutS;
+    options.settings = withTriggerWait(std::move(options.settings), triggerTimeout);
     options.output = output_.resolve({OutputFormat::Json, OutputFormat::Csv, OutputFormat::Hdf5},
                                      OutputFormat::Json, false);
     return RecordingOptions::action(options, runRead);

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <optional>
+#include <string>
+
 #include "AcquisitionCommand.h"
 #include "RecordingOptions.h"
 
@@ -20,6 +23,7 @@ public:
 private:
     ReadOptions options_;  ///< as given; settings and output are made by prepare()
     RecordingOptions output_;
+    std::optional<std::string> triggerTimeout_;  ///< --trigger-timeout as typed
 };
 
 }  // namespace ni_usb_daq::host

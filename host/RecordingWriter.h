@@ -37,6 +37,11 @@ struct RecordingFacts {
     std::uint64_t samplesPerFrame = 0;  ///< block size per channel; 0 when unknown
     /// The driver's input buffer per channel of a continuous task; 0 when unknown.
     std::uint64_t inputBufferSamplesPerChannel = 0;
+    /// The triggers as the driver read them back, compact JSON objects
+    /// (type, source, edge or level; a reference trigger's pretrigger
+    /// samples, which is also the row of its trigger); empty for none.
+    std::string startTriggerJson;
+    std::string referenceTriggerJson;
 };
 
 /// One frame of the stream, checked: its samples are what its counts say.

@@ -304,6 +304,7 @@ Checked checkValue(const SettingSpec& spec, const std::string& text) {
     }
     switch (spec.type) {
         case Type::Text:
+        case Type::Terminal:  // the plug-in adds a leading slash that was left out
             return {text, {}};
         case Type::Choice: {
             if (const auto choice = matchChoice(spec, text)) {
@@ -349,7 +350,7 @@ std::string allowed(const SettingSpec& spec) {
         text += " (" + (units.empty() ? std::string() : units + "; ") +
                 (form.multiplesOnly ? "k, K, M, G" : "SI prefix") + ")";
     } else {
-        text = "any text";
+        text = spec.type == Type::Terminal ? "terminal, e.g. /Dev1/PFI0" : "any text";
     }
     return text;
 }

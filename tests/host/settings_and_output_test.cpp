@@ -85,9 +85,9 @@ TEST(Refusals, NothingRunsAndOneMessageSaysWhy) {
          2,
          "stream runs until stopped: sample_mode=ON_DEMAND (no sample clock) is for 'read "
          "--single' (leave sample_mode out)"},
-        {{"read", "start_trigger_type=DIGITAL_EDGE"},
+        {{"read", "start_trigger_type=DIGITAL"},
          2,
-         "start_trigger_type=DIGITAL_EDGE is refused: stored but never applied"},
+         "start_trigger_type=DIGITAL is not one of NONE, DIGITAL_EDGE, ANALOG_EDGE"},
         {{"stream", "units=AMPS"}, 2, "only units=VOLTS is accepted"},
         {{"configure", "delivery_model=CALLBACK"}, 2, "only delivery_model=BLOCKING_READ"},
         {{"read", "voltage_range_min=5", "voltage_range_max=1"},
@@ -181,7 +181,7 @@ TEST(Settings, TheTableIsListedAndTheReadmeShowsItUnchanged) {
     const HostRun listed = runHost({"settings", "--json"});
     ASSERT_EQ(listed.exitCode, 0) << listed.err;
     const json table = json::parse(listed.out);
-    ASSERT_EQ(table.size(), 18u);
+    ASSERT_EQ(table.size(), 24u);
     EXPECT_EQ(table.at(0).at("key"), "device_name");
     const HostRun markdown = runHost({"settings", "--markdown"});
     ASSERT_EQ(markdown.exitCode, 0) << markdown.err;

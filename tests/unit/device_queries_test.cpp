@@ -126,7 +126,9 @@ TEST_F(DeviceQueries, QueryDocumentKeepsTheChannelListUnsplit) {
     for (const char* call : {"DAQmxGetDevProductType", "DAQmxGetDevIsSimulated",
                              "DAQmxGetDevSerialNum", "DAQmxGetDevAIMaxSingleChanRate",
                              "DAQmxGetDevAIMaxMultiChanRate", "DAQmxGetDevAIVoltageRngs",
-                             "DAQmxGetDevAIPhysicalChans", "DAQmxGetPhysicalChanAITermCfgs"}) {
+                             "DAQmxGetDevAIPhysicalChans", "DAQmxGetPhysicalChanAITermCfgs",
+                             "DAQmxGetDevDigTrigSupported", "DAQmxGetDevAnlgTrigSupported",
+                             "DAQmxGetDevTerminals"}) {
         DAQmxSim_FailCall(call, kWarning, -1);
     }
     EXPECT_EQ(queryDeviceDocument("Dev1", "Dev1/ai0"),

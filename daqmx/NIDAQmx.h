@@ -56,6 +56,17 @@ typedef void* TaskHandle;
 #define DAQmx_Val_GroupByScanNumber 1
 #define DAQmx_Val_WaitInfinitely -1.0
 
+/* Trigger types, analogue trigger slopes, task control actions and the
+ * signals a task can export. */
+#define DAQmx_Val_DigEdge 10150
+#define DAQmx_Val_AnlgEdge 10099
+#define DAQmx_Val_None 10230
+#define DAQmx_Val_RisingSlope 10280
+#define DAQmx_Val_FallingSlope 10171
+#define DAQmx_Val_Task_Verify 2
+#define DAQmx_Val_SampleClock 12487
+#define DAQmx_Val_StartTrigger 12491
+
 /* Statuses the project refers to by meaning, under the vendor's names. How
  * the stream reacts to each is in DriverStatusClasses.h beside this file. */
 #define DAQmxSuccess 0
@@ -89,6 +100,11 @@ typedef void* TaskHandle;
 #define DAQmxErrorAttributeNotSupportedInTaskContext (-200452)
 #define DAQmxErrorCannotReadWhenAutoStartFalseAndTaskNotRunningOrCommitted (-200473)
 #define DAQmxErrorPALMemoryFull (-50352)
+#define DAQmxErrorRefTrigWhenContinuous (-200358)
+#define DAQmxErrorTrigWhenOnDemandSampTiming (-200262)
+#define DAQmxErrorInvalidAnalogTrigSrc (-200265)
+#define DAQmxErrorInvalidTerm_Routing (-89129)
+#define DAQmxErrorRouteNotSupportedByHW_Routing (-89136)
 
 /* Errors */
 int32 DAQMX_CALL DAQmxGetExtendedErrorInfo(char errorString[], uInt32 bufferSize);
@@ -105,6 +121,10 @@ int32 DAQMX_CALL DAQmxGetDevAIPhysicalChans(const char device[], char* data, uIn
 int32 DAQMX_CALL DAQmxGetDevAIVoltageRngs(const char device[], float64* data,
                                           uInt32 arraySizeInElements);
 int32 DAQMX_CALL DAQmxGetPhysicalChanAITermCfgs(const char physicalChannel[], int32* data);
+/* Comma-separated, each with its leading slash: "/Dev1/PFI0, /Dev1/PFI1". */
+int32 DAQMX_CALL DAQmxGetDevTerminals(const char device[], char* data, uInt32 bufferSize);
+int32 DAQMX_CALL DAQmxGetDevAnlgTrigSupported(const char device[], bool32* data);
+int32 DAQMX_CALL DAQmxGetDevDigTrigSupported(const char device[], bool32* data);
 
 /* Device control */
 int32 DAQMX_CALL DAQmxResetDevice(const char deviceName[]);
@@ -131,11 +151,39 @@ int32 DAQMX_CALL DAQmxGetAIRngLow(TaskHandle taskHandle, const char channel[], f
 int32 DAQMX_CALL DAQmxCfgInputBuffer(TaskHandle taskHandle, uInt32 numSampsPerChan);
 int32 DAQMX_CALL DAQmxGetBufInputBufSize(TaskHandle taskHandle, uInt32* data);
 int32 DAQMX_CALL DAQmxGetReadAvailSampPerChan(TaskHandle taskHandle, uInt32* data);
+int32 DAQMX_CALL DAQmxTaskControl(TaskHandle taskHandle, int32 action);
 int32 DAQMX_CALL DAQmxStartTask(TaskHandle taskHandle);
 int32 DAQMX_CALL DAQmxStopTask(TaskHandle taskHandle);
 int32 DAQMX_CALL DAQmxClearTask(TaskHandle taskHandle);
 
+/* Triggers and exported signals */
+int32 DAQMX_CALL DAQmxCfgDigEdgeStartTrig(TaskHandle taskHandle, const char triggerSource[],
+                                          int32 triggerEdge);
+int32 DAQMX_CALL DAQmxCfgAnlgEdgeStartTrig(TaskHandle taskHandle, const char triggerSource[],
+                                           int32 triggerSlope, float64 triggerLevel);
+int32 DAQMX_CALL DAQmxCfgDigEdgeRefTrig(TaskHandle taskHandle, const char triggerSource[],
+                                        int32 triggerEdge, uInt32 pretriggerSamples);
+int32 DAQMX_CALL DAQmxCfgAnlgEdgeRefTrig(TaskHandle taskHandle, const char triggerSource[],
+                                         int32 triggerSlope, float64 triggerLevel,
+                                         uInt32 pretriggerSamples);
+int32 DAQMX_CALL DAQmxExportSignal(TaskHandle taskHandle, int32 signalID,
+                                   const char outputTerminal[]);
+int32 DAQMX_CALL DAQmxGetStartTrigType(TaskHandle taskHandle, int32* data);
+int32 DAQMX_CALL DAQmxGetDigEdgeStartTrigSrc(TaskHandle taskHandle, char* data, uInt32 bufferSize);
+int32 DAQMX_CALL DAQmxGetDigEdgeStartTrigEdge(TaskHandle taskHandle, int32* data);
+int32 DAQMX_CALL DAQmxGetAnlgEdgeStartTrigSrc(TaskHandle taskHandle, char* data, uInt32 bufferSize);
+int32 DAQMX_CALL DAQmxGetAnlgEdgeStartTrigSlope(TaskHandle taskHandle, int32* data);
+int32 DAQMX_CALL DAQmxGetAnlgEdgeStartTrigLvl(TaskHandle taskHandle, float64* data);
+int32 DAQMX_CALL DAQmxGetRefTrigType(TaskHandle taskHandle, int32* data);
+int32 DAQMX_CALL DAQmxGetDigEdgeRefTrigSrc(TaskHandle taskHandle, char* data, uInt32 bufferSize);
+int32 DAQMX_CALL DAQmxGetDigEdgeRefTrigEdge(TaskHandle taskHandle, int32* data);
+int32 DAQMX_CALL DAQmxGetAnlgEdgeRefTrigSrc(TaskHandle taskHandle, char* data, uInt32 bufferSize);
+int32 DAQMX_CALL DAQmxGetAnlgEdgeRefTrigSlope(TaskHandle taskHandle, int32* data);
+int32 DAQMX_CALL DAQmxGetAnlgEdgeRefTrigLvl(TaskHandle taskHandle, float64* data);
+int32 DAQMX_CALL DAQmxGetRefTrigPretrigSamples(TaskHandle taskHandle, uInt32* data);
+
 /* Reads */
+int32 DAQMX_CALL DAQmxGetReadTotalSampPerChanAcquired(TaskHandle taskHandle, uInt64* data);
 int32 DAQMX_CALL DAQmxReadAnalogF64(TaskHandle taskHandle, int32 numSampsPerChan, float64 timeout,
                                     bool32 fillMode, float64 readArray[], uInt32 arraySizeInSamps,
                                     int32* sampsPerChanRead, bool32* reserved);

@@ -10,15 +10,16 @@ namespace kra::device {
 
 /// How the text value of an acquisition setting is read.
 enum class SettingType {
-    Text,     ///< taken as written
-    Choice,   ///< one of the listed spellings
-    Number,   ///< a decimal number
-    Integer,  ///< a whole number within 32 bits
+    Text,      ///< taken as written
+    Choice,    ///< one of the listed spellings
+    Number,    ///< a decimal number
+    Integer,   ///< a whole number within 32 bits
+    Terminal,  ///< a device terminal, written with its leading slash ("/Dev1/PFI0")
 };
 
-/// "text", "choice", "number" or "integer".
+/// "text", "choice", "number", "integer" or "terminal".
 constexpr std::string_view settingTypeName(SettingType type) {
-    return std::array<std::string_view, 4>{"text", "choice", "number", "integer"}.at(
+    return std::array<std::string_view, 5>{"text", "choice", "number", "integer", "terminal"}.at(
         static_cast<std::size_t>(type));
 }
 
@@ -38,6 +39,9 @@ struct AcquisitionSetting {
     /// Numbers: the smallest value that makes sense; nullopt for none.
     std::optional<double> minimum{};
     bool minimumExclusive = false;
+    /// Choice: "configure" refuses any other spelling instead of falling back
+    /// to a default, because a wrong guess would change what is acquired.
+    bool choicesEnforced = false;
 };
 
 inline constexpr std::array<std::string_view, 6> kTerminalConfigs = {
@@ -45,15 +49,19 @@ inline constexpr std::array<std::string_view, 6> kTerminalConfigs = {
 inline constexpr std::array<std::string_view, 3> kSampleModes = {"CONTINUOUS", "FINITE",
                                                                  "ON_DEMAND"};
 inline constexpr std::array<std::string_view, 2> kEdges = {"RISING", "FALLING"};
+inline constexpr std::array<std::string_view, 3> kTriggerTypes = {"NONE", "DIGITAL_EDGE",
+                                                                  "ANALOG_EDGE"};
 
 /// Every key "configure" reads, in the order it reads them.
-inline constexpr std::array<AcquisitionSetting, 18> kAcquisitionSettings = [] {
+inline constexpr std::array<AcquisitionSetting, 24> kAcquisitionSettings = [] {
     using enum SettingType;
     constexpr std::span<const std::string_view> kNoChoices;
     constexpr bool kStoredOnly = true;
     constexpr bool kExclusive = true;
-    // key, type, default, unit, meaning, choices, stored only, minimum, exclusive
-    return std::array<AcquisitionSetting, 18>{{
+    constexpr bool kEnforced = true;
+    constexpr std::optional<double> kNoMinimum;
+    // key, type, default, unit, meaning, choices, stored only, minimum, exclusive, enforced
+    return std::array<AcquisitionSetting, 24>{{
         {"device_name", Text, "Dev1", "", "device that query describes; --device sets it"},
         {"ai_channels", Text, "Dev1/ai0", "",
          "analogue-input channels, e.g. Dev1/ai0:3 or Dev1/ai0,Dev1/ai2; default ai0 of --device"},
@@ -73,20 +81,39 @@ inline constexpr std::array<AcquisitionSetting, 18> kAcquisitionSettings = [] {
         {"samples_per_channel", Integer, "100", "",
          "samples per channel in each block: a read's length, a stream frame's size", kNoChoices,
          false, 1.0},
-        {"sample_clock_source", Text, "", "",
+        {"sample_clock_source", Terminal, "", "",
          "terminal of an external sample clock; empty for the device's own clock"},
         {"sample_clock_active_edge", Choice, "RISING", "",
          "edge of the sample clock on which samples are taken", kEdges},
         {"read_timeout_s", Number, "10", "s",
          "longest wait for one block; negative waits for ever"},
         {"start_trigger_type", Choice, "NONE", "",
-         "stored but never applied: acquisitions start at once", kNoChoices, kStoredOnly},
-        {"start_trigger_source", Choice, "", "", "stored but never applied: there is no trigger",
-         kNoChoices, kStoredOnly},
+         "NONE starts at once; DIGITAL_EDGE on an edge at start_trigger_source; ANALOG_EDGE when "
+         "the signal at start_trigger_source crosses analog_trigger_level_v",
+         kTriggerTypes, false, kNoMinimum, false, kEnforced},
+        {"start_trigger_source", Terminal, "", "",
+         "terminal of the start trigger, e.g. /Dev1/PFI0, or the channel of an analogue one"},
         {"start_trigger_edge", Choice, "RISING", "",
-         "stored but never applied: there is no trigger", kNoChoices, kStoredOnly},
+         "edge (or for ANALOG_EDGE the slope) that starts the acquisition", kEdges, false,
+         kNoMinimum, false, kEnforced},
         {"analog_trigger_level_v", Number, "0", "V",
-         "stored but never applied: there is no analogue trigger", kNoChoices, kStoredOnly},
+         "level an ANALOG_EDGE trigger fires at (start and reference trigger)"},
+        {"reference_trigger_type", Choice, "NONE", "",
+         "finite reads only: NONE, DIGITAL_EDGE or ANALOG_EDGE at reference_trigger_source; the "
+         "block holds pretrigger_samples before the trigger",
+         kTriggerTypes, false, kNoMinimum, false, kEnforced},
+        {"reference_trigger_source", Terminal, "", "",
+         "terminal of the reference trigger, e.g. /Dev1/PFI1, or the channel of an analogue one"},
+        {"reference_trigger_edge", Choice, "RISING", "",
+         "edge (or for ANALOG_EDGE the slope) of the reference trigger", kEdges, false, kNoMinimum,
+         false, kEnforced},
+        {"pretrigger_samples", Integer, "0", "",
+         "samples per channel of a reference-triggered block taken before the trigger", kNoChoices,
+         false, 0.0},
+        {"export_sample_clock_to", Terminal, "", "",
+         "terminal the sample clock is sent out on, e.g. /Dev1/PFI4; empty for none"},
+        {"export_start_trigger_to", Terminal, "", "",
+         "terminal the start trigger is sent out on, e.g. /Dev1/PFI5; empty for none"},
         {"units", Choice, "VOLTS", "", "stored but never applied: channels always measure volts",
          kNoChoices, kStoredOnly},
         {"delivery_model", Choice, "BLOCKING_READ", "",

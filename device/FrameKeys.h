@@ -25,6 +25,8 @@ inline constexpr std::string_view kDtype = "dtype";
 inline constexpr std::string_view kLayout = "layout";
 inline constexpr std::string_view kChannelCount = "n_channels";
 inline constexpr std::string_view kDigitalLineCount = "n_digital_lines";
+/// Only in the frame of a reference-triggered finite read.
+inline constexpr std::string_view kPretriggerSamples = "pretrigger_samples";
 inline constexpr std::string_view kSampleCount = "sample_count";
 inline constexpr std::string_view kSamples = "samples";
 inline constexpr std::string_view kSequenceNo = "sequence_no";

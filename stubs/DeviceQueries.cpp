@@ -95,6 +95,49 @@ std::optional<json> voltageRanges(const std::string& device) {
     return ranges;
 }
 
+/// The device's PFI terminals as the driver writes them ("/Dev1/PFI0").
+std::optional<json> pfiTerminals(const std::string& device) {
+    const auto terminals = readDriverString(
+        [&device](char* buffer, uInt32 size) {
+            return DAQmxGetDevTerminals(device.c_str(), buffer, size);
+        },
+        kNameListBufferSize);
+    if (!terminals) {
+        return std::nullopt;
+    }
+    json pfi = json::array();
+    for (const std::string& terminal : splitNameList(*terminals)) {
+        if (terminal.substr(terminal.rfind('/') + 1).starts_with("PFI")) {
+            pfi.push_back(terminal);
+        }
+    }
+    return pfi;
+}
+
+/// Which start triggers the device has and the PFI terminals triggers and
+/// clocks can come from;
+/// nothing when the driver could say neither.
+std::optional<json> triggerDocument(const std::string& device) {
+    const auto digital = readNumber(DAQmxGetDevDigTrigSupported, device);
+    const auto analog = readNumber(DAQmxGetDevAnlgTrigSupported, device);
+    const auto pfi = pfiTerminals(device);
+    if (!digital && !analog && !pfi) {
+        return std::nullopt;
+    }
+    json start = json::array();
+    if (digital.value_or(0) != 0) {
+        start.push_back("DIGITAL_EDGE");
+    }
+    if (analog.value_or(0) != 0) {
+        start.push_back("ANALOG_EDGE");
+    }
+    json document = {{"start_trigger_types", start}};
+    if (pfi) {
+        document["pfi_terminals"] = *pfi;
+    }
+    return document;
+}
+
 json terminalConfigNames(int32 mask) {
     json names = json::array();
     for (const auto& [bit, name] : kTerminalConfigNames) {
@@ -172,6 +215,9 @@ json queryDeviceDocument(const std::string& deviceName, const std::string& chann
     if (const auto channels = physicalChannels(deviceName)) {
         document["ai_physical_chans"] = *channels;
     }
+    if (auto triggers = triggerDocument(deviceName)) {
+        document["triggers"] = std::move(*triggers);
+    }
     if (!channel.empty()) {
         document["channel"] = channel;
         if (const auto mask = readNumber(DAQmxGetPhysicalChanAITermCfgs, channel)) {
@@ -179,6 +225,10 @@ json queryDeviceDocument(const std::string& deviceName, const std::string& chann
         }
     }
     return document;
+}
+
+nlohmann::json deviceTriggers(const std::string& deviceName) {
+    return triggerDocument(deviceName).value_or(json());
 }
 
 void refreshDeviceInfo(const std::string& deviceName, DeviceInfo& info) {

@@ -31,6 +31,11 @@ nlohmann::json scanDevices(bool usbOnly);
 /// of one of its physical channels. A failed call leaves its item out.
 nlohmann::json queryDeviceDocument(const std::string& deviceName, const std::string& channel);
 
+/// Which start triggers the device has ("DIGITAL_EDGE", "ANALOG_EDGE") and
+/// its PFI terminals, as the information document states
+/// them under "triggers"; null when the driver could not say.
+nlohmann::json deviceTriggers(const std::string& deviceName);
+
 /// Updates model, serial number and device properties of `info` from the
 /// driver; a failed call leaves its field as it was.
 void refreshDeviceInfo(const std::string& deviceName, DeviceInfo& info);

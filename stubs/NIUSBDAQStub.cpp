@@ -69,7 +69,18 @@ void NIUSBDAQStub::locateManifest(const DeviceManifest* supplied) {
 }
 
 nlohmann::json NIUSBDAQStub::buildCapabilities() const {
-    return stubs::buildCapabilities(manifestPath, manifest.get());
+    nlohmann::json document = stubs::buildCapabilities(manifestPath, manifest.get());
+    // The manifest describes the product family; which triggers this device
+    // has, only the driver can say.
+    if (!document.is_object() || !document.contains("features") ||
+        !document["features"].is_object() || !document["features"].contains("analog_input") ||
+        !document["features"]["analog_input"].is_object()) {
+        return document;
+    }
+    if (nlohmann::json triggers = deviceTriggers(deviceName); !triggers.is_null()) {
+        document["features"]["analog_input"]["triggers"] = std::move(triggers);
+    }
+    return document;
 }
 
 nlohmann::json NIUSBDAQStub::getCapabilities() {

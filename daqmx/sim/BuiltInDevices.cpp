@@ -53,7 +53,28 @@ std::vector<SimDevice> builtInDevices() {
     // A coarse timebase, so that coercion of the requested rate shows.
     dev2.sampleClockTimebaseHz = 100e3;
 
+    applyProductTriggerDefaults(dev1);
+    applyProductTriggerDefaults(dev2);
     return {dev1, dev2};
+}
+
+void applyProductTriggerDefaults(SimDevice& device) {
+    const auto numbered = [&device](int first, int last, TerminalDirection direction) {
+        for (int i = first; i <= last; ++i) {
+            device.pfi.push_back({"PFI" + std::to_string(i), direction});
+        }
+    };
+    device.pfi.clear();
+    device.digitalTriggers = true;
+    device.analogTriggers = false;
+    device.referenceTriggers = true;
+    if (device.productType == "USB-6211") {
+        numbered(0, 3, TerminalDirection::Input);
+        numbered(4, 7, TerminalDirection::Output);
+    } else if (device.productType == "USB-6002") {
+        numbered(0, 1, TerminalDirection::Bidirectional);
+        device.referenceTriggers = false;
+    }
 }
 
 const VoltageRange* smallestRangeHolding(const SimDevice& device, double minVal, double maxVal) {

@@ -56,15 +56,15 @@ void DAQmxSim_Reset(void) try {
 
 int32 DAQmxSim_LoadDevices(const char* path) try {
     std::string problem;
-    auto devices = loadRigFile(path ? path : "", problem);
-    if (!devices) {
+    auto rig = loadRigFile(path ? path : "", problem);
+    if (!rig) {
         return fail(
             status::kInvalidRigDescription,
             errorText(status::kInvalidRigDescription, statusSummary(status::kInvalidRigDescription),
                       {{"Reason", problem}}));
     }
     const std::lock_guard lock(sim().mutex);
-    sim().devices = std::move(*devices);
+    sim().useRigLocked(std::move(*rig));
     sim().changed.notify_all();
     return 0;
 } catch (...) {

@@ -54,6 +54,18 @@ constexpr std::array kKnownStatuses{
                 "The specified resource is reserved. The operation could not be completed as "
                 "specified."},
     KnownStatus{status::kNullPointer, "A required pointer argument is NULL."},
+    KnownStatus{status::kInvalidTerminal,
+                "Terminal is not valid for this device, or the device does not have it."},
+    KnownStatus{status::kRouteNotSupported,
+                "Specified route cannot be satisfied, because the hardware does not support it."},
+    KnownStatus{status::kReferenceTriggerWhenContinuous,
+                "A reference trigger cannot be used with continuous sample mode. Use finite "
+                "samples, or remove the reference trigger."},
+    KnownStatus{status::kTriggerWithoutSampleClock,
+                "Triggers are not supported when the task has no sample clock (on-demand "
+                "timing)."},
+    KnownStatus{status::kInvalidAnalogTriggerSource,
+                "The source of an analog trigger must be a channel of the task."},
     KnownStatus{status::kNoChannelsInTask,
                 "Specified operation cannot be performed when there are no channels in the "
                 "task."},

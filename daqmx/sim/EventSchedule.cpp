@@ -5,10 +5,16 @@
 //   "at_s"           number   simulated seconds since the driver started (or was
 //                             reset) at which the event happens; >= 0
 //   "device"         string   the device it happens to
-//   "event"          string   "unplug", "replug", "transfer_abort", "overflow" or "reset"
+//   "event"          string   "unplug", "replug", "transfer_abort", "overflow", "reset"
+//                             or "pfi_edge"
 //   "as"             string   replug only: the name the device comes back under
 //   "ready_after_s"  number   replug only: seconds during which the device is
 //                             listed but its property queries still fail
+//   "terminal"       string   pfi_edge only (required): the terminal, "PFI0"
+//   "edge"           string   pfi_edge only: "RISING" (default) or "FALLING"
+//
+// A "pfi_edge" is a digital edge arriving at a terminal of the device (and at
+// every terminal wired to it): it fires the triggers waiting for it.
 //
 // No other member is accepted, so a misspelt one is not silently ignored.
 #include "EventSchedule.h"
@@ -44,6 +50,7 @@ constexpr EventName kEventNames[] = {
     {"transfer_abort", EventKind::TransferAbort},
     {"overflow", EventKind::Overflow},
     {"reset", EventKind::Reset},
+    {"pfi_edge", EventKind::PfiEdge},
 };
 
 double secondsMember(const json& entry, const char* member) {
@@ -84,7 +91,7 @@ SimEvent parseEvent(const json& entry, std::vector<std::string>& devices) {
         const std::string given =
             name.is_string() ? name.dump() : std::string("of type ") + name.type_name();
         throw EventError("unknown event " + given +
-                         " (known: unplug, replug, transfer_abort, overflow, reset)");
+                         " (known: unplug, replug, transfer_abort, overflow, reset, pfi_edge)");
     }
     event.kind = known->kind;
     if (indexOfName(devices, event.device) < 0) {
@@ -93,7 +100,9 @@ SimEvent parseEvent(const json& entry, std::vector<std::string>& devices) {
     for (const auto& [member, value] : entry.items()) {
         const bool common = member == "at_s" || member == "device" || member == "event";
         const bool replugOnly = member == "as" || member == "ready_after_s";
-        if (!common && !(replugOnly && event.kind == EventKind::Replug)) {
+        const bool edgeOnly = member == "terminal" || member == "edge";
+        if (!common && !(replugOnly && event.kind == EventKind::Replug) &&
+            !(edgeOnly && event.kind == EventKind::PfiEdge)) {
             throw EventError("member \"" + member + "\" does not belong to a \"" +
                              std::string(known->name) + "\" event");
         }
@@ -106,6 +115,17 @@ SimEvent parseEvent(const json& entry, std::vector<std::string>& devices) {
     }
     if (entry.contains("ready_after_s")) {
         event.readyAfter = secondsMember(entry, "ready_after_s");
+    }
+    if (event.kind == EventKind::PfiEdge) {
+        if (!entry.contains("terminal")) {
+            throw EventError("\"terminal\" is missing");
+        }
+        event.terminal = nameMember(entry, "terminal");
+        const std::string edge = entry.contains("edge") ? nameMember(entry, "edge") : "RISING";
+        if (edge != "RISING" && edge != "FALLING") {
+            throw EventError("\"edge\" must be \"RISING\" or \"FALLING\"");
+        }
+        event.edge = edge == "RISING" ? DAQmx_Val_Rising : DAQmx_Val_Falling;
     }
     return event;
 }

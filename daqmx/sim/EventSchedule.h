@@ -8,7 +8,7 @@
 namespace daqmx_sim {
 
 /// What happens to a device at a scheduled moment.
-enum class EventKind { Unplug, Replug, TransferAbort, Overflow, Reset };
+enum class EventKind { Unplug, Replug, TransferAbort, Overflow, Reset, PfiEdge };
 
 /// One scheduled event: at simulated second `at`, `kind` happens to `device`.
 struct SimEvent {
@@ -17,6 +17,8 @@ struct SimEvent {
     EventKind kind = EventKind::Unplug;
     std::string renameTo;   // replug: the name the device comes back under ("" keeps it)
     double readyAfter = 0;  // replug: seconds its properties still fail
+    std::string terminal;   // pfi_edge: "PFI0"
+    int edge = 0;           // pfi_edge: DAQmx_Val_Rising or DAQmx_Val_Falling
 };
 
 /// Parses a list of events from JSON text (format: see EventSchedule.cpp).

@@ -127,6 +127,12 @@ void DAQmxSim_AdvanceTime(double seconds);
  * and the driver runs as without it. */
 int32 DAQmxSim_ScheduleEventsJson(const char* json);
 
+/* The simulated second at which the task's trigger fired in its latest run:
+ * its reference trigger when it has one, else its start trigger. NaN while
+ * that trigger has not fired yet, and for a task without triggers. Returns 0,
+ * or a negative status for an invalid task. */
+int32 DAQmxSim_GetTriggerTime(TaskHandle task, double* seconds);
+
 /* Drops every event not yet happened. DAQmxSim_Reset also does, then
  * schedules the events of NIDAQMX_SIM_EVENTS afresh. */
 void DAQmxSim_ClearEvents(void);

@@ -26,6 +26,7 @@
 #include "OutputBuffers.h"
 #include "Simulator.h"
 #include "StatusCodes.h"
+#include "Triggers.h"
 #include "Waveforms.h"
 
 using namespace daqmx_sim;
@@ -80,15 +81,24 @@ int32 startImplicitly(Simulator& sim, SimTask& task) {
         }
     }
     if (task.timing) {
+        if (const int32 refused = verifyTriggers(sim, task); refused != 0) {
+            return refused;
+        }
         sim.startTaskLocked(task);
     }
     return 0;
 }
 
-// Samples per channel that a timed task has acquired by now.
+// Samples per channel that a timed task has acquired by now: none before its
+// trigger, or while nothing drives its external clock.
 std::uint64_t acquiredSamples(const Simulator& sim, const SimTask& task) {
-    const double elapsed = std::max(0.0, sim.clock.now() - task.startedAt);
-    const double count = std::floor(elapsed * task.timing->rate + 1e-9);
+    const std::optional<double> origin = acquisitionOrigin(sim, task);
+    const double rate = tickRate(sim, task);
+    if (!origin || rate <= 0.0) {
+        return 0;
+    }
+    const double elapsed = std::max(0.0, sim.clock.now() - *origin);
+    const double count = std::floor(elapsed * rate + 1e-9);
     std::uint64_t acquired = count >= 1.8e19 ? std::numeric_limits<std::uint64_t>::max()
                                              : static_cast<std::uint64_t>(count);
     if (task.timing->finite()) {
@@ -153,27 +163,37 @@ int32 waitForBlock(DriverCall& call, TaskHandle handle, std::uint64_t samples, f
         if (sim.presentDevice(task->device, status) == nullptr) {
             return status;
         }
+        searchAnalogTriggerLocked(sim, *task);
         const std::uint64_t wanted = task->samplesRead + samples;
         std::uint64_t acquired = acquiredSamples(sim, *task);
-        if (sim.clock.unpaced()) {
-            // Time stands still and the block is due now, however far the
-            // task has come (the start time cannot say so exactly once the
-            // count outgrows the precision of seconds). The start moves back
-            // so that later paced reads carry on from here.
-            const double due = static_cast<double>(wanted) / task->timing->rate;
-            task->startedAt = std::min(task->startedAt, sim.clock.now() - due);
-            acquired = std::max(acquired, wanted);
+        const std::optional<double> origin = acquisitionOrigin(sim, *task);
+        const double rate = tickRate(sim, *task);
+        const bool ticking = origin && rate > 0.0;
+        if (sim.clock.unpaced() && ticking && acquired < wanted) {
+            const double due = static_cast<double>(wanted) / rate;
+            if (sim.signalsInTime) {
+                // Signals follow time here: time moves to the block rather
+                // than the acquisition back, so devices stay in step.
+                sim.clock.advance(*origin + due - sim.clock.now());
+            } else {
+                // Time stands still and the block is due now, however far the
+                // task has come (the start time cannot say so exactly once
+                // the count outgrows the precision of seconds). The start
+                // moves back so that later paced reads carry on from here.
+                task->firstSampleAt = std::min(*task->firstSampleAt, sim.clock.now() - due);
+            }
+            acquired = wanted;
         }
         if (overflowed(sim, *task, acquired)) {
             return overflowFailure(sim, *task);
         }
         if (acquired >= wanted) {
             sim.lastBlockReadyNs = steadyNs(sim.clock.realTimeAt(
-                task->startedAt + static_cast<double>(wanted) / task->timing->rate));
+                *acquisitionOrigin(sim, *task) + static_cast<double>(wanted) / rate));
             block = {task->samplesRead, samples};
             task->samplesRead = wanted;
-            if (sim.clock.unpaced()) {
-                sim.clock.advance(static_cast<double>(samples) / task->timing->rate);
+            if (sim.clock.unpaced() && !sim.signalsInTime) {
+                sim.clock.advance(static_cast<double>(samples) / rate);
             }
             return 0;
         }
@@ -190,12 +210,29 @@ int32 waitForBlock(DriverCall& call, TaskHandle handle, std::uint64_t samples, f
                                 {"Samples Requested Per Channel", std::to_string(samples)},
                                 {"Samples Available Per Channel", std::to_string(available)}});
         }
-        const double due = task->startedAt + static_cast<double>(wanted) / task->timing->rate;
         const double nextEvent = sim.schedule.empty() ? std::numeric_limits<double>::infinity()
                                                       : sim.schedule.front().at;
-        const auto wake = sim.clock.realTimeAt(std::min({due, deadline, nextEvent})) +
-                          std::chrono::microseconds(50);
-        sim.changed.wait_until(call.lock, wake);
+        // An analogue trigger is looked for as time goes by.
+        const double searchAgain =
+            awaitingTrigger(*task) && (task->startTrigger.type == DAQmx_Val_AnlgEdge ||
+                                       task->referenceTrigger.type == DAQmx_Val_AnlgEdge)
+                ? now + 0.01
+                : std::numeric_limits<double>::infinity();
+        const double wakeAt = std::min({ticking ? *origin + static_cast<double>(wanted) / rate
+                                                : std::numeric_limits<double>::infinity(),
+                                        deadline, nextEvent, searchAgain});
+        if (sim.clock.unpaced()) {
+            // Nothing moves stopped time but the waits themselves: on to the
+            // next thing that can happen, or asleep until someone moves it.
+            if (std::isfinite(wakeAt)) {
+                sim.clock.advance(std::max(wakeAt - now, 1e-9));
+            } else {
+                sim.changed.wait(call.lock);
+            }
+            continue;
+        }
+        sim.changed.wait_until(call.lock,
+                               sim.clock.realTimeAt(wakeAt) + std::chrono::microseconds(50));
     }
 }
 
@@ -268,7 +305,10 @@ int32 DAQmxGetReadAvailSampPerChan(TaskHandle taskHandle, uInt32* data) try {
         if (task->overflowed) {
             return overflowFailure(sim, *task);
         }
-        if (sim.clock.unpaced()) {
+        searchAnalogTriggerLocked(sim, *task);
+        if (!acquisitionOrigin(sim, *task) || tickRate(sim, *task) <= 0.0) {
+            available = 0;  // awaiting its trigger or its clock
+        } else if (sim.clock.unpaced()) {
             // Time stands still and every block is due at once.
             available = task->timing->finite() ? task->timing->samplesPerChannel - task->samplesRead
                                                : std::numeric_limits<uInt32>::max();
@@ -355,12 +395,12 @@ int32 DAQmxReadAnalogF64(TaskHandle taskHandle, int32 numSampsPerChan, float64 t
         task->samplesRead += samples;
     }
     const SimDevice* device = sim.findDevice(task->device);
-    const double rate = task->timing ? task->timing->rate : kOnDemandRate;
     std::vector<SampleSource> sources;
     sources.reserve(channels);
     for (const AnalogChannel& channel : task->analog) {
-        sources.push_back(sim.sourceFor(*device, channel, rate));
+        sources.push_back(sim.taskSourceFor(*device, *task, channel));
     }
+    block.firstSample += sim.sourceIndexOffset(*task);
     const std::int64_t reported = static_cast<std::int64_t>(block.samples) + sim.readCountSkew;
     const bool timed = task->timing.has_value();
     call.lock.unlock();

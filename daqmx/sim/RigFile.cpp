@@ -28,6 +28,27 @@
 //                                  0 picks the driver's default for the rate
 //   "ai_signals"                   object   short channel name -> signal; channels
 //                                  not named carry a distinct default sine
+//   "pfi"                          object   {"inputs": I, "outputs": O, "bidirectional": B}:
+//                                  PFI0.. are I input-only terminals, then O
+//                                  output-only, then B both ways; a USB-6211 has
+//                                  4, 4, 0 and a USB-6002 0, 0, 2 unless given,
+//                                  other products none
+//   "triggers"                     array    of "digital_edge", "analog_edge",
+//                                  "reference": the triggers the device has; a
+//                                  USB-6002 ["digital_edge"], others
+//                                  ["digital_edge", "reference"] unless given
+//   "clock_ppm"                    number   timebase error: its sample clocks run
+//                                  that many parts per million fast; 0
+//
+// Beside "devices" the object may hold "wiring": an array of nets, each an
+// array of two or more terminals joined by wire ("/Dev1/PFI4", the leading
+// slash optional). A start trigger or sample clock exported to one terminal
+// of a net reaches every other. In a rig with wiring or a non-zero
+// "clock_ppm", signals are functions of simulated time (sample k of a task is
+// taken at its start plus k periods of its device's clock), so devices
+// sampling the same signal agree when they share a clock and drift apart by
+// their clocks' error when they do not; elsewhere they are functions of the
+// sample index.
 //
 // A signal object (every member optional, defaults as shown):
 //
@@ -188,6 +209,54 @@ SignalShape parseSignal(const json& description, const std::string& channel) {
     }
 }
 
+void parseTriggerCapabilities(const json& entry, SimDevice& device) {
+    applyProductTriggerDefaults(device);
+    if (entry.contains("pfi")) {
+        const json& pfi = entry["pfi"];
+        if (!pfi.is_object()) {
+            throw RigError("\"pfi\" must be an object");
+        }
+        device.pfi.clear();
+        for (const auto& [member, value] : pfi.items()) {
+            if (member != "inputs" && member != "outputs" && member != "bidirectional") {
+                throw RigError("\"pfi\" has no member \"" + member + "\"");
+            }
+        }
+        const std::pair<const char*, TerminalDirection> kinds[] = {
+            {"inputs", TerminalDirection::Input},
+            {"outputs", TerminalDirection::Output},
+            {"bidirectional", TerminalDirection::Bidirectional}};
+        for (const auto& [member, direction] : kinds) {
+            const auto count = unsignedMember<std::uint32_t>(pfi, member);
+            for (std::uint32_t i = 0; i < count && device.pfi.size() < 1024; ++i) {
+                device.pfi.push_back({"PFI" + std::to_string(device.pfi.size()), direction});
+            }
+        }
+    }
+    if (entry.contains("triggers")) {
+        const json& triggers = entry["triggers"];
+        if (!triggers.is_array()) {
+            throw RigError("\"triggers\" must be an array");
+        }
+        device.digitalTriggers = device.analogTriggers = device.referenceTriggers = false;
+        for (const json& trigger : triggers) {
+            const std::string name = trigger.is_string() ? trigger.get<std::string>() : "";
+            if (name == "digital_edge") {
+                device.digitalTriggers = true;
+            } else if (name == "analog_edge") {
+                device.analogTriggers = true;
+            } else if (name == "reference") {
+                device.referenceTriggers = true;
+            } else {
+                throw RigError(
+                    "\"triggers\" may hold only \"digital_edge\", \"analog_edge\" and "
+                    "\"reference\"");
+            }
+        }
+    }
+    device.clockPpm = finiteNumber(entry, "clock_ppm", 0.0, false);
+}
+
 SimDevice parseDevice(const json& entry) {
     if (!entry.is_object()) {
         throw RigError("every entry of \"devices\" must be an object");
@@ -261,6 +330,7 @@ SimDevice parseDevice(const json& entry) {
             }
             device.aiSignals[static_cast<std::size_t>(index)] = parseSignal(description, channel);
         }
+        parseTriggerCapabilities(entry, device);
     } catch (const RigError& error) {
         throw where(error.what());
     } catch (const json::exception& error) {
@@ -269,9 +339,69 @@ SimDevice parseDevice(const json& entry) {
     return device;
 }
 
+// The canonical spelling of a wired terminal: "/Dev1/PFI4" with the device's
+// own name, checked against the rig.
+std::string wiredTerminal(const json& value, const std::vector<SimDevice>& devices) {
+    if (!value.is_string()) {
+        throw RigError("\"wiring\" must hold arrays of terminal names");
+    }
+    std::string text = value.get<std::string>();
+    const std::string given = text;
+    if (!text.empty() && text.front() == '/') {
+        text.erase(0, 1);
+    }
+    const std::size_t slash = text.find('/');
+    const SimDevice* device = nullptr;
+    for (const SimDevice& candidate : devices) {
+        if (slash != std::string::npos && sameName(candidate.name, text.substr(0, slash))) {
+            device = &candidate;
+        }
+    }
+    if (device == nullptr) {
+        throw RigError("\"wiring\" names " + given + ", not a terminal of a device of the rig");
+    }
+    const std::string terminal = text.substr(slash + 1);
+    for (const PfiTerminal& pfi : device->pfi) {
+        if (sameName(pfi.name, terminal)) {
+            return "/" + device->name + "/" + pfi.name;
+        }
+    }
+    throw RigError("\"wiring\" names " + given + ", a terminal " + device->name + " lacks");
+}
+
+std::vector<std::vector<std::string>> parseWiring(const json& document,
+                                                  const std::vector<SimDevice>& devices) {
+    std::vector<std::vector<std::string>> nets;
+    const json none = json::array();
+    const json& wiring = memberOr(document, "wiring", none);
+    if (!wiring.is_array()) {
+        throw RigError("\"wiring\" must be an array of nets");
+    }
+    for (const json& net : wiring) {
+        if (!net.is_array() || net.size() < 2) {
+            throw RigError("every net of \"wiring\" must join two or more terminals");
+        }
+        std::vector<std::string> terminals;
+        for (const json& terminal : net) {
+            terminals.push_back(wiredTerminal(terminal, devices));
+        }
+        nets.push_back(std::move(terminals));
+    }
+    return nets;
+}
+
 }  // namespace
 
-std::optional<std::vector<SimDevice>> loadRigFile(const std::string& path, std::string& problem) {
+bool Rig::signalsInTime() const {
+    return !wiring.empty() || std::any_of(devices.begin(), devices.end(),
+                                          [](const SimDevice& d) { return d.clockPpm != 0.0; });
+}
+
+Rig builtInRig() {
+    return {builtInDevices(), {}};
+}
+
+std::optional<Rig> loadRigFile(const std::string& path, std::string& problem) {
     const auto text = readTextFile(path, problem);
     if (!text) {
         return std::nullopt;
@@ -292,7 +422,8 @@ std::optional<std::vector<SimDevice>> loadRigFile(const std::string& path, std::
             }
             devices.push_back(std::move(device));
         }
-        return devices;
+        auto wiring = parseWiring(document, devices);
+        return Rig{std::move(devices), std::move(wiring)};
     } catch (const std::exception& error) {
         problem = path + ": " + error.what();
         return std::nullopt;

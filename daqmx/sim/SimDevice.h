@@ -18,6 +18,16 @@ struct VoltageRange {
     double high = 0.0;
 };
 
+/// What a PFI terminal of a device can do.
+enum class TerminalDirection { Input, Output, Bidirectional };
+
+struct PfiTerminal {
+    std::string name;  // "PFI0"
+    TerminalDirection direction = TerminalDirection::Bidirectional;
+    bool canReceive() const { return direction != TerminalDirection::Output; }
+    bool canDrive() const { return direction != TerminalDirection::Input; }
+};
+
 /// One simulated device as the driver describes it.
 struct SimDevice {
     std::string name;         // "Dev1"
@@ -42,7 +52,19 @@ struct SimDevice {
     // Simulated second before which a replugged device is listed but its
     // properties and tasks still fail (it is still enumerating).
     double readyAt = 0.0;
+    std::vector<PfiTerminal> pfi;
+    bool digitalTriggers = true;
+    bool analogTriggers = false;
+    bool referenceTriggers = true;
+    // Timebase error in parts per million: its sample clocks run that much
+    // fast (or slow, when negative) against simulated time.
+    double clockPpm = 0.0;
 };
+
+/// The terminals and triggers of the product `device.productType` names,
+/// as the real devices have them (USB-6211, USB-6002); other products get
+/// no PFI terminals, digital edge and reference triggers.
+void applyProductTriggerDefaults(SimDevice& device);
 
 /// The rig of a freshly loaded driver: "Dev1", a USB-6211, and "Dev2", a USB-6002.
 std::vector<SimDevice> builtInDevices();

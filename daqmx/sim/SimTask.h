@@ -30,6 +30,16 @@ struct SampleTiming {
     bool finite() const { return sampleMode == DAQmx_Val_FiniteSamps; }
 };
 
+/// A start or reference trigger as the task was configured.
+struct TriggerSetup {
+    int32 type = DAQmx_Val_None;
+    std::string source;             // "/Dev1/PFI0", or the channel of an analogue trigger
+    int32 edge = DAQmx_Val_Rising;  // slope, for an analogue trigger
+    double level = 0.0;
+    uInt32 pretriggerSamples = 0;
+    bool set() const { return type != DAQmx_Val_None; }
+};
+
 /// A live task of the simulated driver.
 struct SimTask {
     std::uint64_t id = 0;
@@ -57,6 +67,21 @@ struct SimTask {
     // Samples per channel of the input buffer the task asked for itself
     // (DAQmxCfgInputBuffer); none: the driver's choice.
     std::optional<std::uint64_t> inputBuffer;
+
+    TriggerSetup startTrigger;
+    TriggerSetup referenceTrigger;
+    std::string clockTerminal;       // "/Dev2/PFI0"; empty: the device's own clock
+    std::string sampleClockExport;   // terminal the sample clock drives, or empty
+    std::string startTriggerExport;  // terminal the start trigger drives, or empty
+    // Of the latest run: when the triggers fired (simulated seconds), when
+    // sample 0 of what reads deliver was acquired (none while a trigger is
+    // still awaited) and the signal's sample index it carries.
+    std::optional<double> startTriggeredAt;
+    std::optional<double> referenceTriggeredAt;
+    std::optional<double> firstSampleAt;
+    std::uint64_t firstSampleIndex = 0;
+    // Samples of an analogue trigger's source already searched for the crossing.
+    std::uint64_t analogSearched = 0;
 
     std::size_t channelCount() const {
         return kind == ChannelKind::DigitalInput ? digital.size() : analog.size();

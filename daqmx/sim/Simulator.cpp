@@ -13,6 +13,7 @@
 #include "OutputBuffers.h"
 #include "RigFile.h"
 #include "StatusCodes.h"
+#include "Triggers.h"
 
 namespace daqmx_sim {
 
@@ -39,17 +40,17 @@ double timeScaleFromEnvironment() {
     return scale;
 }
 
-std::vector<SimDevice> devicesFromEnvironment() {
+Rig rigFromEnvironment() {
     const char* path = std::getenv("NIDAQMX_SIM_DEVICES");
     if (path == nullptr || *path == '\0') {
-        return builtInDevices();
+        return builtInRig();
     }
     std::string problem;
-    if (auto devices = loadRigFile(path, problem)) {
-        return std::move(*devices);
+    if (auto rig = loadRigFile(path, problem)) {
+        return std::move(*rig);
     }
     std::fprintf(stderr, "nidaqmx_sim: ignoring NIDAQMX_SIM_DEVICES: %s\n", problem.c_str());
-    return builtInDevices();
+    return builtInRig();
 }
 
 std::vector<SimEvent> eventsFromEnvironment(const std::vector<std::string>& devices) {
@@ -77,7 +78,7 @@ Simulator::Simulator() {
 }
 
 void Simulator::resetLocked() {
-    devices = devicesFromEnvironment();
+    useRigLocked(rigFromEnvironment());
     tasks.clear();
     unnamedTaskCount = 0;
     clock = ScaledClock(timeScaleFromEnvironment());
@@ -100,6 +101,12 @@ void Simulator::resetLocked() {
     lastReadReturnedNs = 0;
     setErrorTextOverride({});
     changed.notify_all();
+}
+
+void Simulator::useRigLocked(Rig rig) {
+    signalsInTime = rig.signalsInTime();
+    devices = std::move(rig.devices);
+    wiring = std::move(rig.wiring);
 }
 
 std::optional<int32> Simulator::beginCall(const char* function) {
@@ -284,6 +291,15 @@ void Simulator::applyEventLocked(const SimEvent& event) {
         case EventKind::Reset:
             abortRunningTasksLocked(device->name, status::kDeviceReset);
             break;
+        case EventKind::PfiEdge:
+            if (const std::string terminal = canonicalTerminal(*this, event.terminal, device->name);
+                !terminal.empty()) {
+                edgeLocked(*this, terminal, event.edge, event.at);
+            } else {
+                std::fprintf(stderr, "nidaqmx_sim: pfi_edge skipped: %s has no terminal %s\n",
+                             device->name.c_str(), event.terminal.c_str());
+            }
+            break;
     }
 }
 
@@ -293,6 +309,7 @@ void Simulator::startTaskLocked(SimTask& task) {
     task.startedAt = clock.now();
     task.samplesRead = 0;
     task.overflowed = false;
+    armTriggersLocked(*this, task);
     changed.notify_all();
 }
 
@@ -304,15 +321,40 @@ void Simulator::stopTaskLocked(SimTask& task) {
     }
 }
 
+SignalShape Simulator::signalOf(const SimDevice& device, const AnalogChannel& channel) const {
+    return channel.index < device.aiSignals.size() && device.aiSignals[channel.index]
+               ? *device.aiSignals[channel.index]
+               : defaultSignal(channel.index);
+}
+
+ConverterSetup Simulator::converterOf(const SimDevice& device, const AnalogChannel& channel) {
+    return {channel.range.low, channel.range.high, device.aiResolutionBits};
+}
+
 SampleSource Simulator::sourceFor(const SimDevice& device, const AnalogChannel& channel,
                                   double rate) const {
-    const SignalShape signal =
-        channel.index < device.aiSignals.size() && device.aiSignals[channel.index]
-            ? *device.aiSignals[channel.index]
-            : defaultSignal(channel.index);
-    return SampleSource(device.name, channel.index, signal, rate,
-                        {channel.range.low, channel.range.high, device.aiResolutionBits},
-                        realistic(DAQMXSIM_REALISTIC_SIGNALS), realistic(DAQMXSIM_CONVERTER));
+    return SampleSource(device.name, channel.index, signalOf(device, channel), rate,
+                        converterOf(device, channel), realistic(DAQMXSIM_REALISTIC_SIGNALS),
+                        realistic(DAQMXSIM_CONVERTER));
+}
+
+SampleSource Simulator::taskSourceFor(const SimDevice& device, const SimTask& task,
+                                      const AnalogChannel& channel) const {
+    if (!task.timing) {
+        return sourceFor(device, channel, kOnDemandRate);
+    }
+    const std::optional<double> origin = acquisitionOrigin(*this, task);
+    const double rate = tickRate(*this, task);
+    if (!signalsInTime || !origin || rate <= 0.0) {
+        return sourceFor(device, channel, task.timing->rate);
+    }
+    return SampleSource(device.name, channel.index, signalOf(device, channel), rate,
+                        converterOf(device, channel), realistic(DAQMXSIM_REALISTIC_SIGNALS),
+                        realistic(DAQMXSIM_CONVERTER), *origin);
+}
+
+std::uint64_t Simulator::sourceIndexOffset(const SimTask& task) const {
+    return signalsInTime || !task.timing ? 0 : task.firstSampleIndex;
 }
 
 std::uint64_t Simulator::inputBufferSize(const SimTask& task) const {

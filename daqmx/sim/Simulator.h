@@ -16,6 +16,7 @@
 #include "ErrorText.h"
 #include "EventSchedule.h"
 #include "NIDAQmxSimControl.h"
+#include "RigFile.h"
 #include "ScaledClock.h"
 #include "SimDevice.h"
 #include "SimTask.h"
@@ -48,6 +49,8 @@ public:
 
     /// Back to a freshly loaded driver; the caller holds `mutex`.
     void resetLocked();
+    /// Replaces the devices and wiring; the caller holds `mutex`.
+    void useRigLocked(Rig rig);
 
     /// Bookkeeping at the entry of every DAQmx call: the call log, the call
     /// counts and the scripted failures. Returns the scripted status (with the
@@ -91,6 +94,16 @@ public:
     /// The samples of one channel of a task running at `rate`, as reads deliver them.
     SampleSource sourceFor(const SimDevice& device, const AnalogChannel& channel,
                            double rate) const;
+    /// The signal a channel carries and the converter it goes through.
+    SignalShape signalOf(const SimDevice& device, const AnalogChannel& channel) const;
+    static ConverterSetup converterOf(const SimDevice& device, const AnalogChannel& channel);
+    /// The samples of one channel of `task`, delivered sample 0 being the
+    /// first one after its trigger.
+    SampleSource taskSourceFor(const SimDevice& device, const SimTask& task,
+                               const AnalogChannel& channel) const;
+    /// What to add to a delivered sample's position for the index `task`'s
+    /// source counts in.
+    std::uint64_t sourceIndexOffset(const SimTask& task) const;
     /// Samples per channel the input buffer of a continuous task holds.
     std::uint64_t inputBufferSize(const SimTask& task) const;
     /// Notes the rate and range `task` gives each of its channels.
@@ -108,6 +121,11 @@ public:
     ScaledClock clock;
     // Events still to happen, earliest first.
     std::vector<SimEvent> schedule;
+    // Nets of the rig's wiring, each a list of terminals ("/Dev1/PFI4").
+    std::vector<std::vector<std::string>> wiring;
+    // Signals are functions of simulated time (rigs with wiring or clock
+    // errors), else of the sample index.
+    bool signalsInTime = false;
 
     std::map<std::string, ScriptedFailure, std::less<>> scriptedFailures;
     std::deque<int32> queuedReadStatuses;

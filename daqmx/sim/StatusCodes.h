@@ -34,6 +34,11 @@ inline constexpr int32 kPropertyNotApplicable = DAQmxErrorAttributeNotSupportedI
 inline constexpr int32 kTaskStoppedDuringRead =
     DAQmxErrorCannotReadWhenAutoStartFalseAndTaskNotRunningOrCommitted;
 inline constexpr int32 kOutOfMemory = DAQmxErrorPALMemoryFull;
+inline constexpr int32 kInvalidTerminal = DAQmxErrorInvalidTerm_Routing;
+inline constexpr int32 kRouteNotSupported = DAQmxErrorRouteNotSupportedByHW_Routing;
+inline constexpr int32 kReferenceTriggerWhenContinuous = DAQmxErrorRefTrigWhenContinuous;
+inline constexpr int32 kTriggerWithoutSampleClock = DAQmxErrorTrigWhenOnDemandSampTiming;
+inline constexpr int32 kInvalidAnalogTriggerSource = DAQmxErrorInvalidAnalogTrigSrc;
 inline constexpr int32 kInvalidRigDescription = DAQMXSIM_ERROR_INVALID_RIG_DESCRIPTION;
 inline constexpr int32 kInvalidEventSchedule = DAQMXSIM_ERROR_INVALID_EVENT_SCHEDULE;
 inline constexpr int32 kInternalFault = DAQMXSIM_ERROR_INTERNAL;

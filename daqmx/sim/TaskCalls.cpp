@@ -12,6 +12,7 @@
 #include "SampleClock.h"
 #include "Simulator.h"
 #include "StatusCodes.h"
+#include "Triggers.h"
 
 using namespace daqmx_sim;
 
@@ -450,6 +451,7 @@ int32 DAQmxCfgSampClkTiming(TaskHandle taskHandle, const char source[], float64 
     timing.sampleMode = sampleMode;
     timing.samplesPerChannel = sampsPerChanToAcquire;
     task->timing = timing;
+    task->clockTerminal = internalClock ? std::string() : asTerminal(call.sim, clockSource, *task);
     call.sim.lastActiveEdge = activeEdge;
     call.sim.rememberChannelUse(*task);
     return 0;
@@ -580,6 +582,9 @@ int32 DAQmxStartTask(TaskHandle taskHandle) try {
                               {{"Device", task->device},
                                {"Task Name", task->name},
                                {"Reserved By Task", holder->name}}));
+    }
+    if (const int32 refused = verifyTriggers(call.sim, *task); refused != 0) {
+        return refused;
     }
     call.sim.startTaskLocked(*task);
     return 0;

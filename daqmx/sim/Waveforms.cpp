@@ -343,7 +343,7 @@ void tabulateAdvanceRotation(SampleSource::Params& p) {
 
 SampleSource::SampleSource(std::string_view deviceName, std::uint32_t channelIndex,
                            const SignalShape& signal, double rate, const ConverterSetup& converter,
-                           bool realistic, bool convert) {
+                           bool realistic, bool convert, double startSeconds) {
     Params& p = params_;
     p.channelIndex = channelIndex;
     p.amplitude = signal.amplitude;
@@ -351,6 +351,10 @@ SampleSource::SampleSource(std::string_view deviceName, std::uint32_t channelInd
     double phaseCycles = std::fmod(std::fabs(signal.phaseDeg) / 360.0, 1.0);
     if (signal.phaseDeg < 0.0 && phaseCycles > 0.0) {
         phaseCycles = 1.0 - phaseCycles;
+    }
+    if (startSeconds != 0.0) {
+        const double elapsed = std::fmod(std::fabs(signal.frequencyHz) * startSeconds, 1.0);
+        phaseCycles = std::fmod(phaseCycles + (elapsed < 0.0 ? elapsed + 1.0 : elapsed), 1.0);
     }
     p.phaseOrigin = fixedCycles(phaseCycles);
     if (rate > 0.0 && std::isfinite(rate)) {

@@ -49,8 +49,10 @@ public:
     /// `realistic` the channel carries the identifying sawtooth instead of its
     /// signal; without `convert` values skip clipping, quantization and
     /// calibration.
+    /// `startSeconds` is the moment of sample 0 for signals that are functions of time.
     SampleSource(std::string_view deviceName, std::uint32_t channelIndex, const SignalShape& signal,
-                 double rate, const ConverterSetup& converter, bool realistic, bool convert);
+                 double rate, const ConverterSetup& converter, bool realistic, bool convert,
+                 double startSeconds = 0.0);
 
     /// The value of sample n (counted from 0 at the task's start).
     double at(std::uint64_t sampleIndex) const;

@@ -35,6 +35,12 @@ constexpr std::array kFields = {NI_USB_DAQ_FIELD(device_name),
                                 NI_USB_DAQ_FIELD(start_trigger_source),
                                 NI_USB_DAQ_FIELD(start_trigger_edge),
                                 NI_USB_DAQ_FIELD(analog_trigger_level_v),
+                                NI_USB_DAQ_FIELD(reference_trigger_type),
+                                NI_USB_DAQ_FIELD(reference_trigger_source),
+                                NI_USB_DAQ_FIELD(reference_trigger_edge),
+                                NI_USB_DAQ_FIELD(pretrigger_samples),
+                                NI_USB_DAQ_FIELD(export_sample_clock_to),
+                                NI_USB_DAQ_FIELD(export_start_trigger_to),
                                 NI_USB_DAQ_FIELD(units),
                                 NI_USB_DAQ_FIELD(delivery_model),
                                 NI_USB_DAQ_FIELD(digital_input_lines)};
@@ -42,8 +48,9 @@ constexpr std::array kFields = {NI_USB_DAQ_FIELD(device_name),
 
 static_assert(std::ranges::equal(kFields, kAcquisitionSettings,
                                  [](const auto& field, const AcquisitionSetting& setting) {
-                                     // Text, Choice: string; Number: double; Integer: int32.
-                                     const std::size_t storage[] = {0, 0, 1, 2};
+                                     // Text, Choice, Terminal: string; Number: double;
+                                     // Integer: int32.
+                                     const std::size_t storage[] = {0, 0, 1, 2, 0};
                                      return field.first == setting.key &&
                                             field.second.index() ==
                                                 storage[static_cast<int>(setting.type)];
@@ -69,15 +76,32 @@ std::optional<std::string> checkNumber(const AcquisitionSetting& setting, double
                                      : " (must be " + minimum + " or more)");
 }
 
+/// Why `text` is none of the spellings an enforced choice takes, or nothing.
+std::optional<std::string> checkChoice(const AcquisitionSetting& setting, const std::string& text) {
+    if (!setting.choicesEnforced ||
+        std::ranges::find(setting.choices, std::string_view(text)) != setting.choices.end()) {
+        return std::nullopt;
+    }
+    std::string listed;
+    for (const std::string_view choice : setting.choices) {
+        listed += (listed.empty() ? "" : ", ") + std::string(choice);
+    }
+    return "Invalid " + std::string(setting.key) + ": " + text + " (" + listed + ")";
+}
+
 /// Stores `text` into the field of setting `index`, or says why it is no
 /// value of that setting.
 std::optional<std::string> store(AcquisitionConfig& config, std::size_t index,
                                  const std::string& text) {
     const auto& [key, field] = kFields[index];
+    const AcquisitionSetting& setting = kAcquisitionSettings[index];
     const std::string invalid = "Invalid " + std::string(key) + ": ";
     std::optional<double> value;
     if (const auto* member = std::get_if<std::string AcquisitionConfig::*>(&field)) {
-        config.*(*member) = text;
+        if (auto refused = checkChoice(setting, text)) {
+            return refused;
+        }
+        config.*(*member) = setting.type == SettingType::Terminal ? normalizeTerminal(text) : text;
         return std::nullopt;
     }
     if (const auto* number = std::get_if<double AcquisitionConfig::*>(&field)) {
@@ -92,7 +116,15 @@ std::optional<std::string> store(AcquisitionConfig& config, std::size_t index,
     } else {
         return invalid + "not a whole number from -2147483648 to 2147483647";
     }
-    return checkNumber(kAcquisitionSettings[index], *value);
+    return checkNumber(setting, *value);
+}
+
+/// True for a physical analogue-input channel name such as "Dev1/ai12".
+bool isAnalogInputChannel(std::string_view name) {
+    const std::size_t slash = name.rfind('/');
+    const std::string_view last = name.substr(slash + 1);
+    return last.size() > 2 && last.starts_with("ai") &&
+           std::all_of(last.begin() + 2, last.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 }  // namespace
@@ -117,6 +149,22 @@ std::optional<std::string> mergeConfigureParams(AcquisitionConfig& config,
     }
     config = std::move(next);
     return std::nullopt;
+}
+
+bool hasStartTrigger(const AcquisitionConfig& config) {
+    return config.start_trigger_type != "NONE";
+}
+
+bool hasReferenceTrigger(const AcquisitionConfig& config) {
+    return config.reference_trigger_type != "NONE";
+}
+
+std::string normalizeTerminal(const std::string& name) {
+    const bool deviceQualified = name.find('/') != std::string::npos;
+    if (!deviceQualified || name.starts_with('/') || isAnalogInputChannel(name)) {
+        return name;
+    }
+    return "/" + name;
 }
 
 double sampleRateInUse(const AcquisitionConfig& config, double achievedHz) {

@@ -23,12 +23,26 @@ struct AcquisitionConfig {
     std::int32_t samples_per_channel = 0;
     std::string sample_clock_source, sample_clock_active_edge;
     double read_timeout_s = 0.0;
-    // Stored and reported back only.
     std::string start_trigger_type, start_trigger_source, start_trigger_edge;
     double analog_trigger_level_v = 0.0;
+    std::string reference_trigger_type, reference_trigger_source, reference_trigger_edge;
+    std::int32_t pretrigger_samples = 0;
+    std::string export_sample_clock_to, export_start_trigger_to;
+    // Stored and reported back only.
     std::string units, delivery_model;
     std::string digital_input_lines;
 };
+
+/// True when the task waits for a start or reference trigger before its
+/// first sample.
+bool hasStartTrigger(const AcquisitionConfig& config);
+bool hasReferenceTrigger(const AcquisitionConfig& config);
+
+/// A terminal as the driver writes it: a device-qualified name gains its
+/// leading slash ("Dev1/PFI0" becomes "/Dev1/PFI0"). Names without a device
+/// ("PFI0", "OnboardClock") and analogue-input channels ("Dev1/ai0", the
+/// source of an analogue trigger) stay as they are.
+std::string normalizeTerminal(const std::string& name);
 
 /// Largest block (samples per channel x channels) any buffer is sized for.
 /// It keeps allocations bounded and sizes within the driver's 32-bit counts.

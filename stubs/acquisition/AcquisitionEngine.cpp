@@ -116,6 +116,12 @@ OperationResult AcquisitionEngine::configure(const OperationParams& params,
     if (tasks.channelReadback.rangesJson) {
         result.data["ai_voltage_ranges_v"] = *tasks.channelReadback.rangesJson;
     }
+    if (tasks.triggers.startJson) {
+        result.data["start_trigger"] = *tasks.triggers.startJson;
+    }
+    if (tasks.triggers.referenceJson) {
+        result.data["reference_trigger"] = *tasks.triggers.referenceJson;
+    }
     return result;
 }
 
@@ -196,7 +202,7 @@ OperationResult AcquisitionEngine::startStream(const std::string& requestId) {
                           // frames are timed at it
                           sampleRateInUse(settings, tasks.achievedSampleRateHz),
                           settings.sample_mode != "ON_DEMAND",
-                          settings.sample_mode == "FINITE" ? finiteSamples : 0};
+                          settings.sample_mode == "FINITE" ? finiteSamples : 0, tasks.triggered};
     if (auto failure = stream.start(plan)) {
         tasks.aiTask.stop();
         tasks.diTask.stop();

@@ -98,7 +98,7 @@ OperationResult AcquisitionEngine::readFinite(const OperationParams& params,
     OperationResult result;
     result.success = true;
     result.requestId = requestId;
-    writeFrameText(frame, result.data[std::string(frame::kFrameProperty)]);
+    writeFrameText(frame, tasks.pretriggerSamples, result.data[std::string(frame::kFrameProperty)]);
     return result;
 }
 

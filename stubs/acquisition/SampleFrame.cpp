@@ -86,18 +86,18 @@ private:
 /// The frame text with every sample written by `writeDouble`, which must give
 /// writeJsonDouble's bytes and need no more than kNumberRoom.
 template <typename DoubleWriter>
-void writeFrameTextWith(const SampleFrameView& frame, std::string& out,
-                        DoubleWriter&& writeDouble) {
+void writeFrameTextWith(const SampleFrameView& frame, std::optional<std::uint32_t> pretrigger,
+                        std::string& out, DoubleWriter&& writeDouble) {
     const std::int32_t count = frameSampleCount(frame);
     const auto perChannel = static_cast<std::size_t>(count);
     const std::vector<bool>* digital = frameDigitalLines(frame);
 
     // One upper bound for the whole text, so the string grows at most once and
-    // the loops below write without checking: keys, punctuation and five
+    // the loops below write without checking: keys, punctuation and six
     // integers; six bytes per digital line ("false,"); per channel its brackets
     // and comma; per sample the longest double and a comma; and behind it all
     // the room the number routines want in front of their last write.
-    constexpr std::size_t kFixedRoom = 160 + 5 * kNumberRoom;
+    constexpr std::size_t kFixedRoom = 192 + 6 * kNumberRoom;
     const std::size_t digitalRoom = digital != nullptr ? digital->size() * 6 : 0;
     const std::size_t sampleRoom = frame.channelCount * (3 + perChannel * (kMaxDoubleText + 1));
     const std::size_t bound = kFixedRoom + digitalRoom + sampleRoom + kNumberRoom;
@@ -132,6 +132,10 @@ void writeFrameTextWith(const SampleFrameView& frame, std::string& out,
     if (digital != nullptr) {
         text.putKey(frame::kDigitalLineCount);
         text.putInteger(digital->size());
+    }
+    if (pretrigger) {
+        text.putKey(frame::kPretriggerSamples);
+        text.putInteger(*pretrigger);
     }
     text.putKey(frame::kSampleCount);
     text.putInteger(count);
@@ -179,13 +183,18 @@ std::int32_t frameSampleCount(const SampleFrameView& frame) {
 }
 
 void writeFrameText(const SampleFrameView& frame, std::string& out) {
-    writeFrameTextWith(frame, out,
+    writeFrameText(frame, std::nullopt, out);
+}
+
+void writeFrameText(const SampleFrameView& frame, std::optional<std::uint32_t> pretriggerSamples,
+                    std::string& out) {
+    writeFrameTextWith(frame, pretriggerSamples, out,
                        [](char* first, double value) { return writeJsonDouble(first, value); });
 }
 
 void writeFrameText(const SampleFrameView& frame, std::string& out, NumberTextCache& numbers) {
     static_assert(NumberTextCache::kRoom <= kNumberRoom);
-    writeFrameTextWith(frame, out, [&numbers](char* first, double value) {
+    writeFrameTextWith(frame, std::nullopt, out, [&numbers](char* first, double value) {
         return numbers.write(first, value,
                              [](char* at, double same) { return writeJsonDouble(at, same); });
     });

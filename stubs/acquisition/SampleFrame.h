@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,6 +43,12 @@ inline const std::vector<bool>* frameDigitalLines(const SampleFrameView& frame) 
 /// reusing its capacity. The bytes are exactly those of the JSON library's
 /// dump of the same frame as a document, members sorted by key.
 void writeFrameText(const SampleFrameView& frame, std::string& out);
+
+/// The same text with "pretrigger_samples" among its members when
+/// `pretriggerSamples` is set: the frame of a reference-triggered read, whose
+/// first samples precede the trigger. Unset, the bytes are the plain frame's.
+void writeFrameText(const SampleFrameView& frame, std::optional<std::uint32_t> pretriggerSamples,
+                    std::string& out);
 
 /// The same text, with the numbers' texts taken from and kept in `numbers`:
 /// for a stream, whose values repeat from block to block, most samples are a

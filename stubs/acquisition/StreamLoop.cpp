@@ -34,6 +34,13 @@ bool isTransient(int32 status) {
     return daqmx::classifyStatus(status).retriedByStream;
 }
 
+/// True while a started task has acquired no sample at all, which for a
+/// triggered task means its trigger has not come yet.
+bool acquiredNothing(TaskHandle task) {
+    uInt64 acquired = 0;
+    return DAQmxGetReadTotalSampPerChanAcquired(task, &acquired) == 0 && acquired == 0;
+}
+
 /// One digital sample per line into `bits`; `bits` stays empty when there is
 /// no digital task or the read fails or delivers nothing.
 void takeDigitalSnapshot(TaskHandle task, double timeoutS, std::vector<uInt8>& bytes,
@@ -240,6 +247,16 @@ void StreamLoop::runStream(const StreamPlan& plan) {
         }
         if (stopRequested) {
             return;
+        }
+        // A trigger may take as long as the rig wants: waiting for it is
+        // neither an error nor worth a word, and the wait keeps looking at
+        // the stop flag.
+        if (plan.triggered && status.code == DAQmxErrorSamplesNotYetAvailable && delivered == 0 &&
+            acquiredNothing(plan.aiTask)) {
+            if (pauseUnlessStopped(kWaitSlice)) {
+                return;
+            }
+            continue;
         }
         const bool transient = isTransient(status.code);
         if (transient && transientErrors < kMaxTransientRetries) {

@@ -35,6 +35,9 @@ struct StreamPlan {
     /// Samples per channel a finite task acquires in all (0: continuous).
     /// The driver answers a read at once when less than a block is left.
     std::uint64_t finiteSamples = 0;
+    /// The task waits for a trigger: until it has acquired a sample, reads
+    /// that time out are waiting, not failing.
+    bool triggered = false;
 };
 
 /// The stream thread: reads block after block from started tasks and hands

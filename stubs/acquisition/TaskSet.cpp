@@ -24,6 +24,9 @@ void TaskSet::clear() noexcept {
     diLineCount = 0;
     inputBufferSamplesPerChannel.reset();
     channelReadback = {};
+    triggers = {};
+    triggered = false;
+    pretriggerSamples.reset();
 }
 
 std::optional<std::string> TaskSet::build(const AcquisitionConfig& settings) {
@@ -71,6 +74,11 @@ std::optional<std::string> TaskSet::build(const AcquisitionConfig& settings) {
         }
     }
 
+    // Triggers and exports refer to the sample clock, so they come after it.
+    if (auto failure = configureTriggers(aiTask.get(), settings)) {
+        return fail(std::move(*failure));
+    }
+
     uInt32 channels = 0;
     if (DriverStatus status = checkDriver(DAQmxGetTaskNumChans(aiTask.get(), &channels));
         !status.ok()) {
@@ -79,6 +87,11 @@ std::optional<std::string> TaskSet::build(const AcquisitionConfig& settings) {
     aiChannelCount = channels;
     diLineCount = 0;
     channelReadback = readBackChannels(aiTask.get(), channels);
+    triggers = readBackTriggers(aiTask.get(), settings);
+    triggered = hasStartTrigger(settings) || hasReferenceTrigger(settings);
+    if (hasReferenceTrigger(settings)) {
+        pretriggerSamples = static_cast<std::uint32_t>(settings.pretrigger_samples);
+    }
 
     // The reads and the stream size one buffer by this product: refuse it now
     // rather than let an allocation take the host process down later.

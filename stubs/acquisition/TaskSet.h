@@ -7,6 +7,7 @@
 #include "stubs/acquisition/AcquisitionConfig.h"
 #include "stubs/acquisition/ChannelReadback.h"
 #include "stubs/acquisition/DriverTask.h"
+#include "stubs/acquisition/Triggers.h"
 
 namespace kra::device::stubs {
 
@@ -28,6 +29,11 @@ struct TaskSet {
     /// Samples per channel the driver buffers for a continuous task.
     std::optional<std::uint64_t> inputBufferSamplesPerChannel;
     ChannelReadback channelReadback;
+    TriggerReadback triggers;
+    /// The analogue task waits for a trigger before its first sample.
+    bool triggered = false;
+    /// A reference trigger is set: finite reads return pretrigger samples.
+    std::optional<std::uint32_t> pretriggerSamples;
 
 private:
     void reportSampleClock(double requested);

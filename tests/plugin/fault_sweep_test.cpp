@@ -85,7 +85,8 @@ const std::string kSilent =
     " DAQmxGetDevAIVoltageRngs DAQmxGetPhysicalChanAITermCfgs DAQmxResetDevice DAQmxStopTask"
     " DAQmxClearTask DAQmxGetExtendedErrorInfo DAQmxGetSampClkRate DAQmxReadDigitalLines"
     " DAQmxGetReadAvailSampPerChan DAQmxGetBufInputBufSize DAQmxGetNthTaskChannel"
-    " DAQmxGetAIRngLow DAQmxGetAIRngHigh ";
+    " DAQmxGetAIRngLow DAQmxGetAIRngHigh DAQmxGetDevDigTrigSupported"
+    " DAQmxGetDevAnlgTrigSupported DAQmxGetDevTerminals ";
 /// Calls reported in one place and silent in another: the product type fails
 /// connect but only blanks a scan entry; the digital task's start and channel
 /// count are optional.

@@ -304,6 +304,7 @@ Checked checkValue(const SettingSpec& spec, const std::string& text) {
     }
     switch (spec.type) {
         case Type::Text:
+        case Type::Terminal:
             return {text, {}};
         case Type::Choice: {
             if (const auto choice = matchChoice(spec, text)) {

@@ -278,11 +278,15 @@ StreamCommand::StreamCommand(CLI::App& app)
                     "channels of several devices: the leader (the first channel's device) "
                     "exports its sample clock to LEADER_TERMINAL, wired to the follower's "
                     "FOLLOWER_TERMINAL; one pair per follower")
-        ->type_name("LEADER_TERMINAL=FOLLOWER_TERMINAL");
+        ->type_name("LEADER_TERMINAL=FOLLOWER_TERMINAL")
+        ->allow_extra_args(false)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     command_
         .add_option("--share-start", shareStart_,
                     "the same for the leader's start trigger, on which the followers start")
-        ->type_name("LEADER_TERMINAL=FOLLOWER_TERMINAL");
+        ->type_name("LEADER_TERMINAL=FOLLOWER_TERMINAL")
+        ->allow_extra_args(false)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     // Samples as numbers are what CSV and HDF5 record from; the way through
     // the frame texts stays reachable to measure the two against each other.
     command_.add_flag("--text-frames", options_.textFrames)->group("");

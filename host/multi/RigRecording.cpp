@@ -1,6 +1,8 @@
 // A stream of several devices into one recording.
 #include "RigRecording.h"
 
+#include <algorithm>
+
 #include "Hdf5WriterFactory.h"
 #include "HostError.h"
 #include "TickCsv.h"
@@ -17,7 +19,7 @@ public:
                      const std::string& path, const Hdf5WriterOptions& options)
         : file_(makeHdf5GroupedFile(path, options)), plan_(plan) {
         for (const RecordingFacts& device : facts) {
-            const std::string name = groupName(device);
+            const std::string name = groupName(device, facts);
             groups_.push_back("/" + name);
             writers_.push_back(file_->group(name));
         }
@@ -45,8 +47,15 @@ public:
     void ended() override { file_->close(); }
 
 private:
-    static std::string groupName(const RecordingFacts& facts) {
-        return facts.serialNumber.empty() ? facts.device : facts.serialNumber;
+    /// The serial number; the name when the driver tells none that sets
+    /// the device apart (a simulated rig may leave them all 0).
+    static std::string groupName(const RecordingFacts& device,
+                                 const std::vector<RecordingFacts>& all) {
+        const std::string& serial = device.serialNumber;
+        const bool distinct = std::count_if(all.begin(), all.end(), [&](const auto& other) {
+                                  return other.serialNumber == serial;
+                              }) == 1;
+        return serial.empty() || serial == "0" || !distinct ? device.device : serial;
     }
 
     std::unique_ptr<GroupedRecordingFile> file_;

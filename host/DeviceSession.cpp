@@ -44,6 +44,14 @@ void DeviceSession::reopen(DeviceIdentity device) {
     device_ = std::move(device);
 }
 
+DeviceSession DeviceSession::openAnother(DeviceIdentity device) const {
+    if (!factory_) {
+        throw HostError("cannot open a stub for " + device.name);
+    }
+    platform::setEnvironment("NI_DEVICE_NAME", device.name);
+    return DeviceSession(factory_(), std::move(device), factory_);
+}
+
 ConnectionScope::ConnectionScope(DeviceSession& session) : session_(session) {
     session_.connect();
 }

@@ -50,6 +50,11 @@ public:
     /// the session has no way to make stubs.
     void reopen(DeviceIdentity device);
 
+    /// A session of its own for another device, made by the same plug-in
+    /// (a stream of several devices drives each through its own stub).
+    /// HostError when the session has no way to make stubs.
+    DeviceSession openAnother(DeviceIdentity device) const;
+
 private:
     StubPtr stub_;
     DeviceIdentity device_;

@@ -195,6 +195,7 @@ struct Hdf5RecordingWriter::File {
     std::string path;
     RecordingTally flushed;
     Handle file;
+    Handle group;  ///< a writer's own group of a shared file; invalid: the root
     Handle analog;
     Handle digital;
     Handle frames;
@@ -208,6 +209,9 @@ struct Hdf5RecordingWriter::File {
             "cannot write '" + path + "': " + what + (detail.empty() ? "" : ": " + detail),
             flushed);
     }
+
+    /// Where the writer's datasets and attributes go: its group, or the root.
+    hid_t place() const { return group.valid() ? group.get() : file.get(); }
 
     hid_t check(hid_t id, const char* what) const {
         if (id < 0) {
@@ -291,8 +295,8 @@ struct Hdf5RecordingWriter::File {
             check(H5Pset_shuffle(properties.get()), name);
             check(H5Pset_deflate(properties.get(), 1), name);
         }
-        return own(H5Dcreate2(file.get(), name, type, space.get(), H5P_DEFAULT, properties.get(),
-                              H5P_DEFAULT),
+        return own(H5Dcreate2(place(), relative(name), type, space.get(), H5P_DEFAULT,
+                              properties.get(), H5P_DEFAULT),
                    H5Dclose, name);
     }
 
@@ -303,8 +307,8 @@ struct Hdf5RecordingWriter::File {
         Handle space = own(H5Screate_simple(1, &dims, &maxDims), H5Sclose, name);
         Handle properties = own(H5Pcreate(H5P_DATASET_CREATE), H5Pclose, name);
         check(H5Pset_chunk(properties.get(), 1, &kTableChunk), name);
-        return own(H5Dcreate2(file.get(), name, type, space.get(), H5P_DEFAULT, properties.get(),
-                              H5P_DEFAULT),
+        return own(H5Dcreate2(place(), relative(name), type, space.get(), H5P_DEFAULT,
+                              properties.get(), H5P_DEFAULT),
                    H5Dclose, name);
     }
 
@@ -358,6 +362,10 @@ struct Hdf5RecordingWriter::File {
     }
 
 private:
+    /// "/analog" as "analog": within the writer's group, which is the root
+    /// of a file of its own.
+    static const char* relative(const char* name) { return name[0] == '/' ? name + 1 : name; }
+
     void append(const Handle& dataset, hid_t type, int rank, hsize_t first, hsize_t count,
                 hsize_t columns, const void* values, const char* name) const {
         const hsize_t size[2] = {first + count, columns};
@@ -376,8 +384,10 @@ private:
     }
 };
 
-Hdf5RecordingWriter::Hdf5RecordingWriter(const std::string& path, const Hdf5WriterOptions& options)
-    : path_(path), options_(options), file_(std::make_unique<File>()) {
+namespace {
+
+/// A new file at `path`, replacing one that is there.
+std::unique_ptr<Hdf5RecordingWriter::File> createFile(const std::string& path) {
     // A file whose close failed (its last writes could not be made) stays
     // half closed in the library, whose clean-up at exit then crashes on it;
     // every handle is closed here anyway, so the clean-up is not asked for.
@@ -386,7 +396,8 @@ Hdf5RecordingWriter::Hdf5RecordingWriter(const std::string& path, const Hdf5Writ
     // Failures are reported as exceptions with the library's message; its
     // own printing of the error stack would only repeat them on stderr.
     H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
-    File& f = *file_;
+    auto file = std::make_unique<Hdf5RecordingWriter::File>();
+    Hdf5RecordingWriter::File& f = *file;
     f.path = path;
     // The newest format: the one that lets readers follow a growing file.
     Handle access = f.own(H5Pcreate(H5P_FILE_ACCESS), H5Pclose, "file access");
@@ -394,13 +405,28 @@ Hdf5RecordingWriter::Hdf5RecordingWriter(const std::string& path, const Hdf5Writ
             "file format");
     f.file = f.own(H5Fcreate(path.c_str(), H5F_ACC_TRUNC, H5P_DEFAULT, access.get()), H5Fclose,
                    "creating the file");
+    return file;
 }
+
+}  // namespace
+
+Hdf5RecordingWriter::Hdf5RecordingWriter(const std::string& path, const Hdf5WriterOptions& options)
+    : path_(path), options_(options), file_(createFile(path)) {}
+
+Hdf5RecordingWriter::Hdf5RecordingWriter(std::unique_ptr<File> file, std::string group,
+                                         const Hdf5WriterOptions& options)
+    : path_(file->path), group_(std::move(group)), options_(options), file_(std::move(file)) {}
 
 Hdf5RecordingWriter::~Hdf5RecordingWriter() = default;
 
 void Hdf5RecordingWriter::begin(const RecordingFacts& facts) {
     File& f = *file_;
-    const hid_t root = f.file.get();
+    if (!group_.empty()) {
+        f.group =
+            f.own(H5Gcreate2(f.file.get(), group_.c_str(), H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT),
+                  H5Gclose, "group");
+    }
+    const hid_t root = f.place();
     channels_ = facts.channels.size();
     lines_ = facts.digitalLines.size();
 
@@ -466,9 +492,12 @@ void Hdf5RecordingWriter::begin(const RecordingFacts& facts) {
     f.gaps = f.table("/gaps", f.gapType.get());
 
     // From here on readers may follow the file; only data and values of
-    // existing attributes change.
-    f.check(H5Fstart_swmr_write(root), "readers while it grows");
-    flush();
+    // existing attributes change. A shared file is opened to them once every
+    // group has begun.
+    if (group_.empty()) {
+        f.check(H5Fstart_swmr_write(f.file.get()), "readers while it grows");
+        flush();
+    }
 }
 
 void Hdf5RecordingWriter::frame(const FrameRecord& frame) {
@@ -525,7 +554,7 @@ void Hdf5RecordingWriter::gap(const GapRecord& gap) {
 
 void Hdf5RecordingWriter::end(const RecordingEnd& end) {
     File& f = *file_;
-    const hid_t root = f.file.get();
+    const hid_t root = f.place();
     f.fixedText(root, "end_error_message", kErrorText, end.errorMessage, false);
     f.number(root, "end_error_status", H5T_NATIVE_INT32, end.errorStatus, false);
     const std::pair<const char*, std::uint64_t> totals[] = {
@@ -541,7 +570,8 @@ void Hdf5RecordingWriter::end(const RecordingEnd& end) {
     // The state last: a reader that sees it finished sees the totals too.
     f.fixedText(root, "end_state", kStateText, endKindName(end.kind), false);
     flush();
-    for (Handle* handle : {&f.analog, &f.digital, &f.frames, &f.gaps, &f.frameType, &f.gapType}) {
+    for (Handle* handle :
+         {&f.analog, &f.digital, &f.frames, &f.gaps, &f.frameType, &f.gapType, &f.group}) {
         if (handle->valid() && !handle->close()) {
             f.fail("closing");
         }
@@ -565,7 +595,7 @@ void Hdf5RecordingWriter::endAfterFailure(const RecordingEnd&) noexcept {
     // a plain open after `h5clear -s`) find it as its last flush wrote it.
     if (file_) {
         for (Handle* handle : {&file_->analog, &file_->digital, &file_->frames, &file_->gaps,
-                               &file_->frameType, &file_->gapType, &file_->file}) {
+                               &file_->frameType, &file_->gapType, &file_->group, &file_->file}) {
             handle->abandon();
         }
     }
@@ -581,6 +611,56 @@ void Hdf5RecordingWriter::flush() {
     file_->check(H5Fflush(file_->file.get(), H5F_SCOPE_LOCAL), "flushing");
     file_->flushed = {frames_, rows_, gaps_, lost_};
     lastFlush_ = std::chrono::steady_clock::now();
+}
+
+/// Several writers' groups in one file: each writer holds a reference of
+/// its own to the open file, which closes when the last one lets go.
+class Hdf5GroupedFile : public GroupedRecordingFile {
+public:
+    Hdf5GroupedFile(const std::string& path, const Hdf5WriterOptions& options)
+        : options_(options), root_(createFile(path)) {}
+
+    std::unique_ptr<RecordingWriter> group(const std::string& name) override {
+        auto file = std::make_unique<Hdf5RecordingWriter::File>();
+        file->path = root_->path;
+        root_->check(H5Iinc_ref(root_->file.get()), "sharing the file");
+        file->file = Handle(root_->file.get(), H5Fclose);
+        return std::make_unique<Hdf5RecordingWriter>(std::move(file), "/" + name, options_);
+    }
+
+    void texts(const std::string& path, const std::string& name,
+               const std::vector<std::string>& values) override {
+        root_->texts(open(path).get(), name.c_str(), values);
+    }
+
+    void text(const std::string& path, const std::string& name, const std::string& value) override {
+        root_->text(open(path).get(), name.c_str(), value);
+    }
+
+    void share() override {
+        root_->check(H5Fstart_swmr_write(root_->file.get()), "readers while it grows");
+        root_->check(H5Fflush(root_->file.get(), H5F_SCOPE_GLOBAL), "flushing");
+    }
+
+    void close() override {
+        if (root_->file.valid() && !root_->file.close()) {
+            root_->fail("closing");
+        }
+    }
+
+private:
+    Handle open(const std::string& path) const {
+        return root_->own(H5Oopen(root_->file.get(), path.c_str(), H5P_DEFAULT), H5Oclose,
+                          path.c_str());
+    }
+
+    Hdf5WriterOptions options_;
+    std::unique_ptr<Hdf5RecordingWriter::File> root_;
+};
+
+std::unique_ptr<GroupedRecordingFile> makeGroupedHdf5File(const std::string& path,
+                                                          const Hdf5WriterOptions& options) {
+    return std::make_unique<Hdf5GroupedFile>(path, options);
 }
 
 }  // namespace ni_usb_daq::host

@@ -24,7 +24,8 @@ namespace ni_usb_daq::host {
 /// with swmr=True while it grows, and a file whose writer was killed opens
 /// that way with everything up to the last flush (a plain open first needs
 /// `h5clear -s`). Flushes happen at least every flushInterval while calls
-/// come in, and at the end.
+/// come in, and at the end. A writer made by an Hdf5GroupedFile writes the
+/// same layout into a group of a shared file.
 class Hdf5RecordingWriter : public RecordingWriter {
 public:
     Hdf5RecordingWriter(const std::string& path, const Hdf5WriterOptions& options);
@@ -39,13 +40,20 @@ public:
     void idle() override;
     void endAfterFailure(const RecordingEnd& end) noexcept override;
 
-private:
     struct File;  // the library's handles
 
+    /// A writer of group `group` of a file others share (made by an
+    /// Hdf5GroupedFile): its begin() makes the group, and the file is opened
+    /// to readers by its owner.
+    Hdf5RecordingWriter(std::unique_ptr<File> file, std::string group,
+                        const Hdf5WriterOptions& options);
+
+private:
     void flushIfDue();
     void flush();
 
     std::string path_;
+    std::string group_;  ///< empty: the file's root
     Hdf5WriterOptions options_;
     std::unique_ptr<File> file_;
     std::uint64_t channels_ = 0;
@@ -58,5 +66,9 @@ private:
     std::vector<double> analogRows_;         ///< a frame's samples, one row per sample
     std::vector<std::uint8_t> digitalRows_;  ///< its snapshot repeated on each row
 };
+
+/// The grouped file's implementation, for the factory.
+std::unique_ptr<GroupedRecordingFile> makeGroupedHdf5File(const std::string& path,
+                                                          const Hdf5WriterOptions& options);
 
 }  // namespace ni_usb_daq::host

@@ -27,4 +27,15 @@ std::unique_ptr<RecordingWriter> makeHdf5Writer(const std::string& path,
 #endif
 }
 
+std::unique_ptr<GroupedRecordingFile> makeHdf5GroupedFile(const std::string& path,
+                                                          const Hdf5WriterOptions& options) {
+#if NI_USB_DAQ_HAVE_HDF5
+    return makeGroupedHdf5File(path, options);
+#else
+    (void)path;
+    (void)options;
+    throw UsageError("this build has no HDF5 support");
+#endif
+}
+
 }  // namespace ni_usb_daq::host

@@ -15,6 +15,8 @@
 #include "ProgressLine.h"
 #include "StreamRecovery.h"
 #include "daqmx/DriverStatusClasses.h"
+#include "multi/RigCommand.h"
+#include "multi/RigRecording.h"
 #include "view/LiveView.h"
 
 namespace ni_usb_daq::host {
@@ -271,6 +273,20 @@ StreamCommand::StreamCommand(CLI::App& app)
                     "show the stream live in a browser while it records: serve the view on "
                     "[ADDRESS:]PORT (address 127.0.0.1 unless given; port 0: any free one)")
         ->type_name("[ADDR:]PORT");
+    command_
+        .add_option("--share-clock", shareClock_,
+                    "channels of several devices: the leader (the first channel's device) "
+                    "exports its sample clock to LEADER_TERMINAL, wired to the follower's "
+                    "FOLLOWER_TERMINAL; one pair per follower")
+        ->type_name("LEADER_TERMINAL=FOLLOWER_TERMINAL")
+        ->allow_extra_args(false)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    command_
+        .add_option("--share-start", shareStart_,
+                    "the same for the leader's start trigger, on which the followers start")
+        ->type_name("LEADER_TERMINAL=FOLLOWER_TERMINAL")
+        ->allow_extra_args(false)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     // Samples as numbers are what CSV and HDF5 record from; the way through
     // the frame texts stays reachable to measure the two against each other.
     command_.add_flag("--text-frames", options_.textFrames)->group("");
@@ -296,10 +312,22 @@ SessionAction StreamCommand::prepare(const GlobalOptions& global) {
     options.quiet = global.quiet;
     options.settings = checkedSettings();
     requireContinuous(options.settings, "stream");
-    global.requireDeviceChannels(options.settings);
+    options.rig = planRig(options.settings, shareClock_, shareStart_);
+    if (!options.rig) {
+        global.requireDeviceChannels(options.settings);
+    }
     options.output =
         output_.resolve({OutputFormat::JsonLines, OutputFormat::Csv, OutputFormat::Hdf5},
                         OutputFormat::JsonLines, true);
+    if (options.rig) {
+        requireRigFormat(*options.rig, options.output.format);
+        if (numbers_.view) {
+            throw UsageError("--view shows one device's stream; these channels are of " +
+                             std::to_string(options.rig->devices.size()) +
+                             " devices: leave --view out, or record one device");
+        }
+        return RecordingOptions::action(options, recordRigStream);
+    }
     if (numbers_.view) {
         // Listening before the output is opened: a port in use leaves it untouched.
         options.view = view::startLiveView(view::parseViewAddress(*numbers_.view, "--view"),

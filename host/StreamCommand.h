@@ -3,9 +3,11 @@
 #include <chrono>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "AcquisitionCommand.h"
 #include "RecordingOptions.h"
+#include "RigPlan.h"
 #include "StreamRecovery.h"
 #include "StreamSession.h"
 
@@ -28,6 +30,8 @@ struct StreamOptions {
     bool textFrames = false;
     /// --view: the live view, listening since the options were checked.
     std::shared_ptr<view::LiveView> view;
+    /// Channels of several devices: each gets its own stub and task.
+    std::optional<RigPlan> rig;
 };
 
 /// `stream`: frames into a recording until a limit or Ctrl-C.
@@ -50,6 +54,8 @@ private:
 
     StreamOptions options_;  ///< as given; settings and output are made by prepare()
     Numbers numbers_;
+    std::vector<std::string> shareClock_;  ///< --share-clock, one pair per follower
+    std::vector<std::string> shareStart_;  ///< --share-start, one pair per follower
     RecordingOptions output_;
 };
 

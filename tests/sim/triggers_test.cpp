@@ -1,10 +1,12 @@
 // Start and reference triggers, exported signals, PFI terminals, wiring and
 // device clocks, through the driver's C calls on a stepped clock.
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <numbers>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -191,6 +193,54 @@ TEST_F(Triggers, AnAnalogueTriggerFiresWhereTheSignalCrossesItsLevelWithItsSlope
     }
     EXPECT_EQ(data[0], DAQmxSim_ExpectedSample("Rig1/ai0", k));
     EXPECT_NEAR(triggerTime(task), static_cast<double>(k) / kRate, 1e-6);
+}
+
+TEST_F(Triggers, AContinuousTaskWaitingForItsTriggerHasNothingAvailableThenStartsAtTheEdge) {
+    const TaskHandle task = finiteTask("Dev2/ai0", 100, DAQmx_Val_ContSamps);
+    ASSERT_EQ(DAQmxCfgDigEdgeStartTrig(task, "/Dev2/PFI1", DAQmx_Val_Rising), 0);
+    ASSERT_EQ(DAQmxStartTask(task), 0);
+    DAQmxSim_AdvanceTime(1.0);
+    uInt32 available = 1;
+    ASSERT_EQ(DAQmxGetReadAvailSampPerChan(task, &available), 0);
+    EXPECT_EQ(available, 0u);
+    edgeAt(DAQmxSim_SimulatedTime() + 0.5, "Dev2", "PFI1");
+    std::vector<float64> data(10);
+    ASSERT_EQ(read(task, data), 0);
+    EXPECT_EQ(data[0], DAQmxSim_ExpectedSample("Dev2/ai0", 1500));
+}
+
+TEST_F(Triggers, AStopEndsAReadWaitingForItsTriggerAtOnce) {
+    DAQmxSim_SetTimeScale(1.0);
+    const TaskHandle task = finiteTask("Dev1/ai0", 100);
+    ASSERT_EQ(DAQmxCfgDigEdgeStartTrig(task, "/Dev1/PFI0", DAQmx_Val_Rising), 0);
+    ASSERT_EQ(DAQmxStartTask(task), 0);
+    std::thread stopper([task] {
+        while (DAQmxSim_ReadsInProgress() == 0) {
+            std::this_thread::yield();
+        }
+        DAQmxStopTask(task);
+    });
+    std::vector<float64> data(100);
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_NE(read(task, data, DAQmx_Val_WaitInfinitely), 0);
+    stopper.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(150));
+}
+
+TEST_F(Triggers, RigsAndSchedulesNamingTerminalsBadlyAreRefused) {
+    const std::string wiredToNothing = dir.write("rig.json", R"({"devices": [
+        {"name": "Dev1", "product_type": "USB-6211"}], "wiring": [["/Dev1/PFI4", "/Dev9/PFI0"]]})");
+    EXPECT_EQ(DAQmxSim_LoadDevices(wiredToNothing.c_str()), DAQMXSIM_ERROR_INVALID_RIG_DESCRIPTION);
+    const std::string badPfi = dir.write("pfi.json", R"({"devices": [
+        {"name": "Dev1", "product_type": "X", "pfi": {"inputs": 2, "sideways": 1}}]})");
+    EXPECT_EQ(DAQmxSim_LoadDevices(badPfi.c_str()), DAQMXSIM_ERROR_INVALID_RIG_DESCRIPTION);
+    EXPECT_EQ(
+        DAQmxSim_ScheduleEventsJson(R"([{"at_s": 1, "device": "Dev1", "event": "pfi_edge"}])"),
+        DAQMXSIM_ERROR_INVALID_EVENT_SCHEDULE);
+    EXPECT_EQ(DAQmxSim_ScheduleEventsJson(
+                  R"([{"at_s": 1, "device": "Dev1", "event": "pfi_edge", "terminal": "PFI0",
+                       "edge": "UP"}])"),
+              DAQMXSIM_ERROR_INVALID_EVENT_SCHEDULE);
 }
 
 class TwoDevices : public Triggers {

@@ -210,6 +210,11 @@ int recordStream(DeviceSession& session, const StreamOptions& options, OutputTar
                 }
             }
             return kFailureExitCode;
+        case StreamEnd::TriggerTimeout:
+            std::cerr << kProgramName << ": the trigger did not come within "
+                      << secondsText(options.limits.triggerWait->count())
+                      << " s (--trigger-timeout); nothing was recorded\n";
+            return kFailureExitCode;
         case StreamEnd::Interrupted:
             std::cerr << kProgramName << ": interrupted; stream stopped after " << stats.frames
                       << " frames (" << stats.samples << " samples per channel), all "
@@ -249,6 +254,11 @@ StreamCommand::StreamCommand(CLI::App& app)
         .add_option("--seconds", numbers_.seconds,
                     "stop after S seconds of samples: round(S x achieved rate) samples per "
                     "channel")
+        ->type_name("S");
+    command_
+        .add_option("--trigger-timeout", numbers_.triggerTimeout,
+                    "with a start trigger: give up (exit 1) when no sample has come S seconds "
+                    "after the start (default: wait until Ctrl-C)")
         ->type_name("S");
     auto* recover = command_.add_flag("--recover", options_.recovery.enabled,
                                       "keep recording across overflows, unplugging, transfer "
@@ -305,6 +315,10 @@ SessionAction StreamCommand::prepare(const GlobalOptions& global) {
         options.recovery.outageTimeout = std::chrono::duration<double>(*timeout);
     }
     options.recovery.maxGaps = countOption("--max-gaps", numbers_.maxGaps, 0);
+    if (const auto wait =
+            secondsOption("--trigger-timeout", numbers_.triggerTimeout, kShortest, kLongest)) {
+        options.limits.triggerWait = std::chrono::duration<double>(*wait);
+    }
     if (const auto interval =
             secondsOption("--progress-interval", numbers_.progressInterval, kShortest, kLongest)) {
         options.progressInterval = std::chrono::duration<double>(*interval);

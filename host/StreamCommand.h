@@ -50,6 +50,7 @@ private:
         std::optional<std::string> maxGaps;
         std::optional<std::string> progressInterval;
         std::optional<std::string> view;
+        std::optional<std::string> triggerTimeout;
     };
 
     StreamOptions options_;  ///< as given; settings and output are made by prepare()

@@ -97,6 +97,14 @@ public:
         deadline_ = limits.duration
                         ? startedAt_ + std::chrono::duration_cast<Clock::duration>(*limits.duration)
                         : Clock::time_point::max();
+        if (!facts.startTriggerJson.empty()) {
+            waitingForTrigger_ = true;
+            outcome_.stats.state = kWaitingForTrigger;
+            triggerDeadline_ =
+                limits.triggerWait
+                    ? startedAt_ + std::chrono::duration_cast<Clock::duration>(*limits.triggerWait)
+                    : Clock::time_point::max();
+        }
     }
 
     /// Records until the acquisition ends; true when a device fault ended it.
@@ -116,6 +124,7 @@ private:
     void drain(std::size_t most);
     void watchQueue();
     void tick(bool now);
+    void triggered();
 
     DeviceSession& session_;
     const StopSignals& signals_;
@@ -131,6 +140,9 @@ private:
     /// Stalls of the streams before a recovery, each of which had its own queue.
     std::uint64_t earlierStalls_ = 0;
     bool stopSaid_ = false;
+    /// A triggered stream before its first frame, and how long it may wait.
+    bool waitingForTrigger_ = false;
+    Clock::time_point triggerDeadline_ = Clock::time_point::max();
 };
 
 void StreamRun::startStream() {
@@ -151,6 +163,15 @@ bool StreamRun::stopRequested() {
     return true;
 }
 
+/// The first frame of a triggered stream ends the wait for its trigger.
+void StreamRun::triggered() {
+    if (waitingForTrigger_ && outcome_.stats.frames + outcome_.stats.gaps > 0) {
+        waitingForTrigger_ = false;
+        outcome_.stats.state.clear();
+        tick(true);
+    }
+}
+
 bool StreamRun::runSegment() {
     bool ended = flow_.limitReached();
     while (!ended) {
@@ -163,9 +184,14 @@ bool StreamRun::runSegment() {
             outcome_.end = StreamEnd::TimeLimit;
             return false;
         }
+        if (waitingForTrigger_ && now >= triggerDeadline_) {
+            outcome_.end = StreamEnd::TriggerTimeout;
+            return false;
+        }
         if (auto event = nextEvent(now)) {
             ended = flow_.take(*event);
             stream_->recycle(std::move(*event));
+            triggered();
         }
         watchQueue();
         tick(ended);

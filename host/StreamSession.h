@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "DeviceRecords.h"
 #include "DeviceSession.h"
@@ -86,9 +87,21 @@ struct StreamLimits {
     std::optional<std::uint64_t> position;
     /// Wall-clock time, for an acquisition without a sample clock.
     std::optional<std::chrono::duration<double>> duration;
+    /// How long a triggered stream may wait for its first frame; for ever when absent.
+    std::optional<std::chrono::duration<double>> triggerWait;
 };
 
-enum class StreamEnd { FrameLimit, SampleLimit, TimeLimit, Interrupted, DeviceError };
+/// StreamStats::state while a triggered stream has delivered nothing yet.
+inline constexpr std::string_view kWaitingForTrigger = "waiting for trigger";
+
+enum class StreamEnd {
+    FrameLimit,
+    SampleLimit,
+    TimeLimit,
+    Interrupted,
+    DeviceError,
+    TriggerTimeout  ///< the trigger did not come within StreamLimits::triggerWait
+};
 
 struct StreamOutcome {
     StreamEnd end = StreamEnd::FrameLimit;

@@ -118,9 +118,10 @@ void ViewState::progress(const StreamStats& stats) {
     recording["gaps"] = stats.gaps;
     recording["errors"] = stats.errors();
     if (recording["state"] != "stopped" && recording["state"] != "error") {
-        recording["state"] = !stats.state.empty() ? "waiting for the device"
-                             : files              ? "recording"
-                                                  : "viewing";
+        recording["state"] = stats.state == kWaitingForTrigger ? kWaitingForTrigger
+                             : !stats.state.empty()            ? "waiting for the device"
+                             : files                           ? "recording"
+                                                               : "viewing";
         recording["detail"] = stats.state;
     }
     changed();

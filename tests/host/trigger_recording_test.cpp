@@ -1,6 +1,8 @@
 // Triggered reads of the host program: the header states the trigger the
 // driver read back, and a trigger that never comes ends the read with exit 1.
+#include <filesystem>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -39,6 +41,35 @@ TEST(TriggeredRead, ATriggerThatDoesNotComeEndsTheReadWithExitOne) {
     EXPECT_EQ(run.exitCode, 1) << run.err;
     EXPECT_NE(run.err.find(std::to_string(DAQmxErrorSamplesNotYetAvailable)), std::string::npos)
         << run.err;
+}
+
+TEST(TriggeredStream, StartsAtTheEdgeAndStatesItsTriggerOrGivesUpAfterTheTimeout) {
+    const test_support::TempDir dir;
+    const std::string events = dir.write(
+        "events.json",
+        R"([{"at_s": 0.3, "device": "Dev1", "event": "pfi_edge", "terminal": "PFI0", "edge": "RISING"}])");
+    const std::string out = dir.file("run.jsonl");
+    const std::vector<std::string> triggered = {
+        "start_trigger_type=DIGITAL_EDGE", "start_trigger_source=Dev1/PFI0",
+        "sample_clock_rate_hz=1000", "samples_per_channel=100"};
+    std::vector<std::string> args = {"stream", "--samples", "300", "--trigger-timeout",
+                                     "20",     "--out",     out};
+    args.insert(args.end(), triggered.begin(), triggered.end());
+    // In real time: an unpaced simulator moves its clock only as blocks are read.
+    const HostRun run = runHost(args, {"NIDAQMX_SIM_EVENTS=" + events, "NIDAQMX_SIM_TIME_SCALE=1"});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const json header = json::parse(host_tests::split(host_tests::fileText(out)).front());
+    EXPECT_EQ(header.at("start_trigger"),
+              json::parse(R"({"edge":"RISING","source":"/Dev1/PFI0","type":"DIGITAL_EDGE"})"));
+
+    // No edge: the wait ends at the timeout, and nothing takes the file's name.
+    const std::string never = dir.file("never.jsonl");
+    args = {"stream", "--trigger-timeout", "0.2", "--out", never};
+    args.insert(args.end(), triggered.begin(), triggered.end());
+    const HostRun waited = runHost(args, {"NIDAQMX_SIM_TIME_SCALE=1"});
+    EXPECT_EQ(waited.exitCode, 1) << waited.err;
+    EXPECT_TRUE(host_tests::contains(waited.err, "the trigger did not come within 0.2 s"));
+    EXPECT_FALSE(std::filesystem::exists(never));
 }
 
 }  // namespace

@@ -64,6 +64,9 @@ typedef void* TaskHandle;
 #define DAQmx_Val_RisingSlope 10280
 #define DAQmx_Val_FallingSlope 10171
 #define DAQmx_Val_Task_Verify 2
+/* What a device's analogue input can be triggered by (DAQmxGetDevAITrigUsage). */
+#define DAQmx_Val_Bit_TriggerUsageTypes_Reference (1 << 2)
+#define DAQmx_Val_Bit_TriggerUsageTypes_Start (1 << 3)
 #define DAQmx_Val_SampleClock 12487
 #define DAQmx_Val_StartTrigger 12491
 
@@ -125,6 +128,7 @@ int32 DAQMX_CALL DAQmxGetPhysicalChanAITermCfgs(const char physicalChannel[], in
 int32 DAQMX_CALL DAQmxGetDevTerminals(const char device[], char* data, uInt32 bufferSize);
 int32 DAQMX_CALL DAQmxGetDevAnlgTrigSupported(const char device[], bool32* data);
 int32 DAQMX_CALL DAQmxGetDevDigTrigSupported(const char device[], bool32* data);
+int32 DAQMX_CALL DAQmxGetDevAITrigUsage(const char device[], int32* data);
 
 /* Device control */
 int32 DAQMX_CALL DAQmxResetDevice(const char deviceName[]);

@@ -114,14 +114,15 @@ std::optional<json> pfiTerminals(const std::string& device) {
     return pfi;
 }
 
-/// Which start triggers the device has and the PFI terminals triggers and
+/// Which start and reference triggers the device has and the PFI terminals triggers and
 /// clocks can come from;
 /// nothing when the driver could say neither.
 std::optional<json> triggerDocument(const std::string& device) {
     const auto digital = readNumber(DAQmxGetDevDigTrigSupported, device);
     const auto analog = readNumber(DAQmxGetDevAnlgTrigSupported, device);
     const auto pfi = pfiTerminals(device);
-    if (!digital && !analog && !pfi) {
+    const auto usage = readNumber(DAQmxGetDevAITrigUsage, device);
+    if (!digital && !analog && !pfi && !usage) {
         return std::nullopt;
     }
     json start = json::array();
@@ -131,7 +132,10 @@ std::optional<json> triggerDocument(const std::string& device) {
     if (analog.value_or(0) != 0) {
         start.push_back("ANALOG_EDGE");
     }
-    json document = {{"start_trigger_types", start}};
+    // The edges a device detects serve its reference trigger too, where it has one.
+    const bool reference = (usage.value_or(0) & DAQmx_Val_Bit_TriggerUsageTypes_Reference) != 0;
+    json document = {{"start_trigger_types", start},
+                     {"reference_trigger_types", reference ? start : json::array()}};
     if (pfi) {
         document["pfi_terminals"] = *pfi;
     }

@@ -144,6 +144,23 @@ int32 DAQmxGetDevDigTrigSupported(const char device[], bool32* data) try {
     return escapedException("DAQmxGetDevDigTrigSupported");
 }
 
+int32 DAQmxGetDevAITrigUsage(const char device[], int32* data) try {
+    DeviceCall call("DAQmxGetDevAITrigUsage", device);
+    if (call.device == nullptr) {
+        return call.status;
+    }
+    if (data == nullptr) {
+        return nullOutput("data");
+    }
+    const SimDevice& d = *call.device;
+    const bool any = d.digitalTriggers || d.analogTriggers;
+    *data = (any ? DAQmx_Val_Bit_TriggerUsageTypes_Start : 0) |
+            (any && d.referenceTriggers ? DAQmx_Val_Bit_TriggerUsageTypes_Reference : 0);
+    return 0;
+} catch (...) {
+    return escapedException("DAQmxGetDevAITrigUsage");
+}
+
 int32 DAQmxTaskControl(TaskHandle taskHandle, int32 action) try {
     TaskCall call("DAQmxTaskControl", taskHandle);
     SimTask* const task = call.task;

@@ -85,7 +85,7 @@ const std::string kSilent =
     " DAQmxGetDevAIVoltageRngs DAQmxGetPhysicalChanAITermCfgs DAQmxResetDevice DAQmxStopTask"
     " DAQmxClearTask DAQmxGetExtendedErrorInfo DAQmxGetSampClkRate DAQmxReadDigitalLines"
     " DAQmxGetReadAvailSampPerChan DAQmxGetBufInputBufSize DAQmxGetNthTaskChannel"
-    " DAQmxGetAIRngLow DAQmxGetAIRngHigh DAQmxGetDevDigTrigSupported"
+    " DAQmxGetAIRngLow DAQmxGetAIRngHigh DAQmxGetDevDigTrigSupported DAQmxGetDevAITrigUsage"
     " DAQmxGetDevAnlgTrigSupported DAQmxGetDevTerminals ";
 /// Calls reported in one place and silent in another: the product type fails
 /// connect but only blanks a scan entry; the digital task's start and channel

@@ -148,8 +148,15 @@ TEST_F(TriggersTest, TheDeviceQueryNamesItsTriggersAndPfiTerminals) {
     ASSERT_TRUE(result.success);
     const json triggers = json::parse(result.data.at("info")).at("triggers");
     EXPECT_EQ(triggers.at("start_trigger_types"), json({"DIGITAL_EDGE"}));
+    EXPECT_EQ(triggers.at("reference_trigger_types"), json({"DIGITAL_EDGE"}));
     ASSERT_EQ(triggers.at("pfi_terminals").size(), 8u);
     EXPECT_EQ(triggers.at("pfi_terminals")[0], "/Dev1/PFI0");
+    // A USB-6002 starts on an edge but has no reference trigger.
+    const auto other = execute("query", {{"device_name", "Dev2"}});
+    ASSERT_TRUE(other.success);
+    const json its = json::parse(other.data.at("info")).at("triggers");
+    EXPECT_EQ(its.at("start_trigger_types"), json({"DIGITAL_EDGE"}));
+    EXPECT_EQ(its.at("reference_trigger_types"), json::array());
 }
 
 /// A triggered stream on a clock running ten times real time, its frames

@@ -123,12 +123,12 @@ TEST_F(DeviceQueries, QueryDocumentKeepsTheChannelListUnsplit) {
     for (const char* absent : {"n_ai_chans", "channel", "supported_terminal_configs"}) {
         EXPECT_FALSE(document.contains(absent)) << absent;
     }
-    for (const char* call : {"DAQmxGetDevProductType", "DAQmxGetDevIsSimulated",
-                             "DAQmxGetDevSerialNum", "DAQmxGetDevAIMaxSingleChanRate",
-                             "DAQmxGetDevAIMaxMultiChanRate", "DAQmxGetDevAIVoltageRngs",
-                             "DAQmxGetDevAIPhysicalChans", "DAQmxGetPhysicalChanAITermCfgs",
-                             "DAQmxGetDevDigTrigSupported", "DAQmxGetDevAnlgTrigSupported",
-                             "DAQmxGetDevTerminals"}) {
+    for (const char* call :
+         {"DAQmxGetDevProductType", "DAQmxGetDevIsSimulated", "DAQmxGetDevSerialNum",
+          "DAQmxGetDevAIMaxSingleChanRate", "DAQmxGetDevAIMaxMultiChanRate",
+          "DAQmxGetDevAIVoltageRngs", "DAQmxGetDevAIPhysicalChans",
+          "DAQmxGetPhysicalChanAITermCfgs", "DAQmxGetDevDigTrigSupported",
+          "DAQmxGetDevAnlgTrigSupported", "DAQmxGetDevTerminals", "DAQmxGetDevAITrigUsage"}) {
         DAQmxSim_FailCall(call, kWarning, -1);
     }
     EXPECT_EQ(queryDeviceDocument("Dev1", "Dev1/ai0"),

@@ -305,6 +305,12 @@ int32 DAQmxGetReadAvailSampPerChan(TaskHandle taskHandle, uInt32* data) try {
         if (task->overflowed) {
             return overflowFailure(sim, *task);
         }
+        if (sim.clock.unpaced() && awaitingTrigger(*task) && !sim.schedule.empty()) {
+            // Stopped time moves for whoever waits, and a stream that waits
+            // for its trigger only looks: the next scheduled event happens now.
+            sim.clock.advance(std::max(sim.schedule.front().at - sim.clock.now(), 1e-9));
+            sim.applyDueEventsLocked();
+        }
         searchAnalogTriggerLocked(sim, *task);
         if (!acquisitionOrigin(sim, *task) || tickRate(sim, *task) <= 0.0) {
             available = 0;  // awaiting its trigger or its clock

@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "HostProcess.h"
+#include "daqmx/sim/NIDAQmxSimControl.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -55,12 +56,16 @@ TEST(TriggeredStream, StartsAtTheEdgeAndStatesItsTriggerOrGivesUpAfterTheTimeout
     std::vector<std::string> args = {"stream", "--samples", "300", "--trigger-timeout",
                                      "20",     "--out",     out};
     args.insert(args.end(), triggered.begin(), triggered.end());
-    // In real time: an unpaced simulator moves its clock only as blocks are read.
-    const HostRun run = runHost(args, {"NIDAQMX_SIM_EVENTS=" + events, "NIDAQMX_SIM_TIME_SCALE=1"});
+    const HostRun run = runHost(args, {"NIDAQMX_SIM_EVENTS=" + events});
     ASSERT_EQ(run.exitCode, 0) << run.err;
-    const json header = json::parse(host_tests::split(host_tests::fileText(out)).front());
+    const auto lines = host_tests::split(host_tests::fileText(out));
+    const json header = json::parse(lines.front());
     EXPECT_EQ(header.at("start_trigger"),
               json::parse(R"({"edge":"RISING","source":"/Dev1/PFI0","type":"DIGITAL_EDGE"})"));
+    // The first sample is the one at the edge: 0.3 s in at 1 kS/s.
+    const json frame = json::parse(lines.at(1));
+    EXPECT_EQ(frame.at("samples").at(0).at(0).get<double>(),
+              DAQmxSim_ExpectedSampleAt("Dev1/ai0", 300, 1000.0, -10.0, 10.0));
 
     // No edge: the wait ends at the timeout, and nothing takes the file's name.
     const std::string never = dir.file("never.jsonl");

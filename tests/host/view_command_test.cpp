@@ -2,9 +2,10 @@
 // and a recording that a watching page leaves exactly as it would be.
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <filesystem>
 #include <fstream>
-#include <regex>
+#include <string_view>
 
 #include "HostProcess.h"
 #include "support/ViewClient.h"
@@ -21,13 +22,19 @@ std::filesystem::path scratch(const std::string& name) {
                                                          .append(name));
 }
 
-/// Reads the port from the text the host has written to standard error so far.
+/// The port of the "view: http://127.0.0.1:PORT/" line in what the host
+/// wrote; 0 when there is none.
 std::uint16_t portIn(const std::string& err) {
-    std::smatch match;
-    static const std::regex line("view: http://127\\.0\\.0\\.1:([0-9]+)/\n");
-    return std::regex_search(err, match, line)
-               ? static_cast<std::uint16_t>(std::stoi(match[1].str()))
-               : 0;
+    constexpr std::string_view kLine = "view: http://127.0.0.1:";
+    const auto at = err.find(kLine);
+    const auto end = at == std::string::npos ? at : err.find("/\n", at + kLine.size());
+    if (end == std::string::npos) {
+        return 0;
+    }
+    const std::string digits = err.substr(at + kLine.size(), end - at - kLine.size());
+    std::uint16_t port = 0;
+    const auto [last, error] = std::from_chars(digits.data(), digits.data() + digits.size(), port);
+    return error == std::errc() && last == digits.data() + digits.size() ? port : 0;
 }
 
 TEST(ViewCommand, SaysItsAddressEvenWhenQuietAndEndsOnCtrlCWithExitZero) {

@@ -165,7 +165,9 @@ int32 waitForBlock(DriverCall& call, TaskHandle handle, std::uint64_t samples, f
         }
         searchAnalogTriggerLocked(sim, *task);
         const std::uint64_t wanted = task->samplesRead + samples;
-        std::uint64_t acquired = acquiredSamples(sim, *task);
+        // What was read was acquired, even once the clock it came on has
+        // stopped (a follower whose leader stopped first counts no ticks).
+        std::uint64_t acquired = std::max(acquiredSamples(sim, *task), task->samplesRead);
         const std::optional<double> origin = acquisitionOrigin(sim, *task);
         const double rate = tickRate(sim, *task);
         const bool ticking = origin && rate > 0.0;
@@ -319,7 +321,7 @@ int32 DAQmxGetReadAvailSampPerChan(TaskHandle taskHandle, uInt32* data) try {
             available = task->timing->finite() ? task->timing->samplesPerChannel - task->samplesRead
                                                : std::numeric_limits<uInt32>::max();
         } else {
-            const std::uint64_t acquired = acquiredSamples(sim, *task);
+            const std::uint64_t acquired = std::max(acquiredSamples(sim, *task), task->samplesRead);
             if (overflowed(sim, *task, acquired)) {
                 return overflowFailure(sim, *task);
             }

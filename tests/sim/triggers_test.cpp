@@ -285,6 +285,26 @@ TEST_F(TwoDevices, SharingClockAndStartTriggerTheySampleTheSameSineAlike) {
     }
 }
 
+TEST_F(TwoDevices, AFollowerWhoseLeaderStoppedFirstKeepsWhatItHadAndGetsNoMore) {
+    const TaskHandle dev4 = finiteTask("Dev4/ai0", 100, DAQmx_Val_ContSamps, "/Dev4/PFI1");
+    ASSERT_EQ(DAQmxCfgDigEdgeStartTrig(dev4, "/Dev4/PFI0", DAQmx_Val_Rising), 0);
+    const TaskHandle dev1 = finiteTask("Dev1/ai0", 100, DAQmx_Val_ContSamps);
+    ASSERT_EQ(DAQmxExportSignal(dev1, DAQmx_Val_SampleClock, "/Dev1/PFI5"), 0);
+    ASSERT_EQ(DAQmxExportSignal(dev1, DAQmx_Val_StartTrigger, "/Dev1/PFI4"), 0);
+    ASSERT_EQ(DAQmxStartTask(dev4), 0);
+    ASSERT_EQ(DAQmxStartTask(dev1), 0);
+    std::vector<float64> block(300);
+    ASSERT_EQ(read(dev4, block), 0);
+    ASSERT_EQ(DAQmxStopTask(dev1), 0);
+    // No clock comes any more: the read times out with nothing, the count stays.
+    block.assign(100, 0.0);
+    EXPECT_EQ(read(dev4, block, 0.1), DAQmxErrorSamplesNotYetAvailable);
+    EXPECT_TRUE(block.empty());
+    uInt32 available = 1;
+    ASSERT_EQ(DAQmxGetReadAvailSampPerChan(dev4, &available), 0);
+    EXPECT_EQ(available, 0U);
+}
+
 TEST_F(TwoDevices, OnTheirOwnClocksTheyDriftApartAsTheClockErrorPredicts) {
     const TaskHandle dev1 = finiteTask("Dev1/ai0", kRows);
     const TaskHandle dev4 = finiteTask("Dev4/ai0", kRows);

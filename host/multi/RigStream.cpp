@@ -209,8 +209,17 @@ bool RigRun::recover(Lane& failed) {
         }
         return false;
     }
-    gapForOthers(failed, report.gap);
-    failed.flow.outage(report.gap);
+    GapRecord gap = report.gap;
+    // A device that had delivered more than the failed one before the fault
+    // keeps its samples; the failed one's gap reaches to where it stopped.
+    for (const auto& lane : lanes_) {
+        const std::uint64_t next = lane->flow.nextSample();
+        if (next > failed.flow.nextSample() + gap.estimatedLostSamples) {
+            gap.estimatedLostSamples = next - failed.flow.nextSample();
+        }
+    }
+    gapForOthers(failed, gap);
+    failed.flow.outage(gap);
     for (auto& lane : lanes_) {
         lane->outcome.errorMessage.clear();
         lane->outcome.errorStatus = 0;

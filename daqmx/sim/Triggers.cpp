@@ -236,7 +236,11 @@ std::string asTerminal(const Simulator& sim, std::string_view text, const SimTas
     if (!canonical.empty()) {
         return canonical;
     }
-    return !text.empty() && text.front() == '/' ? std::string(text) : "/" + std::string(text);
+    if (!text.empty() && text.front() == '/') {
+        return std::string(text);
+    }
+    std::string terminal = "/";
+    return terminal.append(text);
 }
 
 int32 verifyTriggers(const Simulator& sim, const SimTask& task) {
